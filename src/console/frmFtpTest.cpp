@@ -1,0 +1,2 @@
+#include "console/frmFtpTest.h"
+int frmFtpTest::Run() { return 0; }

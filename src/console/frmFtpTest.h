@@ -1,0 +1,2 @@
+#pragma once
+class frmFtpTest { public: static int Run(); };

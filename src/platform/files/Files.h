@@ -1,0 +1,39 @@
+#pragma once
+
+#include "platform/error/LastError.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// File services. Paths are Windows-style: "\" separates folders on every OS ("/" works too).
+// Wildcards "*" and "?" are allowed in the last component only and match without regard to case.
+// Failures raise zel::Error with the runtime's numbers and texts (53 "File not found", 70 "Permission
+// denied", 75 "Path/File access error", 76 "Path not found", 61 "Disk full") unless stated otherwise.
+namespace files {
+
+// The native form of a Windows-style path: "\" becomes "/".
+std::string NativePath(const std::string& path);
+// An environment variable; unset gives empty text.
+std::string Environ(const std::string& name);
+
+// Names (without folder) of the plain files matching the pattern, sorted; sub-folders never match.
+// A missing folder gives an empty list.
+std::vector<std::string> Dir(const std::string& pattern);
+bool FileExists(const std::string& path);
+bool FolderExists(const std::string& path);
+std::uint64_t FileLen(const std::string& path); // 53 when missing
+
+// Deletes every plain file matching the pattern (a single name is a pattern too). 53 when nothing
+// matches; a file that cannot be deleted raises 70 or 75 and leaves the files not yet reached.
+void Kill(const std::string& pattern);
+// Renames a file or folder; the target must not exist (58 "File already exists").
+void Name(const std::string& from, const std::string& to);
+void MkDir(const std::string& path);  // 75 when it exists or cannot be made
+void RmDir(const std::string& path);  // the folder must be empty
+
+// The platform's copy: returns FALSE with the thread's last-error code set on failure. The copy is
+// written to a temporary name next to the target and renamed over it only when complete.
+winapi::BOOL CopyFileA(const char* existingFile, const char* newFile, winapi::BOOL failIfExists);
+
+} // namespace files
