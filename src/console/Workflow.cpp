@@ -1,0 +1,77 @@
+#include "console/Workflow.h"
+
+#include "console/frmFtpTest.h"
+#include "console/frmProgress.h"
+#include "platform/inet/Inet.h"
+#include "platform/ui/UiServices.h"
+#include "platform/zipengine/ZipEngine.h"
+
+#include <QTimer>
+
+namespace {
+constexpr auto ShowAfter = std::chrono::milliseconds(1000);
+constexpr auto PumpEvery = std::chrono::milliseconds(15);
+constexpr auto RefreshEvery = std::chrono::milliseconds(200);
+} // namespace
+
+Workflow::Workflow(frmFtpTest& window)
+    : m_Window(window), m_StepStart(Clock::now()), m_LastPump(m_StepStart), m_LastShown(m_StepStart) {
+    m_Window.m_Running = true;
+    m_Window.m_Workflow = this;
+    auto hook = [this](std::uint64_t done, std::uint64_t total) { return OnProgress(done, total); };
+    inet::SetProgressHook(hook);
+    zipengine::SetProgressHook(hook);
+}
+
+Workflow::~Workflow() {
+    inet::SetProgressHook({});
+    zipengine::SetProgressHook({});
+    if (m_Window.m_Progress)
+        m_Window.m_Progress->hide();
+    m_Window.m_Workflow = nullptr;
+    m_Window.m_Running = false;
+    if (m_Window.m_CloseRequested) {
+        frmFtpTest* window = &m_Window;
+        QTimer::singleShot(0, window, [window] { window->close(); });
+    }
+}
+
+void Workflow::BeginStep(const std::string& step) {
+    m_Step = step;
+    m_StepStart = Clock::now();
+    m_FirstCall = true;
+    if (m_Window.m_Progress)
+        m_Window.m_Progress->hide();
+}
+
+void Workflow::Cancel() {
+    m_Cancelled = true;
+}
+
+bool Workflow::OnProgress(std::uint64_t done, std::uint64_t total) {
+    const auto now = Clock::now();
+    if (m_FirstCall) {
+        // Bytes may count from an earlier part of the same call; the rate counts from here.
+        m_FirstCall = false;
+        m_StepBytesAtStart = done;
+    }
+    if (!m_Cancelled && now - m_StepStart >= ShowAfter && !m_Step.empty()) {
+        frmProgress* progress = m_Window.ProgressWindow();
+        if (!progress->isVisible()) {
+            progress->ShowStep(QString::fromStdString(m_Step));
+            progress->show();
+            m_LastShown = Clock::time_point{};
+        }
+        if (now - m_LastShown >= RefreshEvery) {
+            const double seconds = std::chrono::duration<double>(now - m_StepStart).count();
+            const double rate = seconds > 0.5 && done > m_StepBytesAtStart ? (done - m_StepBytesAtStart) / seconds : 0;
+            progress->ShowProgress(done, total, rate);
+            m_LastShown = now;
+        }
+    }
+    if (now - m_LastPump >= PumpEvery) {
+        m_LastPump = now;
+        ui::Current().DoEvents();
+    }
+    return !m_Cancelled;
+}
