@@ -16,6 +16,9 @@ namespace files {
 std::string NativePath(const std::string& path);
 // An environment variable; unset gives empty text.
 std::string Environ(const std::string& name);
+// The native path of the existing entry the path names, its last component matched without regard to case
+// (the exact name wins); the plain native path when nothing matches.
+std::string ResolvePath(const std::string& path);
 
 // Names (without folder) of the plain files matching the pattern, sorted; sub-folders never match.
 // A missing folder gives an empty list.
@@ -29,8 +32,8 @@ std::uint64_t FileLen(const std::string& path); // 53 when missing
 void Kill(const std::string& pattern);
 // Renames a file or folder; the target must not exist (58 "File already exists").
 void Name(const std::string& from, const std::string& to);
-void MkDir(const std::string& path);  // 75 when it exists or cannot be made
-void RmDir(const std::string& path);  // the folder must be empty
+void MkDir(const std::string& path); // 75 when it exists or cannot be made
+void RmDir(const std::string& path); // the folder must be empty
 
 // The platform's copy: returns FALSE with the thread's last-error code set on failure. The copy is
 // written to a temporary name next to the target and renamed over it only when complete.
