@@ -1,1 +1,636 @@
-// not yet written
+#include "platform/profileapi/ProfileApi.h"
+
+#include "platform/files/Files.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace profileapi {
+
+namespace {
+
+using winapi::ERROR_ACCESS_DENIED;
+using winapi::ERROR_DISK_FULL;
+using winapi::ERROR_FILE_NOT_FOUND;
+using winapi::ERROR_INVALID_PARAMETER;
+using winapi::ERROR_MORE_DATA;
+using winapi::ERROR_PATH_NOT_FOUND;
+using winapi::ERROR_SUCCESS;
+
+constexpr const char* kBlanks = " \t\r\v\f";
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+std::string Trim(std::string_view text) {
+    auto first = text.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos)
+        return {};
+    auto last = text.find_last_not_of(kBlanks);
+    return std::string(text.substr(first, last - first + 1));
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return fold(x) == fold(y); });
+}
+
+bool HasLineBreak(std::string_view text) {
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
+// One line of a profile file as stored, with what it means.
+struct Line {
+    enum Kind { Blank, Comment, Section, Entry, Bare };
+
+    std::string text; // without the line break
+    std::string eol;  // "\r\n", "\n", or empty for a last line without a break
+    Kind kind = Blank;
+    std::string name;  // section name, or key (trimmed); a bare line's whole trimmed text
+    std::string value; // value of an entry, trimmed
+
+    static Line Make(std::string text, std::string eol) {
+        Line line;
+        line.text = std::move(text);
+        line.eol = std::move(eol);
+        std::string t = Trim(line.text);
+        if (t.empty()) {
+            line.kind = Blank;
+        } else if (t[0] == ';') {
+            line.kind = Comment;
+        } else if (t[0] == '[') {
+            line.kind = Section;
+            auto close = t.find(']');
+            line.name = Trim(std::string_view(t).substr(1, close == std::string::npos ? std::string::npos : close - 1));
+        } else if (auto eq = t.find('='); eq != std::string::npos) {
+            line.kind = Entry;
+            line.name = Trim(std::string_view(t).substr(0, eq));
+            line.value = Trim(std::string_view(t).substr(eq + 1));
+        } else {
+            line.kind = Bare;
+            line.name = t;
+        }
+        return line;
+    }
+};
+
+constexpr std::size_t npos = std::string::npos;
+
+// A whole profile file, kept line by line so that a write changes only the lines it means to.
+class Document {
+public:
+    void Parse(std::string_view content) {
+        if (content.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
+            m_bom = kUtf8Bom;
+            content.remove_prefix(kUtf8Bom.size());
+        }
+        while (!content.empty()) {
+            auto nl = content.find('\n');
+            std::string_view text = content.substr(0, nl);
+            std::string eol;
+            if (nl != npos) {
+                eol = "\n";
+                if (!text.empty() && text.back() == '\r') {
+                    text.remove_suffix(1);
+                    eol = "\r\n";
+                }
+                content.remove_prefix(nl + 1);
+            } else {
+                content = {};
+            }
+            m_lines.push_back(Line::Make(std::string(text), std::move(eol)));
+        }
+    }
+
+    std::string Serialize() const {
+        std::string out = m_bom;
+        for (const Line& line : m_lines)
+            out += line.text + line.eol;
+        return out;
+    }
+
+    // The first header with this name, or npos.
+    std::size_t FindSection(std::string_view name) const {
+        std::string wanted = Trim(name);
+        for (std::size_t i = 0; i < m_lines.size(); ++i)
+            if (m_lines[i].kind == Line::Section && SameName(m_lines[i].name, wanted))
+                return i;
+        return npos;
+    }
+
+    // Index of the next header after the one at `header`, or the number of lines.
+    std::size_t SectionEnd(std::size_t header) const {
+        for (std::size_t i = header + 1; i < m_lines.size(); ++i)
+            if (m_lines[i].kind == Line::Section)
+                return i;
+        return m_lines.size();
+    }
+
+    // Index just after the last non-blank line of the section: blank lines that separate it from the next
+    // section stay where they are.
+    std::size_t BodyEnd(std::size_t header) const {
+        std::size_t end = SectionEnd(header);
+        while (end > header + 1 && m_lines[end - 1].kind == Line::Blank)
+            --end;
+        return end;
+    }
+
+    std::size_t FindKey(std::size_t header, std::string_view key) const {
+        std::string wanted = Trim(key);
+        std::size_t end = SectionEnd(header);
+        for (std::size_t i = header + 1; i < end; ++i)
+            if ((m_lines[i].kind == Line::Entry || m_lines[i].kind == Line::Bare) && SameName(m_lines[i].name, wanted))
+                return i;
+        return npos;
+    }
+
+    std::vector<std::string> SectionNames() const {
+        std::vector<std::string> names;
+        for (const Line& line : m_lines)
+            if (line.kind == Line::Section)
+                AddUnique(names, line.name);
+        return names;
+    }
+
+    std::vector<std::string> KeyNames(std::size_t header) const {
+        std::vector<std::string> names;
+        for (std::size_t i = header + 1, end = SectionEnd(header); i < end; ++i)
+            if (m_lines[i].kind == Line::Entry || m_lines[i].kind == Line::Bare)
+                AddUnique(names, m_lines[i].name);
+        return names;
+    }
+
+    // The section's lines the way the platform hands them out: "key=value" trimmed, bare lines as they are.
+    std::vector<std::string> SectionLines(std::size_t header) const {
+        std::vector<std::string> items;
+        for (std::size_t i = header + 1, end = SectionEnd(header); i < end; ++i) {
+            const Line& line = m_lines[i];
+            if (line.kind == Line::Entry)
+                items.push_back(line.name + "=" + line.value);
+            else if (line.kind == Line::Bare)
+                items.push_back(line.name);
+        }
+        return items;
+    }
+
+    const Line& At(std::size_t i) const { return m_lines[i]; }
+
+    void Erase(std::size_t from, std::size_t to) {
+        m_lines.erase(m_lines.begin() + static_cast<std::ptrdiff_t>(from),
+                      m_lines.begin() + static_cast<std::ptrdiff_t>(to));
+    }
+
+    void Replace(std::size_t i, std::string text) { m_lines[i] = Line::Make(std::move(text), m_lines[i].eol); }
+
+    // Inserts new lines before index `at`, in the file's own line-break style.
+    void Insert(std::size_t at, const std::vector<std::string>& texts) {
+        std::string eol = Eol();
+        if (at > 0 && m_lines[at - 1].eol.empty())
+            m_lines[at - 1].eol = eol;
+        std::vector<Line> lines;
+        for (const std::string& text : texts)
+            lines.push_back(Line::Make(text, eol));
+        m_lines.insert(m_lines.begin() + static_cast<std::ptrdiff_t>(at), lines.begin(), lines.end());
+    }
+
+    // A new section at the end, set off from what precedes it by one blank line.
+    void AppendSection(const std::string& section, std::vector<std::string> texts) {
+        texts.insert(texts.begin(), "[" + section + "]");
+        if (!m_lines.empty() && m_lines.back().kind != Line::Blank)
+            texts.insert(texts.begin(), std::string());
+        Insert(m_lines.size(), texts);
+    }
+
+private:
+    static void AddUnique(std::vector<std::string>& names, const std::string& name) {
+        if (name.empty())
+            return; // an empty name would end the NUL-separated list early
+        for (const std::string& n : names)
+            if (SameName(n, name))
+                return;
+        names.push_back(name);
+    }
+
+    std::string Eol() const {
+        for (const Line& line : m_lines)
+            if (!line.eol.empty())
+                return line.eol;
+        return "\r\n";
+    }
+
+    std::string m_bom;
+    std::vector<Line> m_lines;
+};
+
+// Where a profile file name points: a name without a folder lives in the Windows folder.
+std::string ProfilePath(const char* fileName) {
+    std::string name = fileName;
+    if (name.find_first_of("\\/") == npos) {
+        std::string windows = files::Environ("WINDIR");
+        if (!windows.empty())
+            name = windows + "\\" + name;
+    }
+    std::string path = files::ResolvePath(name);
+    // Writing through a link replaces the file it points to, not the link.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* real = ::realpath(path.c_str(), nullptr)) {
+            path = real;
+            std::free(real);
+        }
+    }
+    return path;
+}
+
+class Fd {
+public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    int Get() const { return m_fd; }
+    int Release() {
+        int rc = ::close(m_fd);
+        m_fd = -1;
+        return rc;
+    }
+
+private:
+    int m_fd;
+};
+
+DWORD CodeForErrno(int err) {
+    switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+        return ERROR_PATH_NOT_FOUND;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return ERROR_DISK_FULL;
+    case ENAMETOOLONG:
+        return winapi::ERROR_INVALID_NAME;
+    case ENOMEM:
+        return winapi::ERROR_NOT_ENOUGH_MEMORY;
+    default:
+        return ERROR_ACCESS_DENIED;
+    }
+}
+
+struct Loaded {
+    DWORD code = ERROR_SUCCESS; // ERROR_FILE_NOT_FOUND for a missing file
+    Document doc;
+};
+
+Loaded Load(const std::string& path) {
+    Loaded result;
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.Get() < 0) {
+        result.code = (errno == ENOENT || errno == ENOTDIR) ? ERROR_FILE_NOT_FOUND : CodeForErrno(errno);
+        return result;
+    }
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        result.code = ERROR_ACCESS_DENIED;
+        return result;
+    }
+    std::string content;
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            result.code = ERROR_ACCESS_DENIED;
+            return result;
+        }
+        if (n == 0)
+            break;
+        content.append(buffer, static_cast<std::size_t>(n));
+    }
+    result.doc.Parse(content);
+    return result;
+}
+
+// Replaces the file in one step: the new text goes to a temporary file in the same folder, which is renamed
+// over the file only when completely written.
+DWORD Save(const std::string& path, const std::string& content) {
+    auto slash = path.rfind('/');
+    std::string folder = slash == npos ? std::string(".") : path.substr(0, slash + 1);
+    std::string base = slash == npos ? path : path.substr(slash + 1);
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return ERROR_PATH_NOT_FOUND;
+    mode_t mode = 0644;
+    if (::stat(path.c_str(), &st) == 0) {
+        // The owner-write bit stands in for the read-only attribute: root ignores permission bits.
+        if (!S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR) == 0)
+            return ERROR_ACCESS_DENIED;
+        mode = st.st_mode & 07777;
+    }
+    std::string temp = folder + (slash == npos ? "/" : "") + ".~" + base + ".XXXXXX";
+    Fd fd(::mkstemp(temp.data()));
+    if (fd.Get() < 0)
+        return CodeForErrno(errno);
+    auto fail = [&](int err) {
+        ::unlink(temp.c_str());
+        return CodeForErrno(err);
+    };
+    const char* data = content.data();
+    std::size_t left = content.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd.Get(), data, left);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return fail(errno);
+        }
+        data += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    if (::fchmod(fd.Get(), mode) != 0 || ::fsync(fd.Get()) != 0 || fd.Release() != 0)
+        return fail(errno);
+    if (::rename(temp.c_str(), path.c_str()) != 0)
+        return fail(errno);
+    return ERROR_SUCCESS;
+}
+
+DWORD Fail(DWORD code) {
+    winapi::SetLastError(code);
+    return 0;
+}
+
+// One string into the buffer, cut to size - 1 characters when it does not fit.
+DWORD CopyString(const std::string& text, LPSTR buffer, DWORD size, bool& truncated) {
+    std::size_t n = std::min<std::size_t>(text.size(), size - 1);
+    std::memcpy(buffer, text.data(), n);
+    buffer[n] = '\0';
+    truncated = n < text.size();
+    return static_cast<DWORD>(n);
+}
+
+// NUL-separated items ending in a double NUL; when they do not fit, the buffer is filled to size - 2 and
+// closed with two NULs (the last item cut short) and size - 2 is returned.
+DWORD CopyList(const std::vector<std::string>& items, LPSTR buffer, DWORD size, bool& truncated) {
+    std::string all;
+    for (const std::string& item : items) {
+        all += item;
+        all.push_back('\0');
+    }
+    truncated = false;
+    if (all.size() + 1 <= size) {
+        std::memcpy(buffer, all.data(), all.size());
+        buffer[all.size()] = '\0';
+        if (all.empty() && size > 1)
+            buffer[1] = '\0';
+        return static_cast<DWORD>(all.size());
+    }
+    truncated = true;
+    if (size < 2) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    std::memcpy(buffer, all.data(), size - 2);
+    buffer[size - 2] = '\0';
+    buffer[size - 1] = '\0';
+    return size - 2;
+}
+
+DWORD Finish(DWORD count, bool truncated, DWORD code) {
+    winapi::SetLastError(truncated && code == ERROR_SUCCESS ? ERROR_MORE_DATA : code);
+    return count;
+}
+
+std::string Unquote(const std::string& value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        return value.substr(1, value.size() - 2);
+    return value;
+}
+
+bool ValidSection(LPCSTR section) {
+    std::string_view s(section);
+    return !Trim(s).empty() && !HasLineBreak(s) && s.find(']') == std::string_view::npos;
+}
+
+// A key that reads back as the same key: no line break, no "=", not empty, not taken for a comment or header.
+bool ValidKey(LPCSTR key) {
+    std::string k = Trim(key);
+    return !k.empty() && !HasLineBreak(key) && k.find('=') == npos && k[0] != ';' && k[0] != '[';
+}
+
+BOOL WriteDocument(const std::string& path, const Document& doc) {
+    DWORD code = Save(path, doc.Serialize());
+    winapi::SetLastError(code);
+    return code == ERROR_SUCCESS ? winapi::TRUE : winapi::FALSE;
+}
+
+struct Message {
+    DWORD id;
+    const char* text;
+};
+
+constexpr Message kMessages[] = {
+    {0, "The operation completed successfully.\r\n"},
+    {1, "Incorrect function.\r\n"},
+    {2, "The system cannot find the file specified.\r\n"},
+    {3, "The system cannot find the path specified.\r\n"},
+    {4, "The system cannot open the file.\r\n"},
+    {5, "Access is denied.\r\n"},
+    {6, "The handle is invalid.\r\n"},
+    {8, "Not enough memory resources are available to process this command.\r\n"},
+    {14, "Not enough memory resources are available to complete this operation.\r\n"},
+    {15, "The system cannot find the drive specified.\r\n"},
+    {19, "The media is write protected.\r\n"},
+    {21, "The device is not ready.\r\n"},
+    {29, "The system cannot write to the specified device.\r\n"},
+    {30, "The system cannot read from the specified device.\r\n"},
+    {32, "The process cannot access the file because it is being used by another process.\r\n"},
+    {33, "The process cannot access the file because another process has locked a portion of the file.\r\n"},
+    {39, "The disk is full.\r\n"},
+    {80, "The file exists.\r\n"},
+    {82, "The directory or file cannot be created.\r\n"},
+    {87, "The parameter is incorrect.\r\n"},
+    {112, "There is not enough space on the disk.\r\n"},
+    {122, "The data area passed to a system call is too small.\r\n"},
+    {123, "The filename, directory name, or volume label syntax is incorrect.\r\n"},
+    {183, "Cannot create a file when that file already exists.\r\n"},
+    {206, "The filename or extension is too long.\r\n"},
+    {234, "More data is available.\r\n"},
+    {317, "The system cannot find message text for message number 0x%1 in the message file for %2.\r\n"},
+};
+
+} // namespace
+
+DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault, LPSTR lpReturnedString,
+                               DWORD nSize, LPCSTR lpFileName) {
+    if (!lpReturnedString || nSize == 0)
+        return Fail(ERROR_INVALID_PARAMETER);
+    std::string fallback = lpDefault ? lpDefault : "";
+    fallback.erase(fallback.find_last_not_of(' ') + 1); // the platform drops trailing blanks of the default
+
+    Loaded file;
+    if (lpFileName && *lpFileName)
+        file = Load(ProfilePath(lpFileName));
+    else
+        file.code = ERROR_FILE_NOT_FOUND;
+    bool truncated = false;
+
+    if (!lpAppName) {
+        std::vector<std::string> names;
+        if (file.code == ERROR_SUCCESS)
+            names = file.doc.SectionNames();
+        DWORD n = CopyList(names, lpReturnedString, nSize, truncated);
+        return Finish(n, truncated, file.code);
+    }
+    std::size_t header = file.code == ERROR_SUCCESS ? file.doc.FindSection(lpAppName) : npos;
+    if (file.code == ERROR_SUCCESS && header == npos)
+        file.code = ERROR_FILE_NOT_FOUND;
+    if (!lpKeyName) {
+        std::vector<std::string> names;
+        if (header != npos)
+            names = file.doc.KeyNames(header);
+        DWORD n = CopyList(names, lpReturnedString, nSize, truncated);
+        return Finish(n, truncated, file.code);
+    }
+    std::size_t key = header != npos ? file.doc.FindKey(header, lpKeyName) : npos;
+    if (key == npos) {
+        DWORD n = CopyString(fallback, lpReturnedString, nSize, truncated);
+        return Finish(n, false, file.code == ERROR_SUCCESS ? ERROR_FILE_NOT_FOUND : file.code);
+    }
+    const Line& line = file.doc.At(key);
+    std::string value = line.kind == Line::Entry ? Unquote(line.value) : std::string();
+    DWORD n = CopyString(value, lpReturnedString, nSize, truncated);
+    return Finish(n, truncated, ERROR_SUCCESS);
+}
+
+DWORD GetPrivateProfileSectionA(LPCSTR lpAppName, LPSTR lpReturnedString, DWORD nSize, LPCSTR lpFileName) {
+    if (!lpReturnedString || nSize == 0 || !lpAppName)
+        return Fail(ERROR_INVALID_PARAMETER);
+    Loaded file;
+    if (lpFileName && *lpFileName)
+        file = Load(ProfilePath(lpFileName));
+    else
+        file.code = ERROR_FILE_NOT_FOUND;
+    std::vector<std::string> items;
+    if (file.code == ERROR_SUCCESS) {
+        std::size_t header = file.doc.FindSection(lpAppName);
+        if (header == npos)
+            file.code = ERROR_FILE_NOT_FOUND;
+        else
+            items = file.doc.SectionLines(header);
+    }
+    bool truncated = false;
+    DWORD n = CopyList(items, lpReturnedString, nSize, truncated);
+    return Finish(n, truncated, file.code);
+}
+
+DWORD GetPrivateProfileSectionNamesA(LPSTR lpszReturnBuffer, DWORD nSize, LPCSTR lpFileName) {
+    return GetPrivateProfileStringA(nullptr, nullptr, "", lpszReturnBuffer, nSize, lpFileName);
+}
+
+BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString, LPCSTR lpFileName) {
+    if (!lpFileName || !*lpFileName)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (!lpAppName) {
+        // The platform's "flush the cache" call: nothing is cached here.
+        if (!lpKeyName && !lpString) {
+            winapi::SetLastError(ERROR_SUCCESS);
+            return winapi::TRUE;
+        }
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (!ValidSection(lpAppName) || (lpKeyName && !ValidKey(lpKeyName)) || (lpString && HasLineBreak(lpString)))
+        return Fail(ERROR_INVALID_PARAMETER);
+
+    std::string path = ProfilePath(lpFileName);
+    Loaded file = Load(path);
+    if (file.code != ERROR_SUCCESS && file.code != ERROR_FILE_NOT_FOUND)
+        return Fail(file.code);
+    Document& doc = file.doc;
+    std::size_t header = doc.FindSection(lpAppName);
+
+    if (!lpKeyName || !lpString) {
+        // Deleting what is not there succeeds and leaves the file (or its absence) alone.
+        std::size_t key = (header != npos && lpKeyName) ? doc.FindKey(header, lpKeyName) : npos;
+        if (header == npos || (lpKeyName && key == npos)) {
+            winapi::SetLastError(ERROR_SUCCESS);
+            return winapi::TRUE;
+        }
+        if (lpKeyName)
+            doc.Erase(key, key + 1);
+        else
+            doc.Erase(header, doc.SectionEnd(header));
+        return WriteDocument(path, doc);
+    }
+
+    if (header == npos) {
+        doc.AppendSection(lpAppName, {std::string(lpKeyName) + "=" + lpString});
+    } else if (std::size_t key = doc.FindKey(header, lpKeyName); key != npos) {
+        doc.Replace(key, doc.At(key).name + "=" + lpString);
+    } else {
+        doc.Insert(doc.BodyEnd(header), {std::string(lpKeyName) + "=" + lpString});
+    }
+    return WriteDocument(path, doc);
+}
+
+BOOL WritePrivateProfileSectionA(LPCSTR lpAppName, LPCSTR lpString, LPCSTR lpFileName) {
+    if (!lpFileName || !*lpFileName || !lpAppName || !lpString || !ValidSection(lpAppName))
+        return Fail(ERROR_INVALID_PARAMETER);
+    std::vector<std::string> entries;
+    for (const char* p = lpString; *p; p += std::strlen(p) + 1) {
+        std::string t = Trim(p);
+        if (HasLineBreak(p) || (!t.empty() && t[0] == '['))
+            return Fail(ERROR_INVALID_PARAMETER);
+        entries.emplace_back(p);
+    }
+
+    std::string path = ProfilePath(lpFileName);
+    Loaded file = Load(path);
+    if (file.code != ERROR_SUCCESS && file.code != ERROR_FILE_NOT_FOUND)
+        return Fail(file.code);
+    Document& doc = file.doc;
+    std::size_t header = doc.FindSection(lpAppName);
+    if (header == npos) {
+        doc.AppendSection(lpAppName, entries);
+    } else {
+        doc.Erase(header + 1, doc.BodyEnd(header));
+        doc.Insert(header + 1, entries);
+    }
+    return WriteDocument(path, doc);
+}
+
+DWORD FormatMessageA(DWORD dwFlags, const void* lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPSTR lpBuffer,
+                     DWORD nSize, va_list* Arguments) {
+    (void)lpSource;     // only system messages are offered
+    (void)dwLanguageId; // and only in English
+    constexpr DWORD unsupported = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_STRING |
+                                  FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY;
+    if ((dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || (dwFlags & unsupported) != 0 || !lpBuffer)
+        return Fail(ERROR_INVALID_PARAMETER);
+    auto it =
+        std::find_if(std::begin(kMessages), std::end(kMessages), [&](const Message& m) { return m.id == dwMessageId; });
+    if (it == std::end(kMessages))
+        return Fail(ERROR_MR_MID_NOT_FOUND);
+    std::string_view text(it->text);
+    if ((dwFlags & FORMAT_MESSAGE_IGNORE_INSERTS) == 0 && text.find('%') != std::string_view::npos && !Arguments)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (text.size() + 1 > nSize)
+        return Fail(winapi::ERROR_INSUFFICIENT_BUFFER);
+    std::memcpy(lpBuffer, text.data(), text.size());
+    lpBuffer[text.size()] = '\0';
+    return static_cast<DWORD>(text.size());
+}
+
+} // namespace profileapi
