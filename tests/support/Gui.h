@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <string>
+
+class QWidget;
+
+namespace testsupport {
+
+// Runs action on the next modal window to appear (polled every 10 ms, as a modal loop may start
+// after events were pumped). Fails the running test when none appears within the timeout.
+void WhenModal(std::function<void(QWidget*)> action, int timeoutMs = 10000);
+
+// Polls until condition holds or the timeout passes, pumping events; returns the condition.
+bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
+
+// A scratch Windows folder with the products' profile files, selected through WINDIR while alive.
+class SampleInstall {
+public:
+    SampleInstall();
+    ~SampleInstall();
+    SampleInstall(const SampleInstall&) = delete;
+    SampleInstall& operator=(const SampleInstall&) = delete;
+
+    QString root() const { return m_Dir.path(); }
+    QString windowsFolder() const { return m_Dir.path() + QStringLiteral("/WINDOWS"); }
+
+    // Writes WINDOWS/tovacfg.ini with [Paths] DataPath=value.
+    void writeTova(const QString& dataPath);
+    // Writes WINDOWS/ledgra2.ini; a null programName leaves the key out.
+    void writeLedgra(const QString& dbpath, const QString& programName = QString());
+    void writeFile(const QString& relative, const QByteArray& content);
+
+private:
+    QTemporaryDir m_Dir;
+    QByteArray m_OldWindir;
+    bool m_HadWindir;
+};
+
+} // namespace testsupport
