@@ -1,1 +1,1071 @@
-// not yet written
+#include "platform/zipengine/ZipEngine.h"
+
+#include "platform/error/Error.h"
+
+#include <zip.h>
+#include <zlib.h>
+// zlib.h maps this name onto a call; UzpVer has a field of that name.
+#undef zlib_version
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <set>
+
+namespace fs = std::filesystem;
+
+namespace zipengine {
+
+namespace {
+
+// Result codes, after the Info-ZIP tools' exit codes.
+constexpr std::int32_t ZE_OK = 0;
+constexpr std::int32_t ZE_ABORT = 9;
+constexpr std::int32_t ZE_NONE = 12;
+constexpr std::int32_t ZE_WRITE = 14;
+constexpr std::int32_t ZE_CREAT = 15;
+constexpr std::int32_t ZE_PARMS = 16;
+constexpr std::int32_t ZE_OPEN = 18;
+constexpr std::int32_t PK_WARN = 1;
+constexpr std::int32_t PK_ERR = 2;
+constexpr std::int32_t PK_NOZIP = 9;
+constexpr std::int32_t PK_PARAM = 10;
+constexpr std::int32_t PK_DISK = 50;
+constexpr std::int32_t IZ_CTRLC = 80;
+constexpr std::int32_t IZ_BADPWD = 82;
+
+constexpr std::size_t ZipPrintBufferSize = 4097;
+constexpr std::size_t UnzipPrintBufferSize = 32801;
+constexpr std::int32_t PasswordBufferSize = 81;
+constexpr std::size_t ChunkSize = 64 * 1024;
+// Well inside the promised ~50 ms, so a caller pumping events from the hook stays smooth.
+constexpr auto HookInterval = std::chrono::milliseconds(25);
+
+struct State {
+    ZIPUSERFUNCTIONS zipFunctions;
+    ZPOPT options;
+    std::optional<std::string> rootDir;
+    zel::ProgressHook hook;
+    Received received;
+    bool missing = false;
+};
+
+State& S() {
+    static State s;
+    return s;
+}
+
+std::optional<std::string> Copy(const char* text) {
+    if (!text)
+        return std::nullopt;
+    return std::string(text);
+}
+
+void CheckLoaded(const char* library) {
+    if (S().missing)
+        throw zel::Error(zel::rt::FileNotFound, library, std::string("File not found: ") + library);
+}
+
+// Sends text through the print callback in pieces that fit its buffer.
+class Printer {
+public:
+    Printer(DLLPRNT fn, std::size_t bufferSize) : m_Fn(fn), m_Buffer(bufferSize) {}
+    void operator()(const std::string& text) {
+        if (!m_Fn)
+            return;
+        for (std::size_t pos = 0; pos < text.size();) {
+            std::size_t n = std::min(text.size() - pos, m_Buffer.size() - 1);
+            std::memcpy(m_Buffer.data(), text.data() + pos, n);
+            m_Buffer[n] = '\0';
+            m_Fn(m_Buffer.data(), static_cast<std::uint32_t>(n));
+            pos += n;
+        }
+    }
+
+private:
+    DLLPRNT m_Fn;
+    std::vector<char> m_Buffer;
+};
+
+class Progress {
+public:
+    Progress(zel::ProgressHook hook, std::uint64_t total) : m_Hook(std::move(hook)), m_Total(total) {}
+    // Adds bytes done; false once the caller asked to cancel.
+    bool Tick(std::uint64_t bytes) {
+        m_Done += bytes;
+        if (m_Hook && !m_Cancelled) {
+            auto now = std::chrono::steady_clock::now();
+            if (now - m_Last >= HookInterval) {
+                m_Last = now;
+                if (!m_Hook(m_Done, m_Total))
+                    m_Cancelled = true;
+            }
+        }
+        return !m_Cancelled;
+    }
+    bool Cancelled() const { return m_Cancelled; }
+
+private:
+    zel::ProgressHook m_Hook;
+    std::uint64_t m_Total;
+    std::uint64_t m_Done = 0;
+    std::chrono::steady_clock::time_point m_Last{};
+    bool m_Cancelled = false;
+};
+
+// ---- paths ----
+
+std::string NativePath(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
+std::string Lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+    return Lower(a) == Lower(b);
+}
+
+bool HasWildcard(const std::string& s) {
+    return s.find_first_of("*?") != std::string::npos;
+}
+
+bool MatchNoCase(const char* p, const char* s) {
+    for (; *p; ++p, ++s) {
+        if (*p == '*') {
+            while (p[1] == '*')
+                ++p;
+            for (const char* t = s;; ++t) {
+                if (MatchNoCase(p + 1, t))
+                    return true;
+                if (!*t)
+                    return false;
+            }
+        }
+        if (!*s)
+            return false;
+        if (*p != '?' && Lower(std::string(1, *p)) != Lower(std::string(1, *s)))
+            return false;
+    }
+    return !*s;
+}
+
+// "*.*" and "name.*" also match names without an extension, as on Windows.
+bool MatchPattern(const std::string& pattern, const std::string& name) {
+    std::string lp = Lower(pattern), ln = Lower(name);
+    if (MatchNoCase(lp.c_str(), ln.c_str()))
+        return true;
+    return lp.size() >= 2 && lp.compare(lp.size() - 2, 2, ".*") == 0 && MatchNoCase(lp.c_str(), (ln + ".").c_str());
+}
+
+bool Exists(const fs::path& p) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(p, ec));
+}
+
+// Finds each missing component by a case-insensitive match, so Windows-style names work on any OS.
+fs::path ResolveNoCase(const fs::path& p) {
+    if (Exists(p))
+        return p;
+    fs::path out = p.root_path();
+    for (const fs::path& comp : p.relative_path()) {
+        fs::path next = out / comp;
+        if (!Exists(next) && comp != "." && comp != "..") {
+            std::error_code ec;
+            for (fs::directory_iterator it(out.empty() ? fs::path(".") : out, ec), end; !ec && it != end;
+                 it.increment(ec)) {
+                if (EqualNoCase(it->path().filename().string(), comp.string())) {
+                    next = out / it->path().filename();
+                    break;
+                }
+            }
+        }
+        out = next;
+    }
+    return out;
+}
+
+bool SameFile(const fs::path& a, const fs::path& b) {
+    std::error_code ec;
+    if (fs::weakly_canonical(a, ec) == fs::weakly_canonical(b, ec) && !ec)
+        return true;
+    return fs::equivalent(a, b, ec) && !ec;
+}
+
+std::time_t ModTime(const fs::path& p) {
+    std::error_code ec;
+    auto t = fs::last_write_time(p, ec);
+    if (ec)
+        return std::time(nullptr);
+    return std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(t));
+}
+
+std::string RandomSuffix() {
+    static std::mt19937 gen{std::random_device{}()};
+    static const char chars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string s;
+    for (int i = 0; i < 8; ++i)
+        s += chars[gen() % (sizeof(chars) - 1)];
+    return s;
+}
+
+std::string SysText(int err) {
+    return err ? std::string(std::strerror(err)) : std::string("unknown error");
+}
+
+bool IsDiskFull(int err) {
+#ifdef EDQUOT
+    if (err == EDQUOT)
+        return true;
+#endif
+    return err == ENOSPC || err == EFBIG;
+}
+
+struct ZipCloser {
+    void operator()(zip_t* za) const { zip_discard(za); }
+};
+using ZipPtr = std::unique_ptr<zip_t, ZipCloser>;
+
+// ================================================================== zip side
+
+struct ZipItem {
+    fs::path file;
+    std::string entry;
+    std::uint64_t size = 0;
+    std::time_t mtime = 0;
+};
+
+struct ZipRun {
+    Printer& print;
+    Progress& progress;
+    bool quiet = false;
+    std::string failure; // first problem met while libzip reads the sources
+};
+
+struct FileSource {
+    ZipItem item;
+    ZipRun* run = nullptr;
+    std::FILE* f = nullptr;
+    std::uint64_t read = 0;
+    zip_error_t error;
+};
+
+zip_int64_t FileSourceCallback(void* userdata, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
+    auto* src = static_cast<FileSource*>(userdata);
+    switch (cmd) {
+    case ZIP_SOURCE_OPEN:
+        src->f = std::fopen(src->item.file.c_str(), "rb");
+        if (!src->f) {
+            int err = errno;
+            if (src->run->failure.empty())
+                src->run->failure = "zip error: could not open " + src->item.file.string() + " for reading (" +
+                                    SysText(err) + "). Close the program that uses it and try again.\n";
+            zip_error_set(&src->error, ZIP_ER_OPEN, err);
+            return -1;
+        }
+        src->read = 0;
+        if (!src->run->quiet)
+            src->run->print("  adding: " + src->item.entry + "\n");
+        return 0;
+    case ZIP_SOURCE_READ: {
+        std::uint64_t want = std::min<std::uint64_t>(len, src->item.size - src->read);
+        if (want == 0)
+            return 0;
+        std::size_t got = std::fread(data, 1, static_cast<std::size_t>(want), src->f);
+        if (got < want) {
+            int err = std::ferror(src->f) ? errno : 0;
+            if (src->run->failure.empty())
+                src->run->failure = "zip error: could not read " + src->item.file.string() + " (" +
+                                    (err ? SysText(err) : std::string("it changed while it was being packed")) + ").\n";
+            zip_error_set(&src->error, ZIP_ER_READ, err);
+            return -1;
+        }
+        src->read += got;
+        if (!src->run->progress.Tick(got)) {
+            zip_error_set(&src->error, ZIP_ER_CANCELLED, 0);
+            return -1;
+        }
+        return static_cast<zip_int64_t>(got);
+    }
+    case ZIP_SOURCE_CLOSE:
+        if (src->f)
+            std::fclose(src->f);
+        src->f = nullptr;
+        return 0;
+    case ZIP_SOURCE_STAT: {
+        auto* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, len, &src->error);
+        if (!st)
+            return -1;
+        zip_stat_init(st);
+        st->valid = ZIP_STAT_SIZE | ZIP_STAT_MTIME;
+        st->size = src->item.size;
+        st->mtime = src->item.mtime;
+        return sizeof(*st);
+    }
+    case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(&src->error, data, len);
+    case ZIP_SOURCE_FREE:
+        if (src->f)
+            std::fclose(src->f);
+        zip_error_fini(&src->error);
+        delete src;
+        return 0;
+    case ZIP_SOURCE_SUPPORTS:
+        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                                              ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+    default:
+        zip_error_set(&src->error, ZIP_ER_OPNOTSUPP, 0);
+        return -1;
+    }
+}
+
+std::string EntryName(const fs::path& file, const fs::path& root, bool junkDir) {
+    if (junkDir)
+        return file.filename().generic_string();
+    fs::path abs = fs::absolute(file).lexically_normal();
+    fs::path rel = abs.lexically_relative(fs::absolute(root).lexically_normal());
+    if (rel.empty() || *rel.begin() == ".." || rel == ".")
+        rel = abs.relative_path();
+    return rel.generic_string();
+}
+
+class Collector {
+public:
+    Collector(const fs::path& archive, const fs::path& root, bool recurse, bool junkDir, Printer& print)
+        : m_Archive(archive), m_Root(root), m_Recurse(recurse), m_JunkDir(junkDir), m_Print(print) {}
+
+    void AddName(const std::string& name) {
+        fs::path p(NativePath(name));
+        if (p.is_relative())
+            p = m_Root / p;
+        bool matched = false;
+        std::string last = p.filename().string();
+        if (HasWildcard(last)) {
+            fs::path dir = ResolveNoCase(p.parent_path());
+            matched = AddFolder(dir, last, m_Recurse);
+        } else {
+            p = ResolveNoCase(p);
+            std::error_code ec;
+            if (fs::is_regular_file(p, ec)) {
+                AddFile(p);
+                matched = true;
+            } else if (fs::is_directory(p, ec)) {
+                if (m_Recurse)
+                    matched = AddFolder(p, "*", true);
+                else
+                    m_Print("  zip warning: " + name + " is a folder; its files are packed only with recursion\n");
+            }
+        }
+        if (!matched)
+            m_Print("  zip warning: name not matched: " + name + "\n");
+    }
+
+    std::vector<ZipItem>& Items() { return m_Items; }
+
+private:
+    // True when the pattern matched at least one file (the archive itself included, which is then left out).
+    bool AddFolder(const fs::path& dir, const std::string& pattern, bool recurse) {
+        std::error_code ec;
+        std::vector<fs::path> files, folders;
+        for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+            std::error_code ec2;
+            auto st = it->symlink_status(ec2);
+            if (fs::is_directory(st))
+                folders.push_back(it->path());
+            else if (fs::is_regular_file(it->path(), ec2) && MatchPattern(pattern, it->path().filename().string()))
+                files.push_back(it->path());
+        }
+        std::sort(files.begin(), files.end());
+        std::sort(folders.begin(), folders.end());
+        bool matched = !files.empty();
+        for (const auto& f : files)
+            AddFile(f);
+        if (recurse)
+            for (const auto& d : folders)
+                matched = AddFolder(d, pattern, true) || matched;
+        return matched;
+    }
+
+    void AddFile(const fs::path& file) {
+        // Never pack the archive being written, whatever pattern covers it.
+        if (SameFile(file, m_Archive))
+            return;
+        std::error_code ec;
+        fs::path key = fs::weakly_canonical(file, ec);
+        if (!m_Seen.insert(key.string()).second)
+            return;
+        ZipItem item;
+        item.file = file;
+        item.entry = EntryName(file, m_Root, m_JunkDir);
+        item.size = fs::file_size(file, ec);
+        item.mtime = ModTime(file);
+        m_Items.push_back(std::move(item));
+    }
+
+    fs::path m_Archive;
+    fs::path m_Root;
+    bool m_Recurse;
+    bool m_JunkDir;
+    Printer& m_Print;
+    std::vector<ZipItem> m_Items;
+    std::set<std::string> m_Seen;
+};
+
+int DeflateLevel(char fLevel) {
+    if (fLevel >= '0' && fLevel <= '9')
+        return fLevel - '0';
+    if (fLevel >= 1 && fLevel <= 9)
+        return fLevel;
+    return 6;
+}
+
+std::int32_t Archive(const ZCL& C) {
+    State& s = S();
+    const ZPOPT& o = s.options;
+    Printer print(s.zipFunctions.print, ZipPrintBufferSize);
+
+    if (!C.lpszZipFN || !*C.lpszZipFN) {
+        print("zip error: no archive name was given.\n");
+        return ZE_PARMS;
+    }
+    // Options whose work this engine does not do are refused rather than quietly dropped.
+    if (o.fEncrypt || o.fMove || o.fDeleteEntries || o.fFreshen || o.fGrow) {
+        print("zip error: encrypting, moving, deleting, freshening and growing archives are not supported.\n");
+        return ZE_PARMS;
+    }
+    fs::path archive(NativePath(C.lpszZipFN));
+    fs::path folder = archive.parent_path().empty() ? fs::path(".") : archive.parent_path();
+    folder = ResolveNoCase(folder);
+    archive = folder / archive.filename();
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec)) {
+        print("zip error: the folder " + folder.string() + " for the archive does not exist.\n");
+        return ZE_CREAT;
+    }
+    fs::path root = ResolveNoCase(fs::path(NativePath(s.rootDir.value_or(""))));
+    if (root.empty())
+        root = fs::current_path(ec);
+
+    Collector collector(archive, root, o.fRecurse != 0, o.fJunkDir != 0, print);
+    for (std::int32_t i = 0; i < C.argc; ++i)
+        if (C.FNV && C.FNV[i])
+            collector.AddName(C.FNV[i]);
+    auto& items = collector.Items();
+    if (items.empty()) {
+        print("zip error: Nothing to do! No files were found to pack into " + std::string(C.lpszZipFN) + ".\n");
+        return ZE_NONE;
+    }
+
+    std::uint64_t total = 0;
+    for (const auto& item : items)
+        total += item.size;
+    Progress progress(s.hook, total);
+    ZipRun run{print, progress, o.fQuiet != 0, {}};
+    progress.Tick(0);
+
+    // Truncate: a leftover archive is replaced; libzip writes a temporary file and renames it in zip_close.
+    int err = 0;
+    ZipPtr za(zip_open(archive.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err));
+    if (!za) {
+        print("zip error: could not create " + archive.string() + ".\n");
+        return ZE_CREAT;
+    }
+    const int level = DeflateLevel(o.fLevel);
+    for (const auto& item : items) {
+        auto* ctx = new FileSource{item, &run, nullptr, 0, {}};
+        zip_error_init(&ctx->error);
+        zip_source_t* src = zip_source_function(za.get(), FileSourceCallback, ctx);
+        if (!src) {
+            zip_error_fini(&ctx->error);
+            delete ctx;
+            print("zip error: out of memory.\n");
+            return ZE_WRITE;
+        }
+        zip_int64_t idx = zip_file_add(za.get(), item.entry.c_str(), src, ZIP_FL_ENC_UTF_8);
+        if (idx < 0) {
+            zip_source_free(src);
+            print("zip error: could not add " + item.entry + " (" + zip_strerror(za.get()) + ").\n");
+            return ZE_WRITE;
+        }
+        zip_set_file_compression(za.get(), static_cast<zip_uint64_t>(idx), level == 0 ? ZIP_CM_STORE : ZIP_CM_DEFLATE,
+                                 static_cast<zip_uint32_t>(level));
+        zip_file_set_mtime(za.get(), static_cast<zip_uint64_t>(idx), item.mtime, 0);
+    }
+
+    if (zip_close(za.get()) != 0) {
+        zip_error_t* e = zip_get_error(za.get());
+        int sys = zip_error_code_system(e);
+        if (progress.Cancelled()) {
+            print("zip: cancelled; " + archive.string() + " was not written.\n");
+            return ZE_ABORT;
+        }
+        if (!run.failure.empty()) {
+            print(run.failure);
+            return ZE_OPEN;
+        }
+        if (zip_error_code_zip(e) == ZIP_ER_WRITE || zip_error_code_zip(e) == ZIP_ER_TMPOPEN) {
+            print(IsDiskFull(sys)
+                      ? "zip error: there is not enough disk space to write " + archive.string() + ".\n"
+                      : "zip error: could not write " + archive.string() + " (" + zip_error_strerror(e) + ").\n");
+            return ZE_WRITE;
+        }
+        print("zip error: could not write " + archive.string() + " (" + zip_error_strerror(e) + ").\n");
+        return ZE_WRITE;
+    }
+    za.release(); // zip_close freed it
+    if (!run.quiet)
+        print("  " + std::to_string(items.size()) + " file(s) packed into " + archive.string() + "\n");
+    return ZE_OK;
+}
+
+// ================================================================== unzip side
+
+enum class Outcome { Ok, BadPassword, Damaged, NoPassword, Unsupported, WriteError, DiskFull, Cancelled };
+
+// A temporary file next to its target, removed unless committed.
+class TempFile {
+public:
+    explicit TempFile(const fs::path& target) {
+        for (int i = 0; i < 100 && !m_File; ++i) {
+            m_Path = target.parent_path() / ("." + target.filename().string() + ".zeltmp-" + RandomSuffix());
+            m_File = std::fopen(m_Path.c_str(), "wbx");
+            if (!m_File && errno != EEXIST)
+                break;
+        }
+        m_Errno = m_File ? 0 : errno;
+    }
+    ~TempFile() {
+        if (m_File)
+            std::fclose(m_File);
+        if (!m_Committed && !m_Path.empty()) {
+            std::error_code ec;
+            fs::remove(m_Path, ec);
+        }
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    std::FILE* File() const { return m_File; }
+    int OpenErrno() const { return m_Errno; }
+    // Closes the file (0 or the errno of a failed flush).
+    int Close() {
+        int r = 0;
+        if (m_File && std::fclose(m_File) != 0)
+            r = errno ? errno : EIO;
+        m_File = nullptr;
+        return r;
+    }
+    // Renames into place; 0 or an errno.
+    int Commit(const fs::path& target) {
+        std::error_code ec;
+        fs::rename(m_Path, target, ec);
+        if (ec)
+            return ec.value();
+        m_Committed = true;
+        return 0;
+    }
+    const fs::path& Path() const { return m_Path; }
+
+private:
+    fs::path m_Path;
+    std::FILE* m_File = nullptr;
+    int m_Errno = 0;
+    bool m_Committed = false;
+};
+
+struct ZipFileCloser {
+    void operator()(zip_file_t* zf) const { zip_fclose(zf); }
+};
+
+struct Extractor {
+    zip_t* za;
+    const DCL& dcl;
+    USERFUNCTIONS* uf;
+    Printer& print;
+    Progress& progress;
+    int lastErrno = 0;
+
+    // Reads one entry, checks size and CRC, and (when target is set) writes it through a temporary file.
+    Outcome ExtractOne(zip_uint64_t index, const zip_stat_t& st, const char* password, const fs::path* target,
+                       std::string& detail) {
+        bool encrypted = st.encryption_method != ZIP_EM_NONE;
+        zip_file_t* raw = encrypted ? zip_fopen_index_encrypted(za, index, 0, password ? password : "")
+                                    : zip_fopen_index(za, index, 0);
+        if (!raw) {
+            int ze = zip_error_code_zip(zip_get_error(za));
+            detail = zip_strerror(za);
+            zip_error_clear(za);
+            if (ze == ZIP_ER_WRONGPASSWD || ze == ZIP_ER_NOPASSWD)
+                return Outcome::BadPassword;
+            if (ze == ZIP_ER_ENCRNOTSUPP || ze == ZIP_ER_COMPNOTSUPP)
+                return Outcome::Unsupported;
+            return Outcome::Damaged;
+        }
+        std::unique_ptr<zip_file_t, ZipFileCloser> zf(raw);
+        std::unique_ptr<TempFile> temp;
+        if (target) {
+            temp = std::make_unique<TempFile>(*target);
+            if (!temp->File()) {
+                lastErrno = temp->OpenErrno();
+                detail = SysText(lastErrno);
+                return IsDiskFull(lastErrno) ? Outcome::DiskFull : Outcome::WriteError;
+            }
+        }
+        std::vector<char> buf(ChunkSize);
+        uLong crc = crc32(0L, Z_NULL, 0);
+        std::uint64_t total = 0;
+        for (;;) {
+            zip_int64_t n = zip_fread(zf.get(), buf.data(), buf.size());
+            if (n < 0) {
+                detail = zip_file_strerror(zf.get());
+                return encrypted ? Outcome::BadPassword : Outcome::Damaged;
+            }
+            if (n == 0)
+                break;
+            total += static_cast<std::uint64_t>(n);
+            if ((st.valid & ZIP_STAT_SIZE) && total > st.size) {
+                detail = "more data than recorded";
+                return encrypted ? Outcome::BadPassword : Outcome::Damaged;
+            }
+            crc = crc32(crc, reinterpret_cast<const Bytef*>(buf.data()), static_cast<uInt>(n));
+            if (temp &&
+                std::fwrite(buf.data(), 1, static_cast<std::size_t>(n), temp->File()) != static_cast<std::size_t>(n)) {
+                lastErrno = errno;
+                detail = SysText(lastErrno);
+                return IsDiskFull(lastErrno) ? Outcome::DiskFull : Outcome::WriteError;
+            }
+            if (!progress.Tick(static_cast<std::uint64_t>(n)))
+                return Outcome::Cancelled;
+        }
+        // A wrong password can pass the first check and produce garbage: trust nothing before the CRC.
+        if (((st.valid & ZIP_STAT_SIZE) && total != st.size) || ((st.valid & ZIP_STAT_CRC) && crc != st.crc)) {
+            detail = "CRC error";
+            return encrypted ? Outcome::BadPassword : Outcome::Damaged;
+        }
+        if (!temp)
+            return Outcome::Ok;
+        if (int e = temp->Close()) {
+            lastErrno = e;
+            detail = SysText(e);
+            return IsDiskFull(e) ? Outcome::DiskFull : Outcome::WriteError;
+        }
+        if (st.valid & ZIP_STAT_MTIME) {
+            std::error_code ec;
+            fs::last_write_time(
+                temp->Path(), std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(st.mtime)), ec);
+        }
+        if (int e = temp->Commit(*target)) {
+            lastErrno = e;
+            detail = SysText(e);
+            return Outcome::WriteError;
+        }
+        return Outcome::Ok;
+    }
+};
+
+struct SafeName {
+    std::vector<std::string> parts;
+    bool stripped = false; // "..", an absolute path or a drive letter was removed
+};
+
+SafeName Sanitise(const std::string& name, bool spaceToUnderscore) {
+    SafeName out;
+    std::string comp;
+    bool first = true;
+    auto flush = [&](bool last) {
+        (void)last;
+        if (first && comp.size() >= 2 && comp[1] == ':' && std::isalpha(static_cast<unsigned char>(comp[0]))) {
+            comp.erase(0, 2);
+            out.stripped = true;
+        }
+        first = false;
+        if (comp == "..")
+            out.stripped = true;
+        else if (!comp.empty() && comp != ".") {
+            if (spaceToUnderscore)
+                std::replace(comp.begin(), comp.end(), ' ', '_');
+            out.parts.push_back(comp);
+        }
+        comp.clear();
+    };
+    if (!name.empty() && (name[0] == '/' || name[0] == '\\'))
+        out.stripped = true;
+    for (char c : name) {
+        if (c == '/' || c == '\\')
+            flush(false);
+        else
+            comp += c;
+    }
+    flush(true);
+    return out;
+}
+
+bool IsSymlinkEntry(zip_t* za, zip_uint64_t index) {
+    zip_uint8_t opsys = 0;
+    zip_uint32_t attr = 0;
+    if (zip_file_get_external_attributes(za, index, 0, &opsys, &attr) != 0)
+        return false;
+    return opsys == ZIP_OPSYS_UNIX && ((attr >> 16) & 0170000u) == 0120000u;
+}
+
+// Creates the folders of parts[0..n) under base, refusing to pass through links or files.
+bool MakeFolders(const fs::path& base, const std::vector<std::string>& parts, std::size_t n, std::string& why) {
+    fs::path p = base;
+    for (std::size_t i = 0; i < n; ++i) {
+        p /= parts[i];
+        std::error_code ec;
+        auto st = fs::symlink_status(p, ec);
+        if (fs::is_symlink(st) || (fs::exists(st) && !fs::is_directory(st))) {
+            why = p.string() + " is not a folder";
+            return false;
+        }
+        if (!fs::exists(st) && !fs::create_directory(p, ec) && ec) {
+            why = "could not create " + p.string() + " (" + ec.message() + ")";
+            return false;
+        }
+    }
+    return true;
+}
+
+std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUNCTIONS* uf) {
+    Printer print(uf ? uf->print : nullptr, UnzipPrintBufferSize);
+    const int quiet = dcl.fQuiet;
+    if (ifnc > 0 || xfnc > 0) {
+        print("unzip error: include and exclude lists are not supported.\n");
+        return PK_PARAM;
+    }
+    if (!dcl.lpszZipFN || !*dcl.lpszZipFN) {
+        print("unzip error: no archive name was given.\n");
+        return PK_PARAM;
+    }
+    fs::path archive = ResolveNoCase(fs::path(NativePath(dcl.lpszZipFN)));
+    int err = 0;
+    zip_t* raw = zip_open(archive.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &err);
+    if (!raw) {
+        if (err == ZIP_ER_NOENT || err == ZIP_ER_OPEN)
+            print("unzip error: cannot find or open " + archive.string() + ".\n");
+        else
+            print("unzip error: " + archive.string() + " is not a zip archive or it is damaged.\n");
+        return PK_NOZIP;
+    }
+    ZipPtr za(raw);
+
+    fs::path dir = (dcl.lpszExtractDir && *dcl.lpszExtractDir) ? ResolveNoCase(fs::path(NativePath(dcl.lpszExtractDir)))
+                                                               : fs::path(".");
+    const bool writing = !dcl.ntflag && !dcl.nvflag;
+    std::error_code ec;
+    if (writing && !fs::is_directory(dir, ec)) {
+        fs::create_directories(dir, ec);
+        if (!fs::is_directory(dir, ec)) {
+            print("unzip error: could not create the folder " + dir.string() + ".\n");
+            return PK_PARAM;
+        }
+    }
+
+    zip_int64_t count = zip_get_num_entries(za.get(), 0);
+    if (uf)
+        uf->NumMembers = static_cast<std::uint32_t>(count);
+    if (dcl.nzflag) {
+        int clen = 0;
+        const char* comment = zip_get_archive_comment(za.get(), &clen, 0);
+        if (comment && clen > 0)
+            print(std::string(comment, static_cast<std::size_t>(clen)) + "\n");
+    }
+
+    std::uint64_t total = 0;
+    for (zip_int64_t i = 0; i < count; ++i) {
+        zip_stat_t st;
+        if (zip_stat_index(za.get(), static_cast<zip_uint64_t>(i), 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE))
+            total += st.size;
+    }
+    Progress progress(S().hook, total);
+    progress.Tick(0);
+    Extractor ex{za.get(), dcl, uf, print, progress};
+
+    std::int32_t result = 0;
+    int failed = 0;
+    int done = 0;
+    std::set<std::string> written; // targets of this run, compared without regard to case
+    std::optional<std::string> password;
+    bool noMorePasswords = false;
+    bool skipExisting = false, overwriteAll = false;
+    auto fail = [&](std::int32_t code, const std::string& text) {
+        print(text);
+        result = std::max(result, code);
+        ++failed;
+    };
+
+    for (zip_int64_t i = 0; i < count; ++i) {
+        const auto index = static_cast<zip_uint64_t>(i);
+        zip_stat_t st;
+        if (zip_stat_index(za.get(), index, 0, &st) != 0 || !(st.valid & ZIP_STAT_NAME)) {
+            fail(PK_ERR, "  error: entry " + std::to_string(i + 1) + " of the archive cannot be read.\n");
+            continue;
+        }
+        const std::string name = st.name;
+        if (uf && uf->ServCallBk && uf->ServCallBk(name.c_str(), static_cast<std::uint32_t>(name.size())) != 0) {
+            print("unzip: stopped at the caller's request.\n");
+            return IZ_CTRLC;
+        }
+        if (dcl.nvflag) {
+            if (uf && uf->SendApplicationMessage) {
+                std::tm tm{};
+                std::time_t t = st.mtime;
+                if (const std::tm* lt = std::localtime(&t))
+                    tm = *lt;
+                auto factor = st.size ? static_cast<std::uint32_t>(100 - (st.comp_size * 100 / st.size)) : 0u;
+                uf->SendApplicationMessage(
+                    static_cast<std::uint32_t>(st.size), static_cast<std::uint32_t>(st.comp_size), factor,
+                    static_cast<std::uint32_t>(tm.tm_mon + 1), static_cast<std::uint32_t>(tm.tm_mday),
+                    static_cast<std::uint32_t>(tm.tm_year + 1900), static_cast<std::uint32_t>(tm.tm_hour),
+                    static_cast<std::uint32_t>(tm.tm_min), ' ', name.c_str(),
+                    st.comp_method == ZIP_CM_STORE ? "Stored" : "Defl:N", st.crc,
+                    st.encryption_method != ZIP_EM_NONE ? 'E' : ' ');
+            }
+            continue;
+        }
+        const bool isDir = !name.empty() && (name.back() == '/' || name.back() == '\\');
+        SafeName safe = Sanitise(name, dcl.SpaceToUnderscore != 0);
+        if (safe.stripped)
+            fail(PK_WARN, "  warning: " + name + " tries to leave the extraction folder; unsafe parts removed.\n");
+        if (isDir) {
+            std::string why;
+            if (writing && dcl.ndflag && !safe.parts.empty() && !MakeFolders(dir, safe.parts, safe.parts.size(), why))
+                fail(PK_ERR, "  error: " + why + ".\n");
+            continue;
+        }
+        if (safe.parts.empty()) {
+            fail(PK_WARN, "  skipping: " + name + " has no usable file name.\n");
+            continue;
+        }
+        if (IsSymlinkEntry(za.get(), index)) {
+            fail(PK_WARN, "  skipping: " + name + " is a symbolic link; links are not created.\n");
+            continue;
+        }
+        std::vector<std::string> parts = dcl.ndflag ? safe.parts : std::vector<std::string>{safe.parts.back()};
+        fs::path target = dir;
+        std::string relative;
+        for (const auto& p : parts) {
+            target /= p;
+            relative += (relative.empty() ? "" : "/") + p;
+        }
+
+        if (writing) {
+            if (!written.insert(Lower(relative)).second) {
+                fail(PK_WARN,
+                     "  skipping: " + name + " would overwrite another file of this archive (" + relative + ").\n");
+                continue;
+            }
+            if (SameFile(target, archive)) {
+                fail(PK_WARN, "  skipping: " + name + " would overwrite the archive itself.\n");
+                continue;
+            }
+            auto tst = fs::symlink_status(target, ec);
+            if (fs::is_directory(tst)) {
+                fail(PK_ERR, "  error: cannot write " + target.string() + ": a folder of that name exists.\n");
+                continue;
+            }
+            if (fs::exists(tst)) {
+                std::time_t existing = ModTime(target);
+                if ((dcl.ExtractOnlyNewer || dcl.nfflag) && existing >= st.mtime)
+                    continue;
+                if (!dcl.noflag && !overwriteAll) {
+                    if (skipExisting || !uf || !uf->replace)
+                        continue;
+                    std::string shown = target.string();
+                    std::vector<char> buf(shown.begin(), shown.end());
+                    buf.resize(std::max<std::size_t>(buf.size() + 1, 257), '\0');
+                    std::int32_t answer = uf->replace(buf.data());
+                    if (answer == IDM_REPLACE_NONE) {
+                        skipExisting = true;
+                        continue;
+                    }
+                    if (answer == IDM_REPLACE_ALL)
+                        overwriteAll = true;
+                    else if (answer != IDM_REPLACE_YES)
+                        continue;
+                }
+            } else if (dcl.nfflag) {
+                continue; // freshen: existing files only
+            }
+            std::string why;
+            if (parts.size() > 1 && !MakeFolders(dir, parts, parts.size() - 1, why)) {
+                fail(PK_ERR, "  error: " + why + ".\n");
+                continue;
+            }
+        }
+
+        const bool encrypted = st.encryption_method != ZIP_EM_NONE;
+        Outcome outcome = Outcome::Ok;
+        std::string detail;
+        for (;;) {
+            if (encrypted && !password) {
+                if (noMorePasswords || !uf || !uf->password) {
+                    outcome = Outcome::NoPassword;
+                    break;
+                }
+                char buf[PasswordBufferSize] = {};
+                if (uf->password(buf, PasswordBufferSize, "Enter password for: ", name.c_str()) != 0) {
+                    noMorePasswords = true;
+                    outcome = Outcome::NoPassword;
+                    break;
+                }
+                buf[PasswordBufferSize - 1] = '\0';
+                password = std::string(buf);
+            }
+            outcome =
+                ex.ExtractOne(index, st, encrypted ? password->c_str() : nullptr, writing ? &target : nullptr, detail);
+            if (outcome == Outcome::BadPassword && encrypted) {
+                print("  incorrect password for " + name + "\n");
+                password.reset();
+                continue;
+            }
+            break;
+        }
+        switch (outcome) {
+        case Outcome::Ok:
+            ++done;
+            if (quiet < 2)
+                print((writing ? "  inflating: " + target.string() : "    testing: " + name + "   OK") + "\n");
+            break;
+        case Outcome::NoPassword:
+            fail(IZ_BADPWD, "  skipping: " + name + " needs a password, and none was given.\n");
+            break;
+        case Outcome::Unsupported:
+            fail(PK_ERR, "  skipping: " + name + " is packed in a way that is not supported (" + detail + ").\n");
+            break;
+        case Outcome::BadPassword:
+        case Outcome::Damaged:
+            fail(PK_ERR, "  error: " + name + " is damaged (" + detail + "); it was not extracted.\n");
+            break;
+        case Outcome::WriteError:
+            fail(PK_ERR, "  error: could not write " + target.string() + " (" + detail + ").\n");
+            break;
+        case Outcome::DiskFull:
+            print("unzip error: there is not enough disk space to extract " + name + " into " + dir.string() + ".\n");
+            return PK_DISK;
+        case Outcome::Cancelled:
+            print("unzip: cancelled; " + name + " and the files after it were not extracted.\n");
+            return IZ_CTRLC;
+        }
+    }
+    if (failed)
+        print("  " + std::to_string(failed) + " problem(s) in " + archive.string() +
+              "; not every file was extracted.\n");
+    else if (quiet < 2)
+        print(dcl.ntflag ? "No errors detected in compressed data of " + archive.string() + ".\n"
+                         : "  " + std::to_string(done) + " file(s) extracted.\n");
+    return result;
+}
+
+void FillText(char* field, const char* value) {
+    if (!field)
+        return;
+    std::size_t room = std::strlen(field); // the caller pre-fills the field with blanks
+    std::size_t n = std::min(room, std::strlen(value));
+    std::memcpy(field, value, n);
+    field[n] = '\0';
+}
+
+} // namespace
+
+// ---- zip32 ----
+
+std::int32_t ZpInit(const ZIPUSERFUNCTIONS* lpZipUserFunc) {
+    CheckLoaded("zip32.dll");
+    S().received.calls.push_back("ZpInit");
+    S().zipFunctions = lpZipUserFunc ? *lpZipUserFunc : ZIPUSERFUNCTIONS{};
+    S().received.zipFunctions = S().zipFunctions;
+    return 1;
+}
+
+std::int32_t ZpSetOptions(const ZPOPT* lpOpts) {
+    CheckLoaded("zip32.dll");
+    State& s = S();
+    s.received.calls.push_back("ZpSetOptions");
+    s.options = lpOpts ? *lpOpts : ZPOPT{};
+    s.rootDir = Copy(s.options.szRootDir);
+    s.received.zpopt = s.options;
+    s.received.zpoptDate = Copy(s.options.Date);
+    s.received.zpoptRootDir = s.rootDir;
+    s.received.zpopt.Date = s.received.zpopt.szRootDir = s.received.zpopt.szTempDir = nullptr;
+    s.options.Date = s.options.szRootDir = s.options.szTempDir = nullptr;
+    return 1;
+}
+
+std::int32_t ZpArchive(ZCL C) {
+    CheckLoaded("zip32.dll");
+    Received& r = S().received;
+    r.calls.push_back("ZpArchive");
+    r.zclArgc = C.argc;
+    r.zclZipFN = Copy(C.lpszZipFN);
+    r.zclNames.clear();
+    for (std::int32_t i = 0; i < C.argc && C.FNV; ++i)
+        r.zclNames.push_back(Copy(C.FNV[i]));
+    return Archive(C);
+}
+
+// ---- unzip32 ----
+
+std::int32_t UzpVersion2(UzpVer* version) {
+    CheckLoaded("unzip32.dll");
+    S().received.calls.push_back("UzpVersion2");
+    if (!version)
+        return 0;
+    S().received.uzpVerStructlen = version->structlen;
+    FillText(version->betalevel, "");
+    FillText(version->date, "");
+    FillText(version->zlib_version, zlibVersion());
+    const std::uint8_t ver[4] = {6, 0, 0, 0};
+    std::memcpy(version->unzip, ver, 4);
+    std::memcpy(version->windll, ver, 4);
+    return 0;
+}
+
+std::int32_t Wiz_SingleEntryUnzip(std::int32_t ifnc, const char* const* ifnv, std::int32_t xfnc,
+                                  const char* const* xfnv, const DCL* lpDCL, USERFUNCTIONS* lpUserFunc) {
+    (void)ifnv;
+    (void)xfnv;
+    CheckLoaded("unzip32.dll");
+    Received& r = S().received;
+    r.calls.push_back("Wiz_SingleEntryUnzip");
+    r.ifnc = ifnc;
+    r.xfnc = xfnc;
+    DCL dcl = lpDCL ? *lpDCL : DCL{};
+    r.dcl = dcl;
+    r.dcl.lpszZipFN = r.dcl.lpszExtractDir = nullptr;
+    r.dclZipFN = Copy(dcl.lpszZipFN);
+    r.dclExtractDir = Copy(dcl.lpszExtractDir);
+    r.unzipFunctions = lpUserFunc ? *lpUserFunc : USERFUNCTIONS{};
+    return Unzip(ifnc, xfnc, dcl, lpUserFunc);
+}
+
+void SetProgressHook(zel::ProgressHook hook) {
+    S().hook = std::move(hook);
+}
+
+const Received& LastReceived() {
+    return S().received;
+}
+
+void ResetReceived() {
+    S().received = Received{};
+}
+
+void SimulateMissingLibrary(bool missing) {
+    S().missing = missing;
+}
+
+} // namespace zipengine

@@ -1,1 +1,170 @@
 #pragma once
+
+#include "platform/error/ProgressHook.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The zip and unzip engines in the shape of the Info-ZIP Windows libraries (zip32 and unzip32), over libzip.
+// Texts are zero-terminated UTF-8; paths use "\" or "/" as separators. Results: 0 = the whole job succeeded.
+namespace zipengine {
+
+// ---- zip32 ----
+
+using DLLPRNT = std::int32_t (*)(char* buffer, std::uint32_t length);
+using DLLPASSWORD = std::int32_t (*)(char* buffer, std::int32_t size, const char* prompt, const char* name);
+using DLLCOMMENT = char* (*)(char* buffer);
+using DLLSERVICE = std::int32_t (*)(const char* name, std::uint32_t length);
+
+struct ZIPUSERFUNCTIONS {
+    DLLPRNT print = nullptr;
+    DLLCOMMENT comment = nullptr;
+    DLLPASSWORD password = nullptr;
+    DLLSERVICE ServiceApplication = nullptr;
+};
+
+struct ZPOPT {
+    const char* Date = nullptr;      // include/exclude date, "mmddyyyy"
+    const char* szRootDir = nullptr; // folder that relative names and entry names are based on
+    const char* szTempDir = nullptr;
+    std::int32_t fTemp = 0;
+    std::int32_t fSuffix = 0;
+    std::int32_t fEncrypt = 0;
+    std::int32_t fSystem = 0;
+    std::int32_t fVolume = 0;
+    std::int32_t fExtra = 0;
+    std::int32_t fNoDirEntries = 0;
+    std::int32_t fExcludeDate = 0;
+    std::int32_t fIncludeDate = 0;
+    std::int32_t fVerbose = 0;
+    std::int32_t fQuiet = 0;
+    std::int32_t fCRLF_LF = 0;
+    std::int32_t fLF_CRLF = 0;
+    std::int32_t fJunkDir = 0;
+    std::int32_t fGrow = 0;
+    std::int32_t fForce = 0;
+    std::int32_t fMove = 0;
+    std::int32_t fDeleteEntries = 0;
+    std::int32_t fUpdate = 0;
+    std::int32_t fFreshen = 0;
+    std::int32_t fJunkSFX = 0;
+    std::int32_t fLatestTime = 0;
+    std::int32_t fComment = 0;
+    std::int32_t fOffsets = 0;
+    std::int32_t fPrivilege = 0;
+    std::int32_t fEncryption = 0;
+    std::int32_t fRecurse = 0;
+    std::int32_t fRepair = 0;
+    char fLevel = 0; // '0'..'9'; 0 = the engine's default (deflate level 6)
+};
+
+struct ZCL {
+    std::int32_t argc = 0;
+    const char* lpszZipFN = nullptr;
+    const char* const* FNV = nullptr; // argc names; null slots are skipped
+};
+
+std::int32_t ZpInit(const ZIPUSERFUNCTIONS* lpZipUserFunc);
+std::int32_t ZpSetOptions(const ZPOPT* lpOpts);
+// Builds a fresh archive from the names (wildcards "*" and "?" in the last component, without regard to case).
+std::int32_t ZpArchive(ZCL C);
+
+// ---- unzip32 ----
+
+using DLLSND = void (*)();
+using DLLREPLACE = std::int32_t (*)(char* name);
+using UZPPASSWORD = std::int16_t (*)(char* buffer, std::int32_t size, const char* prompt, const char* name);
+using DLLMESSAGE = void (*)(std::uint32_t ucsize, std::uint32_t csize, std::uint32_t cfactor, std::uint32_t mo,
+                            std::uint32_t dy, std::uint32_t yr, std::uint32_t hh, std::uint32_t mm, char c,
+                            const char* filename, const char* methbuf, std::uint32_t crc, char fCrypt);
+using UZPSERVICE = std::int32_t (*)(const char* name, std::uint32_t length);
+
+// Answers of the replace callback.
+constexpr std::int32_t IDM_REPLACE_NO = 100;
+constexpr std::int32_t IDM_REPLACE_ALL = 101;
+constexpr std::int32_t IDM_REPLACE_YES = 102;
+constexpr std::int32_t IDM_REPLACE_NONE = 104;
+
+struct USERFUNCTIONS {
+    DLLPRNT print = nullptr;
+    DLLSND sound = nullptr;
+    DLLREPLACE replace = nullptr;
+    UZPPASSWORD password = nullptr;
+    DLLMESSAGE SendApplicationMessage = nullptr;
+    UZPSERVICE ServCallBk = nullptr;
+    std::uint32_t TotalSizeComp = 0;
+    std::uint32_t TotalSize = 0;
+    std::uint32_t CompFactor = 0;
+    std::uint32_t NumMembers = 0;
+    std::uint16_t cchComment = 0;
+};
+
+struct DCL {
+    std::int32_t ExtractOnlyNewer = 0;
+    std::int32_t SpaceToUnderscore = 0;
+    std::int32_t PromptToOverwrite = 0;
+    std::int32_t fQuiet = 0; // 0 every message, 1 fewer, 2 problems only
+    std::int32_t ncflag = 0;
+    std::int32_t ntflag = 0; // test only: check every entry, write nothing
+    std::int32_t nvflag = 0; // list only: report every entry through SendApplicationMessage
+    std::int32_t nfflag = 0; // freshen: replace existing older files only
+    std::int32_t nzflag = 0;
+    std::int32_t ndflag = 0; // recreate the folders stored in the archive
+    std::int32_t noflag = 0; // overwrite existing files without asking
+    std::int32_t naflag = 0;
+    std::int32_t nZIflag = 0;
+    std::int32_t C_flag = 0;
+    std::int32_t fPrivilege = 0;
+    const char* lpszZipFN = nullptr;
+    const char* lpszExtractDir = nullptr;
+};
+
+struct UzpVer {
+    std::uint32_t structlen = 0;
+    std::uint32_t flag = 0;
+    char* betalevel = nullptr;
+    char* date = nullptr;
+    char* zlib_version = nullptr;
+    std::uint8_t unzip[4] = {};
+    std::uint8_t zipinfo[4] = {};
+    std::uint8_t os2dll[4] = {};
+    std::uint8_t windll[4] = {};
+};
+
+std::int32_t UzpVersion2(UzpVer* version);
+// Extracts every entry (include and exclude lists are taken but must be empty).
+std::int32_t Wiz_SingleEntryUnzip(std::int32_t ifnc, const char* const* ifnv, std::int32_t xfnc,
+                                  const char* const* xfnv, const DCL* lpDCL, USERFUNCTIONS* lpUserFunc);
+
+// ---- outside the libraries' shape ----
+
+// Called while an archive is built or extracted, at least every ~50 ms of work; false cancels the run.
+void SetProgressHook(zel::ProgressHook hook);
+
+// What the engine last received, kept for tests. Texts are copied; null texts stay empty optionals.
+struct Received {
+    std::vector<std::string> calls; // engine calls in order, since the last ResetReceived
+    ZIPUSERFUNCTIONS zipFunctions;
+    ZPOPT zpopt; // pointers cleared; see the copies below
+    std::optional<std::string> zpoptDate;
+    std::optional<std::string> zpoptRootDir;
+    std::int32_t zclArgc = 0;
+    std::optional<std::string> zclZipFN;
+    std::vector<std::optional<std::string>> zclNames;
+    DCL dcl; // pointers cleared
+    std::optional<std::string> dclZipFN;
+    std::optional<std::string> dclExtractDir;
+    std::int32_t ifnc = -1;
+    std::int32_t xfnc = -1;
+    USERFUNCTIONS unzipFunctions;
+    std::uint32_t uzpVerStructlen = 0;
+};
+const Received& LastReceived();
+void ResetReceived();
+
+// Makes every call fail as a library that cannot be loaded does (error 53), for tests of the callers.
+void SimulateMissingLibrary(bool missing);
+
+} // namespace zipengine
