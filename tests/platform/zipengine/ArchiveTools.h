@@ -61,8 +61,8 @@ inline QStringList Tree(const QString& dir) {
     QStringList out;
     QDir base(dir);
     std::function<void(const QString&)> walk = [&](const QString& d) {
-        for (const QFileInfo& fi : QDir(d).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                                         QDir::NoDotAndDotDot)) {
+        for (const QFileInfo& fi :
+             QDir(d).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
             if (fi.isDir() && !fi.isSymLink())
                 walk(fi.absoluteFilePath());
             else
@@ -84,9 +84,8 @@ struct Entry {
 inline bool MakeZip(const QString& path, const QList<Entry>& entries) {
     QJsonArray list;
     for (const Entry& e : entries)
-        list.append(QJsonObject{{"name", e.name},
-                                {"data", QString::fromLatin1(e.data.toBase64())},
-                                {"symlink", e.symlink}});
+        list.append(
+            QJsonObject{{"name", e.name}, {"data", QString::fromLatin1(e.data.toBase64())}, {"symlink", e.symlink}});
     const char* script = R"(
 import base64, json, sys, warnings, zipfile
 warnings.simplefilter('ignore')
@@ -103,6 +102,8 @@ with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:
     return r.code == 0;
 }
 
-inline std::string S(const QString& s) { return s.toStdString(); }
+inline std::string S(const QString& s) {
+    return s.toStdString();
+}
 
 } // namespace ziptest

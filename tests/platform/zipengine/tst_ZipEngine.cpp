@@ -240,8 +240,7 @@ private Q_SLOTS:
         QCOMPARE(Exec("zip", {"-r", "-q", tmp.filePath("f.zip"), "."}, tmp.filePath("src")).code, 0);
 
         QCOMPARE(Unzip(tmp.filePath("f.zip"), tmp.filePath("with")), 0);
-        QCOMPARE(Tree(tmp.filePath("with")),
-                 (QStringList{"data_qmx/deep/x.dat", "data_qmx/ledgra2.mdb", "top.txt"}));
+        QCOMPARE(Tree(tmp.filePath("with")), (QStringList{"data_qmx/deep/x.dat", "data_qmx/ledgra2.mdb", "top.txt"}));
         QCOMPARE(ReadFile(tmp.filePath("with/data_qmx/ledgra2.mdb")), QByteArray(70000, 'L'));
 
         QCOMPARE(Unzip(tmp.filePath("f.zip"), tmp.filePath("flat"), Options(false)), 0);
@@ -278,8 +277,7 @@ private Q_SLOTS:
                 QVERIFY2(f.startsWith("in/x/") || f.startsWith("in/flat/") || f == "in/evil.zip", qPrintable(f));
             QVERIFY(!QFileInfo(dir + "/link").exists() && !QFileInfo(dir + "/link").isSymLink());
         }
-        QCOMPARE(Tree(tmp.filePath("in/flat")),
-                 (QStringList{"abs.txt", "back.txt", "drive.txt", "up.txt", "y.txt"}));
+        QCOMPARE(Tree(tmp.filePath("in/flat")), (QStringList{"abs.txt", "back.txt", "drive.txt", "up.txt", "y.txt"}));
         QCOMPARE(ReadFile(tmp.filePath("in/x/a/back.txt")), QByteArray("4"));
         QVERIFY(QString::fromStdString(Calls::printed).contains("symbolic link"));
     }
@@ -289,8 +287,9 @@ private Q_SLOTS:
         const QString dir = tmp.filePath("tova");
         QDir().mkpath(dir);
         const QString archive = dir + "/FIXED.ZIP";
-        QVERIFY(MakeZip(archive, {{"d.txt", "first"}, {"D.TXT", "second"}, {"sub/d.txt", "third"},
-                                  {"FIXED.ZIP", "junk"}, {"e.txt", "e"}}));
+        QVERIFY(MakeZip(
+            archive,
+            {{"d.txt", "first"}, {"D.TXT", "second"}, {"sub/d.txt", "third"}, {"FIXED.ZIP", "junk"}, {"e.txt", "e"}}));
         const QByteArray before = ReadFile(archive);
         QVERIFY(Unzip(archive, dir, Options(false)) != 0);
         QCOMPARE(ReadFile(archive), before);
@@ -301,8 +300,8 @@ private Q_SLOTS:
 
     void overwriteAnswersAreHonoured() {
         QTemporaryDir tmp;
-        QVERIFY(MakeZip(tmp.filePath("f.zip"), {{"a", "new a"}, {"b", "new b"}, {"c", "new c"}, {"d", "new d"},
-                                                {"n", "new n"}}));
+        QVERIFY(MakeZip(tmp.filePath("f.zip"),
+                        {{"a", "new a"}, {"b", "new b"}, {"c", "new c"}, {"d", "new d"}, {"n", "new n"}}));
         const QString dir = tmp.filePath("x");
         for (const char* n : {"a", "b", "c", "d"})
             WriteFile(dir + "/" + n, "old");
@@ -325,9 +324,9 @@ private Q_SLOTS:
         QTemporaryDir tmp;
         WriteFile(tmp.filePath("src/one.txt"), QByteArray(5000, '1'));
         WriteFile(tmp.filePath("src/two.txt"), "two");
-        QCOMPARE(Exec("zip", {"-q", "-P", "right", tmp.filePath("p.zip"), "one.txt", "two.txt"}, tmp.filePath("src"))
-                     .code,
-                 0);
+        QCOMPARE(
+            Exec("zip", {"-q", "-P", "right", tmp.filePath("p.zip"), "one.txt", "two.txt"}, tmp.filePath("src")).code,
+            0);
         // Wrong, then right; the right one is kept for the next entry.
         Calls::passwords = {"wrong", "right"};
         QCOMPARE(Unzip(tmp.filePath("p.zip"), tmp.filePath("x")), 0);
