@@ -295,6 +295,8 @@ void Kill(const std::string& pattern) {
         names.push_back(split.name); // an exact name never takes its case-folded siblings with it
     else
         names = Dir(pattern);
+    if (!HasWildcards(split.name) && names.size() > 1)
+        names.resize(1); // one name deletes one file, however many differ from it only in case
     if (names.empty())
         Fail(zel::rt::FileNotFound, "Kill");
     for (const std::string& name : names) {

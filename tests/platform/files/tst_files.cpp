@@ -197,6 +197,11 @@ void tst_files::killExactNameKeepsCaseSiblings() {
     // Without an exact match the name is found without regard to case.
     files::Kill(Win(tmp.filePath("Ledgra2.Mdb")));
     QVERIFY(Entries(tmp.path()).isEmpty());
+    // One name deletes one file, even when several differ from it only in case.
+    WriteFile(tmp.filePath("a.mdb"), "1");
+    WriteFile(tmp.filePath("A.MDB"), "2");
+    files::Kill(Win(tmp.filePath("A.mdb")));
+    QCOMPARE(Entries(tmp.path()).size(), 1);
 }
 
 void tst_files::copyCreatesAndReplaces() {
