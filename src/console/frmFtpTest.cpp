@@ -28,7 +28,6 @@ namespace {
 
 // A default build never reaches a stranger's server; deployments set ZEL_FTP_HOST.
 const char* const BuiltInHost = "ftp.quendal.example";
-const char* const ErrorTitle = "ZEL FTP CLIENT ERROR";
 const char* const CrLf = "\r\n";
 
 std::string DefaultHost() {
@@ -322,19 +321,14 @@ void frmFtpTest::cmdTest_Click() {
         ui.SetBusy(false);
         const std::string text = run.Cancelled() ? std::string("The connection test was cancelled.")
                                                  : std::string(e.what()) + " Check username and password and try again";
-        if (!m_CloseRequested)
-            ui.MsgBox(text, ui::Buttons::Ok, ui::Icon::None, 0, ErrorTitle);
+        ShowFailure(text);
     }
 }
 
-void frmFtpTest::cmdPut_Click() {
-    if (m_Running)
-        return;
-}
-
-void frmFtpTest::cmdGet_Click() {
-    if (m_Running)
-        return;
+void frmFtpTest::ShowFailure(const std::string& text) {
+    // Once the user has closed the window, the run winds up without asking anything more.
+    if (!m_CloseRequested)
+        ui::Current().MsgBox(text, ui::Buttons::Ok, ui::Icon::None, 0, "ZEL FTP CLIENT ERROR");
 }
 
 void frmFtpTest::Command1_Click() { ui::Current().End(); }

@@ -64,6 +64,9 @@ private:
     void help_Click();
     void txtUser_KeyDown(int keyCode, int shift);
     void CancelWorkflow();
+    void ShowFailure(const std::string& text);
+    void CopyUp(class RecoveryFolder& recovery, const std::string& name);
+    void RollBack(class RecoveryFolder& recovery);
     frmProgress* ProgressWindow();
 
     std::string UserText() const;

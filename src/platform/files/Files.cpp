@@ -288,6 +288,8 @@ std::uint64_t FileLen(const std::string& path) {
     return static_cast<std::uint64_t>(st.st_size);
 }
 
+bool ReadOnly(const std::string& path) { return IsReadOnly(ResolvePath(path)); }
+
 void Kill(const std::string& pattern) {
     SplitPath split = Split(pattern);
     std::vector<std::string> names;

@@ -26,6 +26,8 @@ std::vector<std::string> Dir(const std::string& pattern);
 bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
 std::uint64_t FileLen(const std::string& path); // 53 when missing
+// The file carries the read-only attribute (here: its owner-write bit is cleared).
+bool ReadOnly(const std::string& path);
 
 // Deletes every plain file matching the pattern (a single name is a pattern too). 53 when nothing
 // matches; a file that cannot be deleted raises 70 or 75 and leaves the files not yet reached.
