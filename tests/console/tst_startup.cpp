@@ -11,6 +11,7 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QWindow>
+#include <qpa/qwindowsysteminterface.h>
 
 using testsupport::SampleInstall;
 
@@ -186,7 +187,9 @@ private Q_SLOTS:
         frmFtpTest w;
         bool stillOpen = false;
         testsupport::WhenModal([&](QWidget* chooser) {
-            chooser->windowHandle()->close(); // as the close box does
+            // What the close box and Alt+F4 send: a close request from the window system.
+            QWindowSystemInterface::handleCloseEvent<QWindowSystemInterface::SynchronousDelivery>(
+                chooser->windowHandle());
             QTest::keyClick(chooser, Qt::Key_Escape);
             QTest::keyClick(chooser, Qt::Key_Return);
             stillOpen = chooser->isVisible();
