@@ -23,6 +23,7 @@ constexpr DWORD FILE_FLAG_WRITE_THROUGH = 0x80000000;
 
 constexpr DWORD ERROR_INTERNET_TIMEOUT = 12002;
 constexpr DWORD ERROR_INTERNET_EXTENDED_ERROR = 12003;
+constexpr DWORD ERROR_INTERNET_INVALID_URL = 12005;
 constexpr DWORD ERROR_INTERNET_INTERNAL_ERROR = 12004;
 constexpr DWORD ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
 constexpr DWORD ERROR_INTERNET_OPERATION_CANCELLED = 12017;
@@ -30,9 +31,9 @@ constexpr DWORD ERROR_INTERNET_INCORRECT_HANDLE_TYPE = 12018;
 constexpr DWORD ERROR_INTERNET_CANNOT_CONNECT = 12029;
 constexpr DWORD ERROR_INTERNET_CONNECTION_ABORTED = 12030;
 constexpr DWORD ERROR_INTERNET_CONNECTION_RESET = 12031;
+constexpr DWORD ERROR_FTP_TRANSFER_IN_PROGRESS = 12110;
 
-HINTERNET InternetOpenA(const char* agent, DWORD accessType, const char* proxy, const char* proxyBypass,
-                        DWORD flags);
+HINTERNET InternetOpenA(const char* agent, DWORD accessType, const char* proxy, const char* proxyBypass, DWORD flags);
 // Connects and logs in. port 0 = 21; "host:port" in server is accepted.
 HINTERNET InternetConnectA(HINTERNET session, const char* server, std::uint16_t port, const char* user,
                            const char* password, DWORD service, DWORD flags, std::uintptr_t context);

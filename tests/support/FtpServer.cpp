@@ -1,0 +1,144 @@
+#include "support/FtpServer.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcessEnvironment>
+
+namespace {
+constexpr int kStartMilliseconds = 15000;
+constexpr int kAnswerMilliseconds = 5000;
+constexpr int kStopMilliseconds = 3000;
+
+// Reads one line with a deadline; empty when none came in time.
+QString readLine(QProcess& process, int milliseconds) {
+    QDeadlineTimer deadline(milliseconds);
+    while (!process.canReadLine()) {
+        if (deadline.hasExpired() || process.state() != QProcess::Running)
+            return {};
+        process.waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
+    }
+    return QString::fromUtf8(process.readLine()).trimmed();
+}
+} // namespace
+
+FtpServer::FtpServer(const QString& root, const QList<FtpUser>& users) {
+    QJsonArray accounts;
+    for (const FtpUser& user : users) {
+        QJsonObject folders;
+        for (auto it = user.folderPermissions.cbegin(); it != user.folderPermissions.cend(); ++it)
+            folders.insert(it.key(), it.value());
+        accounts.append(QJsonObject{{"name", user.name},
+                                    {"password", user.password},
+                                    {"home", user.home},
+                                    {"perm", user.permissions},
+                                    {"folders", folders}});
+    }
+    QDir().mkpath(root);
+    const QString python = qEnvironmentVariable("ZEL_PYTHON", QStringLiteral(ZEL_PYTHON_DEFAULT));
+    m_Process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_Process.start(python, {QStringLiteral("-u"), QStringLiteral(ZEL_TEST_SUPPORT_DIR "/ftpserver.py"),
+                             QStringLiteral("--root"), root, QStringLiteral("--users"),
+                             QString::fromUtf8(QJsonDocument(accounts).toJson(QJsonDocument::Compact))});
+    if (!m_Process.waitForStarted(kStartMilliseconds)) {
+        m_Error = QStringLiteral("cannot start %1: %2").arg(python, m_Process.errorString());
+        return;
+    }
+    const QString ready = readLine(m_Process, kStartMilliseconds);
+    if (!ready.startsWith(QLatin1String("PORT "))) {
+        m_Error = QStringLiteral("the FTP server did not report its port (got \"%1\")").arg(ready);
+        stop();
+        return;
+    }
+    m_Port = static_cast<quint16>(ready.mid(5).toUInt());
+}
+
+FtpServer::~FtpServer() {
+    stop();
+}
+
+bool FtpServer::isRunning() const {
+    return m_Port != 0 && m_Process.state() == QProcess::Running;
+}
+
+QString FtpServer::hostPort() const {
+    return QStringLiteral("%1:%2").arg(host()).arg(m_Port);
+}
+
+QString FtpServer::request(const QString& line) {
+    if (!isRunning())
+        return {};
+    m_Process.write((line + QLatin1Char('\n')).toUtf8());
+    m_Process.waitForBytesWritten(kAnswerMilliseconds);
+    const QString answer = readLine(m_Process, kAnswerMilliseconds);
+    if (!answer.startsWith(QLatin1String("ok")))
+        m_Error = QStringLiteral("request \"%1\" answered \"%2\"").arg(line, answer);
+    return answer;
+}
+
+int FtpServer::loginCount() {
+    const QString answer = request(QStringLiteral("logins"));
+    return answer.startsWith(QLatin1String("ok ")) ? answer.mid(3).toInt() : -1;
+}
+
+QStringList FtpServer::commandLog() {
+    const QString answer = request(QStringLiteral("log"));
+    QStringList lines;
+    if (!answer.startsWith(QLatin1String("ok ")))
+        return lines;
+    const QJsonArray entries = QJsonDocument::fromJson(answer.mid(3).toUtf8()).array();
+    for (const QJsonValue& entry : entries)
+        lines << entry.toString();
+    return lines;
+}
+
+bool FtpServer::clearLog() {
+    return request(QStringLiteral("clearlog")) == QLatin1String("ok");
+}
+
+bool FtpServer::fault(const QString& name, const QString& value) {
+    return request(QStringLiteral("fault %1 %2").arg(name, value)) == QLatin1String("ok");
+}
+
+bool FtpServer::refuseStore(bool on) {
+    return fault(QStringLiteral("refuse-stor"), on ? "on" : "off");
+}
+
+bool FtpServer::dropDataAfter(qint64 bytes) {
+    return fault(QStringLiteral("drop"), bytes < 0 ? QStringLiteral("off") : QString::number(bytes));
+}
+
+bool FtpServer::close421OnNext(const QString& command) {
+    return fault(QStringLiteral("close421"), command);
+}
+
+bool FtpServer::stallDataAfter(qint64 bytes) {
+    return fault(QStringLiteral("stall"), bytes < 0 ? QStringLiteral("off") : QString::number(bytes));
+}
+
+bool FtpServer::throttle(qint64 bytesPerSecond) {
+    return fault(QStringLiteral("throttle"),
+                 bytesPerSecond <= 0 ? QStringLiteral("off") : QString::number(bytesPerSecond));
+}
+
+bool FtpServer::disableSize(bool on) {
+    return fault(QStringLiteral("no-size"), on ? "on" : "off");
+}
+
+bool FtpServer::clearFaults() {
+    return request(QStringLiteral("fault clear")) == QLatin1String("ok");
+}
+
+void FtpServer::stop() {
+    if (m_Process.state() == QProcess::NotRunning)
+        return;
+    // End of input stops the server; killing is the fallback.
+    m_Process.closeWriteChannel();
+    if (!m_Process.waitForFinished(kStopMilliseconds)) {
+        m_Process.kill();
+        m_Process.waitForFinished(kStopMilliseconds);
+    }
+    m_Port = 0;
+}
