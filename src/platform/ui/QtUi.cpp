@@ -19,8 +19,11 @@
 namespace ui {
 
 QString ToDisplay(const std::string& text) {
-    std::string cut = text.substr(0, text.find('\0'));
-    QString s = QString::fromStdString(cut);
+    // Server replies arrive padded with NULs; a message goes on after them, so they are dropped rather
+    // than taken as the end of the text.
+    std::string shown = text;
+    std::erase(shown, '\0');
+    QString s = QString::fromStdString(shown);
     s.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     return s;
 }

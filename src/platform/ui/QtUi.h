@@ -43,8 +43,7 @@ void Centre(QWidget* window, const QWidget* owner = nullptr);
 // The one window icon of the program, drawn in code.
 QIcon AppIcon();
 
-// Text of the system (bytes, CRLF line breaks) for a control, and back. A NUL ends the text, as it
-// would for the platform's controls.
+// Text of the system (bytes, CRLF line breaks) for a control; NUL characters are dropped.
 QString ToDisplay(const std::string& text);
 
 } // namespace ui

@@ -1,0 +1,137 @@
+// Test Connection in the real window against a real FTP server.
+#include "ftp/cFTP.h"
+#include "support/Session.h"
+
+#include <QAbstractButton>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTcpServer>
+#include <QTest>
+#include <QTimer>
+
+using namespace testsupport;
+
+class tst_connection : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void emptyFieldsAreRefusedWithoutLogging() {
+        Session s(Product::Tova);
+        QVERIFY(s.start());
+        static_cast<QLineEdit*>(s.control("txtUser"))->setText("cust01");
+        s.click("cmdTest");
+        QCOMPARE(s.ui.boxes.size(), size_t(1));
+        QCOMPARE(s.ui.boxes[0].text, std::string("Please fill in both username and password values."));
+        QCOMPARE(s.ui.boxes[0].title, std::string("ZEL FTP CLIENT"));
+        QVERIFY(s.log().isEmpty());
+        QVERIFY(s.window->RemoteSendArchive.empty());
+        QCOMPARE(s.server->loginCount(), 0);
+    }
+
+    void successfulTestUnlocksTheTransfers() {
+        Session s(Product::Tova);
+        QVERIFY(s.start());
+        s.login();
+        QVERIFY2(s.ui.boxes.empty(), s.ui.boxes.empty() ? "" : s.ui.boxes[0].text.c_str());
+        const QString host = s.server->hostPort();
+        QCOMPARE(s.log(), QStringList({"Attempting to connect to cust01 at " + host,
+                                       "Connection to " + host + " successful! You may now send or receive your data."}));
+        QCOMPARE(s.window->RemoteSendArchive, std::string("/home/cust01/ZEL.ZIP"));
+        QCOMPARE(s.window->RemoteFixedArchive, std::string("/home/cust01/FIXED.ZIP"));
+        for (const char* n : {"txtUser", "txtPassword", "cmdTest"})
+            QVERIFY(!s.control(n)->isEnabled());
+        for (const char* n : {"cmdGet", "cmdPut"})
+            QVERIFY(s.control(n)->isEnabled());
+        QVERIFY(!s.window->Ftp->Connected());
+        QCOMPARE(s.server->loginCount(), 1);
+        QVERIFY(!s.ui.busy);
+    }
+
+    void refusedLoginShowsTheServersReply() {
+        Session s(Product::Tova);
+        QVERIFY(s.start());
+        s.login("wrong");
+        QCOMPARE(s.ui.boxes.size(), size_t(1));
+        const std::string& text = s.ui.boxes[0].text;
+        QCOMPARE(s.ui.boxes[0].title, std::string("ZEL FTP CLIENT ERROR"));
+        const std::string head = "Cannot Connect to " + s.server->hostPort().toStdString() +
+                                 " using User and Password Parameters\r\n\r\n530";
+        QCOMPARE(text.substr(0, head.size()), head);
+        const std::string tail = " Check username and password and try again";
+        QCOMPARE(text.substr(text.size() - tail.size()), tail);
+        QCOMPARE(s.log().size(), 1);
+        QVERIFY(!s.control("cmdGet")->isEnabled() && s.control("cmdTest")->isEnabled());
+        QCOMPARE(s.window->RemoteFixedArchive, std::string("/home/cust01/FIXED.ZIP"));
+        QVERIFY(!s.ui.busy);
+
+        // The user corrects the password and tries again.
+        s.login("secret");
+        QCOMPARE(s.ui.boxes.size(), size_t(1));
+        QVERIFY(s.control("cmdGet")->isEnabled());
+    }
+
+    void userNameWithABlankIsUsedAsTyped() {
+        Session s(Product::Tova, "cust 01");
+        QVERIFY(s.start());
+        s.login();
+        QVERIFY(s.ui.boxes.empty());
+        QCOMPARE(s.window->RemoteSendArchive, std::string("/home/cust 01/ZEL.ZIP"));
+        QVERIFY(s.log().first().startsWith("Attempting to connect to cust 01 at "));
+    }
+
+    void emptyHostFailsWithTheSessionsText() {
+        Session s(Product::Tova);
+        QVERIFY(s.start());
+        s.window->HostName.clear();
+        s.login();
+        QCOMPARE(s.ui.boxes.size(), size_t(1));
+        QCOMPARE(s.ui.boxes[0].text, std::string("No Host Address Specified! Check username and password and try again"));
+    }
+
+    void slowServerKeepsTheWindowAliveAndCanBeCancelled() {
+        // A server that accepts the connection but never greets: the login waits.
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        Session s(Product::Tova);
+        QVERIFY(s.start());
+        s.window->HostName = "127.0.0.1:" + std::to_string(silent.serverPort());
+
+        int ticks = 0;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            if (++ticks == 5)
+                s.click("cmdTest"); // a second click while the first test runs starts nothing
+        });
+        ticker.start(10);
+        bool progressShown = false;
+        QTimer canceller;
+        QObject::connect(&canceller, &QTimer::timeout, [&] {
+            QWidget* progress = s.window->findChild<QWidget*>("frmProgress");
+            if (progress && progress->isVisible()) {
+                progressShown = true;
+                QVERIFY(progress->findChild<QLabel*>("lblStep")->text().contains("Connecting to"));
+                QTest::mouseClick(progress->findChild<QAbstractButton*>("cmdCancel"), Qt::LeftButton);
+                canceller.stop();
+            }
+        });
+        canceller.start(50);
+        QElapsedTimer clock;
+        clock.start();
+        s.login();
+        ticker.stop();
+        QVERIFY(progressShown);
+        // Well before the 60 s the platform would wait for the greeting.
+        QVERIFY2(clock.elapsed() < 30000, "cancel must stop the login");
+        // Timers kept firing while the login blocked: the window was alive throughout.
+        QVERIFY2(ticks >= 20, qPrintable(QString("only %1 ticks").arg(ticks)));
+        QCOMPARE(s.ui.boxes.size(), size_t(1));
+        QCOMPARE(s.ui.boxes[0].text, std::string("The connection test was cancelled."));
+        QCOMPARE(s.log().size(), 1); // one attempt only
+        QVERIFY(s.control("cmdTest")->isEnabled());
+        QVERIFY(!s.window->Running());
+    }
+};
+
+QTEST_MAIN(tst_connection)
+#include "tst_connection.moc"
