@@ -1,1 +1,269 @@
-// not yet written
+#include "ftp/cFTP.h"
+
+#include "platform/error/Error.h"
+
+#include <exception>
+#include <new>
+#include <optional>
+
+namespace {
+
+constexpr std::int32_t Number(std::int32_t code) {
+    return zel::vbObjectError + code;
+}
+
+const char* const kNotConnected = "Not Connected to FTP Site";
+const char* const kConnectedRefusal = "You cannot change this property while connected to an FTP server";
+
+std::string ReplaceAll(const std::string& text, const std::string& what, const std::string& with) {
+    std::string result;
+    size_t start = 0;
+    for (size_t found = text.find(what); found != std::string::npos; found = text.find(what, start)) {
+        result.append(text, start, found - start);
+        result += with;
+        start = found + what.size();
+    }
+    result.append(text, start);
+    return result;
+}
+
+// A text with an embedded NUL would reach the platform cut short and name another file; the platform
+// refuses a missing argument instead.
+const char* Arg(const std::string& text) {
+    return text.find('\0') == std::string::npos ? text.c_str() : nullptr;
+}
+
+// The error trap: whatever fails inside an operation, other than its own raises, reaches the caller as an
+// error with the operation's source (and, for some operations, the operation's own number).
+[[noreturn]] void Reraise(const std::string& source, std::optional<std::int32_t> number = std::nullopt) {
+    try {
+        throw;
+    } catch (const zel::Error& error) {
+        throw zel::Error(number.value_or(error.Number()), source, error.Description());
+    } catch (const std::bad_alloc&) {
+        throw zel::Error(number.value_or(7), source, "Out of memory");
+    } catch (const std::exception& error) {
+        throw zel::Error(number.value_or(5), source, error.what());
+    }
+}
+
+} // namespace
+
+cFTP::cFTP() {
+    m_SessionHandle = inet::InternetOpenA("KTFtp Instance", inet::INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    if (m_SessionHandle == 0) {
+        m_ConnectionHandle = 0;
+        throw zel::Error(Number(2008), "KTFTP::Class_Initialise", "Cannot get Connection to WinInet.dll !");
+    }
+    m_ConnectionHandle = 0;
+}
+
+cFTP::~cFTP() {
+    if (m_ConnectionHandle != 0)
+        inet::InternetCloseHandle(m_ConnectionHandle);
+    if (m_SessionHandle != 0)
+        inet::InternetCloseHandle(m_SessionHandle);
+    m_ConnectionHandle = 0;
+    m_SessionHandle = 0;
+}
+
+void cFTP::SetHost(const std::string& sHostName) {
+    if (m_ConnectionHandle != 0)
+        throw zel::Error(Number(2007), "KTFTP::Host_Let", kConnectedRefusal);
+    m_Host = sHostName;
+}
+
+std::string cFTP::Host() const {
+    return m_Host;
+}
+
+void cFTP::SetUser(const std::string& sUserName) {
+    if (m_ConnectionHandle != 0)
+        throw zel::Error(Number(2007), "KTFTP::User_Let", kConnectedRefusal);
+    m_User = sUserName;
+}
+
+std::string cFTP::User() const {
+    return m_User;
+}
+
+void cFTP::SetPassword(const std::string& sPassword) {
+    if (m_ConnectionHandle != 0)
+        throw zel::Error(Number(2007), "KTFTP::Password_Let", kConnectedRefusal);
+    m_Password = sPassword;
+}
+
+std::string cFTP::Password() const {
+    return m_Password;
+}
+
+std::string cFTP::Directory() const {
+    return m_Directory;
+}
+
+void cFTP::SetDirectory(const std::string& sDirectory) {
+    if (m_ConnectionHandle == 0)
+        throw zel::Error(Number(2005), "KTFTP::Directory_Let", kNotConnected);
+    try {
+        RemoteChDir(sDirectory);
+        m_Directory = sDirectory;
+    } catch (...) {
+        Reraise("KTFTP::Directory[Let]", Number(2002));
+    }
+}
+
+bool cFTP::Connected() const {
+    return m_ConnectionHandle != 0;
+}
+
+bool cFTP::Connect(const std::string& Host, const std::string& User, const std::string& Password) {
+    if (m_ConnectionHandle != 0)
+        throw zel::Error(Number(2007), "KTFTP::Connect", "You are already connected to FTP Server " + m_Host);
+    std::string description;
+    try {
+        if (!Host.empty())
+            m_Host = Host;
+        if (!User.empty())
+            m_User = User;
+        if (!Password.empty())
+            m_Password = Password;
+        if (m_Host.empty())
+            throw zel::Error(Number(2007), "KTFTP::Connect", "No Host Address Specified!");
+        m_ConnectionHandle = inet::InternetConnectA(m_SessionHandle, Arg(m_Host), 0, Arg(m_User), Arg(m_Password),
+                                                    inet::INTERNET_SERVICE_FTP, inet::INTERNET_FLAG_PASSIVE, 0);
+        if (m_ConnectionHandle == 0) {
+            const winapi::DWORD error = winapi::GetLastError();
+            description = ReplaceAll("Cannot Connect to %s using User and Password Parameters", "%s", m_Host) + "\r\n" +
+                          ExtendedErrorText(error);
+        }
+    } catch (...) {
+        Reraise("cFTP::Connect");
+    }
+    if (m_ConnectionHandle == 0)
+        throw zel::Error(Number(2001), "KTFTP::Connect", description);
+    return true;
+}
+
+bool cFTP::Disconnect() {
+    if (m_ConnectionHandle == 0)
+        throw zel::Error(Number(2005), "KTFTP::Disconnect", kNotConnected);
+    inet::InternetCloseHandle(m_ConnectionHandle); // nothing to do about a failed close
+    m_ConnectionHandle = 0;
+    m_Host.clear();
+    m_User.clear();
+    m_Password.clear();
+    m_Directory.clear();
+    return true;
+}
+
+bool cFTP::GetFile(const std::string& ServerFileAndPath, const std::string& DestinationFileAndPath,
+                   std::int32_t TransferType) {
+    if (m_ConnectionHandle == 0)
+        throw zel::Error(Number(2005), "KTFTP::GetFile", kNotConnected);
+    bool done = false;
+    try {
+        done = inet::FtpGetFileA(m_ConnectionHandle, Arg(ServerFileAndPath), Arg(DestinationFileAndPath), winapi::FALSE,
+                                 inet::FILE_FLAG_WRITE_THROUGH, static_cast<winapi::DWORD>(TransferType),
+                                 0) != winapi::FALSE;
+    } catch (...) {
+        Reraise("cFTP::GetFile", Number(2006));
+    }
+    if (!done)
+        throw zel::Error(Number(2006), "KTFTP::GetFile",
+                         ReplaceAll("Couldn't Get File %s from Server", "%s", ServerFileAndPath));
+    return true;
+}
+
+bool cFTP::PutFile(const std::string& LocalFileAndPath, const std::string& ServerFileAndPath,
+                   std::int32_t TransferType) {
+    if (m_ConnectionHandle == 0)
+        throw zel::Error(Number(2005), "KTFTP::PutFile", kNotConnected);
+    std::optional<std::string> failure;
+    try {
+        if (!inet::FtpPutFileA(m_ConnectionHandle, Arg(LocalFileAndPath), Arg(ServerFileAndPath),
+                               static_cast<winapi::DWORD>(TransferType), 0)) {
+            const winapi::DWORD error = winapi::GetLastError();
+            failure = ReplaceAll("Couldn't Send File %s to Server", "%s", ServerFileAndPath) + "\r\n" +
+                      ExtendedErrorText(error);
+        }
+    } catch (...) {
+        Reraise("cFTP::PutFile");
+    }
+    if (failure)
+        throw zel::Error(Number(2003), "KTFTP::PutFile", *failure);
+    return true;
+}
+
+bool cFTP::RenameFile(const std::string& ExistingName, const std::string& NewName) {
+    if (m_ConnectionHandle == 0)
+        throw zel::Error(Number(2005), "KTFTP::RenameFile", kNotConnected);
+    std::optional<std::string> failure;
+    try {
+        if (!inet::FtpRenameFileA(m_ConnectionHandle, Arg(ExistingName), Arg(NewName))) {
+            const winapi::DWORD error = winapi::GetLastError();
+            failure = ReplaceAll("Couldn't Rename File %s", "%s", ExistingName) + "\r\n" + ExtendedErrorText(error);
+        }
+    } catch (...) {
+        Reraise("cFTP::RenameFile");
+    }
+    if (failure)
+        throw zel::Error(Number(2003), "KTFTP::RenameFile", *failure);
+    return true;
+}
+
+bool cFTP::DeleteFile(const std::string& ExistingName) {
+    if (m_ConnectionHandle == 0)
+        throw zel::Error(Number(2005), "KTFTP::DeleteFile", kNotConnected);
+    bool done = false;
+    try {
+        done = inet::FtpDeleteFileA(m_ConnectionHandle, Arg(ExistingName)) != winapi::FALSE;
+    } catch (...) {
+        Reraise("cFTP::DeleteFile");
+    }
+    if (!done)
+        throw zel::Error(Number(2004), "KTFTP::DeleteFile",
+                         ReplaceAll("Couldn't Delete File %s from Server", "%s", ExistingName));
+    return true;
+}
+
+bool cFTP::RemoteFileSize(const std::string& ServerFileAndPath, std::uint64_t& size) {
+    if (m_ConnectionHandle == 0)
+        throw zel::Error(Number(2005), "KTFTP::RemoteFileSize", kNotConnected);
+    try {
+        std::uint64_t answer = 0;
+        if (!inet::FtpGetRemoteFileSize(m_ConnectionHandle, Arg(ServerFileAndPath), &answer))
+            return false;
+        size = answer;
+        return true;
+    } catch (...) {
+        Reraise("cFTP::RemoteFileSize");
+    }
+}
+
+void cFTP::RemoteChDir(std::string sDirectory) {
+    bool done = false;
+    try {
+        for (char& c : sDirectory) {
+            if (c == '\\')
+                c = '/';
+        }
+        done = inet::FtpSetCurrentDirectoryA(m_ConnectionHandle, Arg(sDirectory)) != winapi::FALSE;
+    } catch (...) {
+        Reraise("cFTP::RemoteChDir");
+    }
+    if (!done)
+        throw zel::Error(
+            Number(2002), "KTFTP::ChangeDirectory",
+            ReplaceAll("Cannot Change Directory to %s. It either doesn't exist, or is protected", "%s", sDirectory));
+}
+
+std::string cFTP::ExtendedErrorText(winapi::DWORD lErrorCode) {
+    if (lErrorCode != inet::ERROR_INTERNET_EXTENDED_ERROR)
+        return {};
+    winapi::DWORD responseError = 0;
+    winapi::DWORD length = 0;
+    inet::InternetGetLastResponseInfoA(&responseError, nullptr, &length); // only the length is wanted here
+    std::string buffer(static_cast<size_t>(length) + 1, '\0');
+    inet::InternetGetLastResponseInfoA(&responseError, buffer.data(), &length);
+    return "\r\n" + buffer;
+}
