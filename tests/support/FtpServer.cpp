@@ -127,6 +127,10 @@ bool FtpServer::disableSize(bool on) {
     return fault(QStringLiteral("no-size"), on ? "on" : "off");
 }
 
+bool FtpServer::mute(const QString& command) {
+    return fault(QStringLiteral("mute"), command);
+}
+
 bool FtpServer::clearFaults() {
     return request(QStringLiteral("fault clear")) == QLatin1String("ok");
 }

@@ -49,6 +49,7 @@ public:
     bool stallDataAfter(qint64 bytes);    // data connections stop moving after so many bytes; -1 = off
     bool throttle(qint64 bytesPerSecond); // data connections limited; 0 = off
     bool disableSize(bool on = true);     // SIZE answered 502
+    bool mute(const QString& command);    // such commands ("any" for all) get no answer; "off" ends it
     bool clearFaults();
 
     void stop();

@@ -17,6 +17,7 @@ with one line on stdout:
   fault stall N|off        -> data connections stop moving after N bytes (until the client gives up)
   fault throttle N|off     -> data connections limited to N bytes per second
   fault no-size on|off     -> SIZE answered 502
+  fault mute CMD|any|off   -> such commands get no answer at all
   fault clear              -> all faults off
   quit                     -> stops
 End of stdin stops the server too, so it never outlives the test that started it.
@@ -127,6 +128,8 @@ class FaultyFTPHandler(FTPHandler):
             self.respond("421 Service not available, closing control connection.")
             self.close_when_done()
             return
+        if fault("mute") in ("ANY", cmd):
+            return
         if cmd == "SIZE" and fault("no-size"):
             self.respond("502 Command not implemented.")
             return
@@ -155,8 +158,8 @@ def set_fault(words):
         _faults[name] = value == "on"
     elif name in ("drop", "stall", "throttle"):
         _faults[name] = None if value == "off" else int(value)
-    elif name == "close421":
-        _faults[name] = value.upper()
+    elif name in ("close421", "mute"):
+        _faults[name] = None if value == "off" else value.upper()
     else:
         return False
     return True

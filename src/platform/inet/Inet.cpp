@@ -55,7 +55,7 @@ constexpr long kStalledTransferSeconds = 60;
 constexpr int kPollMilliseconds = 20;
 constexpr auto kHookInterval = std::chrono::milliseconds(20);
 // A close must not hang on a server that no longer answers QUIT.
-constexpr long kQuitTimeoutSeconds = 2;
+constexpr long kQuitTimeoutSeconds = 1;
 
 struct EasyCleanup {
     void operator()(CURL* easy) const { curl_easy_cleanup(easy); }

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -201,6 +202,18 @@ void tst_inet::handlesAreChecked() {
     QVERIFY(!FtpDeleteFileA(conn, "x"));
     QCOMPARE(winapi::GetLastError(), winapi::ERROR_INVALID_HANDLE);
 
+    // A server that no longer answers does not hold up a close for long.
+    const HINTERNET quiet = connect();
+    QVERIFY(quiet);
+    QVERIFY(m_Server->mute("QUIT"));
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(InternetCloseHandle(quiet));
+    m_Open.clear();
+    QVERIFY2(timer.elapsed() < 2500, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(m_Server->commandLog().contains("QUIT"));
+    QVERIFY(m_Server->mute("off"));
+
     // Closing a session closes its connections.
     const HINTERNET session = InternetOpenA("other", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     const HINTERNET child = InternetConnectA(session, hostPort().c_str(), 0, "cust01", "secret", INTERNET_SERVICE_FTP,
@@ -234,6 +247,12 @@ void tst_inet::oneLoginForAWholeSequence() {
     QVERIFY(QFile::exists(home() + "/sub/in-sub.zip"));
     QVERIFY(FtpDeleteFileA(conn, "/home/cust01/FIXED.ZIP"));
     QVERIFY(!QFile::exists(home() + "/FIXED.ZIP"));
+    // Empty files both ways.
+    QVERIFY(writeFile(m_Local + "/empty", ""));
+    QVERIFY(FtpPutFileA(conn, (m_Local + "/empty").toUtf8().constData(), "empty", 2, 0));
+    QVERIFY(writeFile(m_Local + "/empty-back", "not empty yet"));
+    QVERIFY(FtpGetFileA(conn, "empty", (m_Local + "/empty-back").toUtf8().constData(), FALSE, 0, 2, 0));
+    QCOMPARE(QFileInfo(m_Local + "/empty-back").size(), 0);
     QVERIFY(InternetCloseHandle(conn));
     m_Open.clear();
 
@@ -441,6 +460,17 @@ void tst_inet::serverFaultsLeaveTheHandleUsable() {
     QVERIFY(FtpRenameFileA(conn, "b.txt", "c.txt"));
     QCOMPARE(readFile(home() + "/c.txt"), QByteArray("b"));
     QCOMPARE(m_Server->loginCount(), 2);
+
+    // The server drops an upload's data connection half-way: a failure, not a hang.
+    QVERIFY(writeFile(m_Local + "/big.bin", pattern(8 << 20)));
+    QVERIFY(m_Server->dropDataAfter(100000));
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(!FtpPutFileA(conn, (m_Local + "/big.bin").toUtf8().constData(), "big.bin", 2, 0));
+    QVERIFY(timer.elapsed() < 5000);
+    QVERIFY(m_Server->clearFaults());
+    QVERIFY(FtpPutFileA(conn, (m_Local + "/big.bin").toUtf8().constData(), "big.bin", 2, 0));
+    QCOMPARE(readFile(home() + "/big.bin"), pattern(8 << 20));
 }
 
 void tst_inet::remoteFileSize() {
