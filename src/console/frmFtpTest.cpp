@@ -184,6 +184,10 @@ int frmFtpTest::Run() {
     ui::QtUi services;
     ui::Install(&services);
     QApplication::setWindowIcon(ui::AppIcon());
+    // The small type of the desktop tools this window is laid out for.
+    QFont small = QApplication::font();
+    small.setPointSizeF(8.25);
+    QApplication::setFont(small);
     frmFtpTest window;
     if (!window.Load())
         return 0;
