@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QStyle>
 #include <QTest>
 
@@ -122,9 +123,18 @@ private Q_SLOTS:
             });
             QTest::mouseClick(child("help"), Qt::LeftButton);
         }
-        QVERIFY(!first.isEmpty());
         QCOMPARE(second, first);
         QCOMPARE(first, QString::fromStdString(frmHelp::HelpText()).replace("\r\n", "\n"));
+
+        // Three paragraphs: the title line, the purpose (ending in a blank), then the instructions.
+        const QStringList lines = QString::fromStdString(frmHelp::HelpText()).split("\r\n");
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines[0], QString("ZEL FTP CLIENT v0.1 HELP FILE"));
+        QVERIFY(lines[1].endsWith("if the program has encountered errors. "));
+        QVERIFY(lines[2].isEmpty());
+        QVERIFY(lines[3].contains("click \"Test Connection\".  If you are sending your files, click \"Send Files\", and "
+                                  "to recieve fixed files, click \"Recieve Files\".  The \"Status\" box"));
+        QVERIFY(lines[3].contains(QRegularExpression("calling \\S.* and speaking.* Support at \\S.* or \\S+@\\S+ \\.$")));
     }
 
     void ctrlShiftF12OpensTheHostDialog() {
