@@ -228,20 +228,6 @@ private:
     int m_fd;
 };
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 } // namespace
 
 std::string NativePath(const std::string& path) {
@@ -288,7 +274,9 @@ std::uint64_t FileLen(const std::string& path) {
     return static_cast<std::uint64_t>(st.st_size);
 }
 
-bool ReadOnly(const std::string& path) { return IsReadOnly(ResolvePath(path)); }
+bool ReadOnly(const std::string& path) {
+    return IsReadOnly(ResolvePath(path));
+}
 
 void Kill(const std::string& pattern) {
     SplitPath split = Split(pattern);
@@ -394,41 +382,75 @@ winapi::BOOL CopyFileA(const char* existingFile, const char* newFile, winapi::BO
     }
 
     // The copy goes to a temporary file beside the target; the target changes only by the final rename.
-    TempFile temp;
-    if (!temp.Create(to.folder, to.name))
-        return CopyFailed(CodeForErrno(errno));
-    std::vector<char> buffer(1 << 16);
-    for (;;) {
-        ssize_t n = ::read(in.Get(), buffer.data(), buffer.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return CopyFailed(ERROR_READ_FAULT);
-        }
-        if (n == 0)
-            break;
-        if (!WriteAll(temp.Fd(), buffer.data(), static_cast<std::size_t>(n)))
-            return CopyFailed(CodeForErrno(errno));
-    }
-    // Like the platform's copy the target takes the source's attributes and time of last change. A failure
-    // to set them does not spoil a complete copy, so it is not reported.
-    (void)::fchmod(temp.Fd(), sourceStat.st_mode & 07777);
-    const struct timespec times[2] = {sourceStat.st_atim, sourceStat.st_mtim};
-    (void)::futimens(temp.Fd(), times);
-    if (::fsync(temp.Fd()) != 0 || temp.Close() != 0)
-        return CopyFailed(CodeForErrno(errno));
+    bool readFault = false;
+    int err = ReplaceFile(
+        target,
+        [&](int fd) {
+            std::vector<char> buffer(1 << 16);
+            for (;;) {
+                ssize_t n = ::read(in.Get(), buffer.data(), buffer.size());
+                if (n < 0) {
+                    if (errno == EINTR)
+                        continue;
+                    readFault = true;
+                    return false;
+                }
+                if (n == 0)
+                    break;
+                if (!WriteAll(fd, buffer.data(), static_cast<std::size_t>(n)))
+                    return false;
+            }
+            // Like the platform's copy the target takes the source's attributes and time of last change. A
+            // failure to set them does not spoil a complete copy, so it is not reported.
+            (void)::fchmod(fd, sourceStat.st_mode & 07777);
+            const struct timespec times[2] = {sourceStat.st_atim, sourceStat.st_mtim};
+            (void)::futimens(fd, times);
+            return true;
+        },
+        failIfExists != winapi::FALSE);
+    if (readFault)
+        return CopyFailed(ERROR_READ_FAULT);
+    if (err != 0)
+        return CopyFailed(err == EEXIST ? winapi::ERROR_FILE_EXISTS : CodeForErrno(err));
+    winapi::SetLastError(winapi::ERROR_SUCCESS);
+    return winapi::TRUE;
+}
 
+int ReplaceFile(const std::string& target, const std::function<bool(int fd)>& fill, bool noReplace) {
+    auto slash = target.rfind('/');
+    std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    TempFile temp;
+    if (!temp.Create(folder, target.substr(folder.size())))
+        return errno;
+    if (!fill(temp.Fd()))
+        return errno;
+    if (::fsync(temp.Fd()) != 0 || temp.Close() != 0)
+        return errno;
 #ifdef __linux__
-    int rc = failIfExists ? ::renameat2(AT_FDCWD, temp.Path().c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE)
-                          : ::rename(temp.Path().c_str(), target.c_str());
+    int rc = noReplace ? ::renameat2(AT_FDCWD, temp.Path().c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE)
+                       : ::rename(temp.Path().c_str(), target.c_str());
 #else
+    (void)noReplace;
     int rc = ::rename(temp.Path().c_str(), target.c_str());
 #endif
     if (rc != 0)
-        return CopyFailed(errno == EEXIST ? winapi::ERROR_FILE_EXISTS : CodeForErrno(errno));
+        return errno;
     temp.Commit();
-    winapi::SetLastError(winapi::ERROR_SUCCESS);
-    return winapi::TRUE;
+    return 0;
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 } // namespace files

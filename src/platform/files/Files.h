@@ -2,7 +2,9 @@
 
 #include "platform/error/LastError.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,5 +42,13 @@ void RmDir(const std::string& path); // the folder must be empty
 // The platform's copy: returns FALSE with the thread's last-error code set on failure. The copy is
 // written to a temporary name next to the target and renamed over it only when complete.
 winapi::BOOL CopyFileA(const char* existingFile, const char* newFile, winapi::BOOL failIfExists);
+
+// Replaces (or creates) the file at a native path in one step: `fill` writes the contents through the descriptor
+// of a temporary file beside it, which is synced and renamed over the target only when all went well; otherwise
+// it is removed and the target stays as it was. With `noReplace` an existing target is kept (EEXIST).
+// Returns 0 or the errno of the step that failed; `fill` returns false with errno set.
+int ReplaceFile(const std::string& target, const std::function<bool(int fd)>& fill, bool noReplace = false);
+// Writes all of the data, resuming after partial or interrupted writes; false with errno set.
+bool WriteAll(int fd, const char* data, std::size_t size);
 
 } // namespace files

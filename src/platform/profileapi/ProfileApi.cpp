@@ -261,11 +261,6 @@ public:
             ::close(m_fd);
     }
     int Get() const { return m_fd; }
-    int Release() {
-        int rc = ::close(m_fd);
-        m_fd = -1;
-        return rc;
-    }
 
 private:
     int m_fd;
@@ -329,7 +324,6 @@ Loaded Load(const std::string& path) {
 DWORD Save(const std::string& path, const std::string& content) {
     auto slash = path.rfind('/');
     std::string folder = slash == npos ? std::string(".") : path.substr(0, slash + 1);
-    std::string base = slash == npos ? path : path.substr(slash + 1);
     struct stat st {};
     if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return ERROR_PATH_NOT_FOUND;
@@ -340,31 +334,9 @@ DWORD Save(const std::string& path, const std::string& content) {
             return ERROR_ACCESS_DENIED;
         mode = st.st_mode & 07777;
     }
-    std::string temp = folder + (slash == npos ? "/" : "") + ".~" + base + ".XXXXXX";
-    Fd fd(::mkstemp(temp.data()));
-    if (fd.Get() < 0)
-        return CodeForErrno(errno);
-    auto fail = [&](int err) {
-        ::unlink(temp.c_str());
-        return CodeForErrno(err);
-    };
-    const char* data = content.data();
-    std::size_t left = content.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd.Get(), data, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return fail(errno);
-        }
-        data += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    if (::fchmod(fd.Get(), mode) != 0 || ::fsync(fd.Get()) != 0 || fd.Release() != 0)
-        return fail(errno);
-    if (::rename(temp.c_str(), path.c_str()) != 0)
-        return fail(errno);
-    return ERROR_SUCCESS;
+    int err = files::ReplaceFile(
+        path, [&](int fd) { return files::WriteAll(fd, content.data(), content.size()) && ::fchmod(fd, mode) == 0; });
+    return err == 0 ? ERROR_SUCCESS : CodeForErrno(err);
 }
 
 DWORD Fail(DWORD code) {
