@@ -6,6 +6,10 @@
 #include <QFileInfo>
 #include <QTest>
 
+#include <csignal>
+
+#include <sys/resource.h>
+
 namespace testsupport {
 
 QMap<QString, QByteArray> Snapshot(const QString& root, bool recursive) {
@@ -31,6 +35,29 @@ QByteArray ReadFile(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-std::string Windows(const QString& folder) { return (folder + "\\").toStdString(); }
+std::string Windows(const QString& folder) {
+    return (folder + "\\").toStdString();
+}
+
+std::string Win(const QString& native) {
+    return QString(native).replace('/', '\\').toStdString();
+}
+
+QStringList Entries(const QString& dir) {
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+void WithFileSizeLimit(qint64 bytes, const std::function<void()>& call) {
+    // The signal would end the process at the first write past the limit; ignored, the write fails with EFBIG.
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit limit = old;
+    limit.rlim_cur = static_cast<rlim_t>(bytes);
+    setrlimit(RLIMIT_FSIZE, &limit);
+    call();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+}
 
 } // namespace testsupport

@@ -3,6 +3,10 @@
 #include <QByteArray>
 #include <QMap>
 #include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <string>
 
 namespace testsupport {
 
@@ -13,5 +17,11 @@ void WriteFile(const QString& path, const QByteArray& content);
 QByteArray ReadFile(const QString& path);
 // The data-folder form of a native folder: a trailing backslash, as the profiles give it.
 std::string Windows(const QString& folder);
+// The Windows-style form of a native path: every separator a backslash.
+std::string Win(const QString& native);
+// Names in a folder (files, folders, hidden ones too), sorted.
+QStringList Entries(const QString& dir);
+// Runs `call` while no file can grow beyond `bytes`: writes past it fail as on a full disk.
+void WithFileSizeLimit(qint64 bytes, const std::function<void()>& call);
 
 } // namespace testsupport

@@ -1,73 +1,21 @@
 #include "platform/profileapi/ProfileApi.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
+#include <string_view>
 #include <vector>
 
-#include <sys/resource.h>
-
+using namespace std::literals;
+using namespace testsupport;
 using profileapi::DWORD;
 
 namespace {
 
-std::string Win(const QString& native) {
-    return QDir::toNativeSeparators(native).replace('/', '\\').toStdString();
-}
-
-void WriteFile(const QString& path, const QByteArray& data) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(data), data.size());
-}
-
-QByteArray ReadFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-QStringList Entries(const QString& dir) {
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-}
-
-// What a read call left: its count, the whole buffer and the thread's last error.
-struct Result {
-    DWORD count;
-    QByteArray buffer;
-    DWORD error;
-    QByteArray Text() const { return QByteArray(buffer.constData()); }
-};
-
-Result GetString(const char* section, const char* key, const char* fallback, DWORD size, const std::string& file) {
-    std::vector<char> buffer(size, '#');
-    winapi::SetLastError(99);
-    DWORD n = profileapi::GetPrivateProfileStringA(section, key, fallback, buffer.data(), size, file.c_str());
-    return {n, QByteArray(buffer.data(), int(size)), winapi::GetLastError()};
-}
-
-Result GetSection(const char* section, DWORD size, const std::string& file) {
-    std::vector<char> buffer(size, '#');
-    winapi::SetLastError(99);
-    DWORD n = profileapi::GetPrivateProfileSectionA(section, buffer.data(), size, file.c_str());
-    return {n, QByteArray(buffer.data(), int(size)), winapi::GetLastError()};
-}
-
-Result GetNames(DWORD size, const std::string& file) {
-    std::vector<char> buffer(size, '#');
-    winapi::SetLastError(99);
-    DWORD n = profileapi::GetPrivateProfileSectionNamesA(buffer.data(), size, file.c_str());
-    return {n, QByteArray(buffer.data(), int(size)), winapi::GetLastError()};
-}
-
-QByteArray List(std::initializer_list<const char*> items) {
-    QByteArray out;
-    for (const char* item : items)
-        out.append(item).append('\0');
-    return out.append('\0');
-}
+constexpr DWORD OK = winapi::ERROR_SUCCESS, NF = winapi::ERROR_FILE_NOT_FOUND, MORE = winapi::ERROR_MORE_DATA;
 
 const char* const kSample = "; leading comment\n"
                             "top=outside any section\n"
@@ -90,30 +38,118 @@ const char* const kSample = "; leading comment\n"
                             "[paths]\n"
                             "Dup=other section\n";
 
-QByteArray Sample(bool crlf) {
-    QByteArray text(kSample);
-    if (crlf)
-        text.replace("\n", "\r\n");
-    return text;
-}
+// kind: 'v' GetPrivateProfileStringA (a list for a NULL section or key), 's' a section, 'n' the section names.
+// `expected` is what the buffer starts with before its final NUL; a count of -1 is its length.
+const struct {
+    const char* tag;
+    char kind;
+    const char *file, *section, *key;
+    DWORD size;
+    std::string_view expected;
+    int count;
+    DWORD error;
+} kReads[] = {
+    {"names without case, blanks trimmed", 'v', "p.ini", "paths", "DATAPATH", 255, "C:\\TOVA\\DATA\\", -1, OK},
+    {"double quotes lost, inner blanks kept", 'v', "p.ini", "PATHS", "quoted", 255, "  spaced  ", -1, OK},
+    {"single quotes lost", 'v', "p.ini", "Paths", "Single", 255, "x", -1, OK},
+    {"unmatched quotes kept", 'v', "p.ini", "Paths", "Mixed", 255, "\"abc'", -1, OK},
+    {"empty value found", 'v', "p.ini", "Paths", "Empty", 255, "", -1, OK},
+    {"= inside the value", 'v', "p.ini", "Paths", "Eq", 255, "a=b=c", -1, OK},
+    {"commented key", 'v', "p.ini", "Paths", "Hidden", 255, "dflt", -1, NF},
+    {"indented comment", 'v', "p.ini", "Paths", "Indented", 255, "dflt", -1, NF},
+    {"bare line is a key without value", 'v', "p.ini", "Paths", "Bare line", 255, "", -1, OK},
+    {"first of duplicate keys and sections", 'v', "p.ini", "Paths", "Dup", 255, "first", -1, OK},
+    {"section name trimmed", 'v', "p.ini", "General Information", "dbpath", 255, "C:\\LEDGRA", -1, OK},
+    {"key before any section", 'v', "p.ini", "Paths", "top", 255, "dflt", -1, NF},
+    {"missing key", 'v', "p.ini", "General Information", "ProgramName", 255, "dflt", -1, NF},
+    {"missing section", 'v', "p.ini", "Nowhere", "DataPath", 255, "dflt", -1, NF},
+    {"key of another section", 'v', "p.ini", "E", "dbpath", 255, "dflt", -1, NF},
+    {"value fills the buffer", 'v', "p.ini", "Paths", "Eq", 6, "a=b=c", -1, OK},
+    {"value truncated", 'v', "p.ini", "Paths", "Eq", 5, "a=b=", -1, MORE},
+    {"value into one character", 'v', "p.ini", "Paths", "Eq", 1, "", -1, MORE},
+    {"section names", 'n', "p.ini", nullptr, nullptr, 200, "Paths\0General Information\0E\0"sv, -1, OK},
+    {"NULL section lists names", 'v', "p.ini", nullptr, "x", 200, "Paths\0General Information\0E\0"sv, -1, OK},
+    {"section names truncated", 'n', "p.ini", nullptr, nullptr, 10, "Paths\0Ge\0"sv, 8, MORE},
+    {"key names", 'v', "p.ini", "PATHS", nullptr, 200, "DataPath\0Quoted\0Single\0Mixed\0Empty\0Eq\0Bare line\0Dup\0"sv,
+     -1, OK},
+    {"key names truncated", 'v', "p.ini", "Paths", nullptr, 12, "DataPath\0Q\0"sv, 10, MORE},
+    {"key names of missing section", 'v', "p.ini", "Nowhere", nullptr, 200, "\0"sv, 0, NF},
+    // Lines as stored, trimmed around names and values; quotes kept; comments left out.
+    {"section", 's', "p.ini", "paths", nullptr, 500,
+     "DataPath=C:\\TOVA\\DATA\\\0Quoted=\"  spaced  \"\0Single='x'\0Mixed=\"abc'\0Empty=\0Eq=a=b=c\0"
+     "Bare line\0Dup=first\0Dup=second\0"sv,
+     -1, OK},
+    {"section truncated", 's', "p.ini", "Paths", nullptr, 30, "DataPath=C:\\TOVA\\DATA\\\0Quote\0"sv, 28, MORE},
+    {"empty section", 's', "p.ini", "E", nullptr, 100, "\0"sv, 0, OK},
+    {"missing section's lines", 's', "p.ini", "Nowhere", nullptr, 100, "\0"sv, 0, NF},
+    // The platform drops the default's trailing blanks.
+    {"missing file gives default", 'v', "none.ini", "Paths", "DataPath", 255, "dflt", -1, NF},
+    {"missing folder gives default", 'v', "no\\none.ini", "Paths", "DataPath", 255, "dflt", -1, NF},
+    {"section of missing file", 's', "none.ini", "Paths", nullptr, 100, "\0"sv, 0, NF},
+    {"names of missing file", 'n', "none.ini", nullptr, nullptr, 100, "\0"sv, 0, NF},
+};
 
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        rlimit limit = m_old;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
+// One write and the file it leaves (nullptr: no file). A NULL value is an empty string_view.
+const char* const kKeep = "; settings\n[A]\none=1\n; note about two\n  two = 2\n\n[B]\nx=y\n";
+const char* const kCrlf = "; top\r\n[A]\r\nold=1\r\n; about old\r\nolder=2\r\n\r\n[B]\r\nx=y\r\n";
+const struct {
+    const char* tag;
+    const char* before;
+    bool wholeSection;
+    const char *section, *key;
+    std::string_view value;
+    const char* after;
+} kWrites[] = {
+    {"creates file and section", nullptr, false, "Paths", "DataPath", "C:\\x\\", "[Paths]\r\nDataPath=C:\\x\\\r\n"},
+    {"appends a section after a blank line", "[P]\r\nk=x\r\n", false, "Other", "k", "v",
+     "[P]\r\nk=x\r\n\r\n[Other]\r\nk=v\r\n"},
+    {"replaces a value, keeps comments", kKeep, false, "a", "TWO", "22",
+     "; settings\n[A]\none=1\n; note about two\ntwo=22\n\n[B]\nx=y\n"},
+    {"new key before the blank line", kKeep, false, "A", "three", "3",
+     "; settings\n[A]\none=1\n; note about two\n  two = 2\nthree=3\n\n[B]\nx=y\n"},
+    {"deletes a key", kKeep, false, "A", "ONE", {}, "; settings\n[A]\n; note about two\n  two = 2\n\n[B]\nx=y\n"},
+    {"deletes a section", kKeep, false, "b", nullptr, {}, "; settings\n[A]\none=1\n; note about two\n  two = 2\n\n"},
+    {"keeps BOM and CRLF, ends the last line", "\xEF\xBB\xBF[A]\r\nk=1", false, "A", "m", "2",
+     "\xEF\xBB\xBF[A]\r\nk=1\r\nm=2\r\n"},
+    {"deleting a missing key", kKeep, false, "A", "other", {}, kKeep},
+    {"deleting a missing section", kKeep, false, "Z", nullptr, {}, kKeep},
+    {"deleting from a missing file", nullptr, false, "A", "k", {}, nullptr},
+    {"deleting a section of a missing file", nullptr, false, "A", nullptr, {}, nullptr},
+    {"section replaced", kCrlf, true, "a", nullptr, "n1=v1\0n2=a=b\0"sv,
+     "; top\r\n[A]\r\nn1=v1\r\nn2=a=b\r\n\r\n[B]\r\nx=y\r\n"},
+    {"section emptied", kCrlf, true, "B", nullptr, "",
+     "; top\r\n[A]\r\nold=1\r\n; about old\r\nolder=2\r\n\r\n[B]\r\n"},
+    {"section appended", kCrlf, true, "New", nullptr, "k=v\0"sv,
+     "; top\r\n[A]\r\nold=1\r\n; about old\r\nolder=2\r\n\r\n[B]\r\nx=y\r\n\r\n[New]\r\nk=v\r\n"},
+};
 
-private:
-    rlimit m_old{};
-    void (*m_oldHandler)(int);
+// Writes that must fail and leave p.ini (and the folder) as they were. setup: 'r' p.ini read-only, 'f' disk full.
+const struct {
+    const char* tag;
+    const char* file;
+    char setup;
+    bool wholeSection;
+    const char *section, *key;
+    std::string_view value;
+    DWORD error;
+} kFailures[] = {
+    {"line break in value", "p.ini", 0, false, "A", "k", "1\r\n[Evil]\r\nx=y", winapi::ERROR_INVALID_PARAMETER},
+    {"= in key", "p.ini", 0, false, "A", "a=b", "v", winapi::ERROR_INVALID_PARAMETER},
+    {"line break in section", "p.ini", 0, false, "A\n[B", "k", "v", winapi::ERROR_INVALID_PARAMETER},
+    {"] in section", "p.ini", 0, false, "A]", "k", "v", winapi::ERROR_INVALID_PARAMETER},
+    {"empty section", "p.ini", 0, false, "", "k", "v", winapi::ERROR_INVALID_PARAMETER},
+    {"empty key", "p.ini", 0, false, "A", "", "v", winapi::ERROR_INVALID_PARAMETER},
+    {"key read as comment", "p.ini", 0, false, "A", ";k", "v", winapi::ERROR_INVALID_PARAMETER},
+    {"key read as header", "p.ini", 0, false, "A", "[k]", "v", winapi::ERROR_INVALID_PARAMETER},
+    {"NULL section with a key", "p.ini", 0, false, nullptr, "k", "v", winapi::ERROR_INVALID_PARAMETER},
+    {"line break in section line", "p.ini", 0, true, "A", nullptr, "k=1\nx\0"sv, winapi::ERROR_INVALID_PARAMETER},
+    {"header in section line", "p.ini", 0, true, "A", nullptr, "[B]\0"sv, winapi::ERROR_INVALID_PARAMETER},
+    {"missing folder", "nofolder\\p.ini", 0, false, "A", "k", "v", winapi::ERROR_PATH_NOT_FOUND},
+    {"section into missing folder", "nofolder\\p.ini", 0, true, "A", nullptr, "k=v\0"sv, winapi::ERROR_PATH_NOT_FOUND},
+    {"read-only file", "p.ini", 'r', false, "A", "k", "2", winapi::ERROR_ACCESS_DENIED},
+    {"section into read-only file", "p.ini", 'r', true, "A", nullptr, "k=2\0"sv, winapi::ERROR_ACCESS_DENIED},
+    {"folder in the file's place", "folder.ini", 0, false, "A", "k", "2", winapi::ERROR_ACCESS_DENIED},
+    {"disk full", "p.ini", 'f', false, "A", "k", "", winapi::ERROR_DISK_FULL},
 };
 
 } // namespace
@@ -122,383 +158,149 @@ class tst_profileapi : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void readValue_data();
-    void readValue();
-    void readMissingFileGivesDefault();
+    void read_data();
+    void read();
     void fileNameLookup();
-    void valueTruncation();
-    void nameListsAndTruncation();
-    void readSection();
-    void writeCreatesFileAndSection();
-    void writeKeepsRestOfFile();
-    void writeKeepsCrlfAndMissingFinalBreak();
-    void deletingMissingLeavesFileAlone();
-    void writeSectionReplacesContents();
-    void writeRefusesUnreadableNames();
+    void write_data();
+    void write();
+    void writeFailures_data();
     void writeFailures();
-    void writeDiskFullLeavesFile();
-    void formatMessage_data();
     void formatMessage();
-    void formatMessageFailures();
 };
 
-void tst_profileapi::readValue_data() {
-    QTest::addColumn<QByteArray>("section");
-    QTest::addColumn<QByteArray>("key");
-    QTest::addColumn<QByteArray>("value");
-    QTest::addColumn<uint>("error");
-    const struct {
-        const char *tag, *section, *key, *value;
-        uint error;
-    } rows[] = {
-        {"names without case, blanks trimmed", "paths", "DATAPATH", "C:\\TOVA\\DATA\\", 0},
-        {"double quotes lost, inner blanks kept", "PATHS", "quoted", "  spaced  ", 0},
-        {"single quotes lost", "Paths", "Single", "x", 0},
-        {"unmatched quotes kept", "Paths", "Mixed", "\"abc'", 0},
-        {"empty value found", "Paths", "Empty", "", 0},
-        {"= inside the value", "Paths", "Eq", "a=b=c", 0},
-        {"commented key", "Paths", "Hidden", "dflt", 2},
-        {"indented comment", "Paths", "Indented", "dflt", 2},
-        {"bare line is a key without value", "Paths", "Bare line", "", 0},
-        {"first of duplicate keys and sections", "Paths", "Dup", "first", 0},
-        {"section name trimmed", "General Information", "dbpath", "C:\\LEDGRA", 0},
-        {"key before any section", "Paths", "top", "dflt", 2},
-        {"missing key", "General Information", "ProgramName", "dflt", 2},
-        {"missing section", "Nowhere", "DataPath", "dflt", 2},
-        {"key of another section", "E", "dbpath", "dflt", 2},
-    };
+void tst_profileapi::read_data() {
+    QTest::addColumn<int>("row");
+    QTest::addColumn<bool>("crlf");
     for (bool crlf : {false, true})
-        for (const auto& r : rows)
-            QTest::addRow("%s %s", crlf ? "CRLF" : "LF", r.tag)
-                << QByteArray(r.section) << QByteArray(r.key) << QByteArray(r.value) << r.error;
+        for (int i = 0; i < int(std::size(kReads)); ++i)
+            QTest::addRow("%s %s", crlf ? "CRLF" : "LF", kReads[i].tag) << i << crlf;
 }
 
-void tst_profileapi::readValue() {
-    QFETCH(QByteArray, section);
-    QFETCH(QByteArray, key);
-    QFETCH(QByteArray, value);
-    QFETCH(uint, error);
+void tst_profileapi::read() {
+    QFETCH(int, row);
+    QFETCH(bool, crlf);
+    const auto& r = kReads[row];
     QTemporaryDir tmp;
-    const bool crlf = QByteArray(QTest::currentDataTag()).startsWith("CRLF");
-    WriteFile(tmp.filePath("p.ini"), Sample(crlf));
-    Result r = GetString(section.constData(), key.constData(), "dflt", 255, Win(tmp.filePath("p.ini")));
-    QCOMPARE(r.Text(), value);
-    QCOMPARE(r.count, DWORD(value.size()));
-    QCOMPARE(r.error, DWORD(error));
-}
-
-void tst_profileapi::readMissingFileGivesDefault() {
-    QTemporaryDir tmp;
-    // The platform drops trailing blanks of the default.
-    Result r = GetString("Paths", "DataPath", "dflt  ", 255, Win(tmp.filePath("none.ini")));
-    QCOMPARE(r.Text(), QByteArray("dflt"));
-    QCOMPARE(r.count, DWORD(4));
-    QCOMPARE(r.error, winapi::ERROR_FILE_NOT_FOUND);
-
-    r = GetString("Paths", "DataPath", "", 255, Win(tmp.filePath("nofolder/none.ini")));
-    QCOMPARE(r.count, DWORD(0));
-    QCOMPARE(r.Text(), QByteArray());
-    QCOMPARE(r.error, winapi::ERROR_FILE_NOT_FOUND);
-
-    r = GetSection("Paths", 100, Win(tmp.filePath("none.ini")));
-    QCOMPARE(r.count, DWORD(0));
-    QCOMPARE(r.error, winapi::ERROR_FILE_NOT_FOUND);
-    r = GetNames(100, Win(tmp.filePath("none.ini")));
-    QCOMPARE(r.count, DWORD(0));
-    QCOMPARE(r.error, winapi::ERROR_FILE_NOT_FOUND);
+    WriteFile(tmp.filePath("p.ini"), crlf ? QByteArray(kSample).replace("\n", "\r\n") : QByteArray(kSample));
+    const std::string file = Win(tmp.filePath(r.file));
+    std::vector<char> buffer(r.size, '#');
+    winapi::SetLastError(99);
+    DWORD n = r.kind == 's'   ? profileapi::GetPrivateProfileSectionA(r.section, buffer.data(), r.size, file.c_str())
+              : r.kind == 'n' ? profileapi::GetPrivateProfileSectionNamesA(buffer.data(), r.size, file.c_str())
+                              : profileapi::GetPrivateProfileStringA(r.section, r.key, "dflt  ", buffer.data(), r.size,
+                                                                     file.c_str());
+    const QByteArray expected = QByteArray(r.expected.data(), qsizetype(r.expected.size())) + '\0';
+    QCOMPARE(QByteArray(buffer.data(), qMin(qsizetype(r.size), expected.size())), expected);
+    QCOMPARE(n, r.count < 0 ? DWORD(r.expected.size()) : DWORD(r.count));
+    QCOMPARE(winapi::GetLastError(), r.error);
 }
 
 void tst_profileapi::fileNameLookup() {
     QTemporaryDir tmp;
     WriteFile(tmp.filePath("TOVACFG.INI"), "[Paths]\r\nDataPath=D:\\T\\\r\n");
+    char buffer[255];
+    auto get = [&](const std::string& file) {
+        return QByteArray(
+            buffer, int(profileapi::GetPrivateProfileStringA("Paths", "DataPath", "", buffer, 255, file.c_str())));
+    };
     // The file name matches without regard to case, as on Windows.
-    QCOMPARE(GetString("Paths", "DataPath", "", 255, Win(tmp.path()) + "\\tovacfg.ini").Text(), QByteArray("D:\\T\\"));
+    QCOMPARE(get(Win(tmp.filePath("tovacfg.ini"))), QByteArray("D:\\T\\"));
 
     // A name without a folder lives in the Windows folder.
     const QByteArray oldWindir = qgetenv("WINDIR");
     qputenv("WINDIR", QByteArray::fromStdString(Win(tmp.path())));
-    QCOMPARE(GetString("Paths", "DataPath", "", 255, "tovacfg.ini").Text(), QByteArray("D:\\T\\"));
-    QVERIFY(profileapi::WritePrivateProfileStringA("Paths", "Extra", "1", "tovacfg.ini"));
-    if (oldWindir.isNull())
-        qunsetenv("WINDIR");
-    else
-        qputenv("WINDIR", oldWindir);
+    const QByteArray value = get("tovacfg.ini");
+    const bool written = profileapi::WritePrivateProfileStringA("Paths", "Extra", "1", "tovacfg.ini");
+    oldWindir.isNull() ? qunsetenv("WINDIR") : qputenv("WINDIR", oldWindir);
+    QCOMPARE(value, QByteArray("D:\\T\\"));
+    QVERIFY(written);
     QCOMPARE(ReadFile(tmp.filePath("TOVACFG.INI")), QByteArray("[Paths]\r\nDataPath=D:\\T\\\r\nExtra=1\r\n"));
 }
 
-void tst_profileapi::valueTruncation() {
-    QTemporaryDir tmp;
-    WriteFile(tmp.filePath("p.ini"), "[S]\nk=abcdefgh\n");
-    const std::string file = Win(tmp.filePath("p.ini"));
-
-    Result r = GetString("S", "k", "", 9, file);
-    QCOMPARE(r.count, DWORD(8));
-    QCOMPARE(r.Text(), QByteArray("abcdefgh"));
-    QCOMPARE(r.error, winapi::ERROR_SUCCESS);
-
-    r = GetString("S", "k", "", 8, file);
-    QCOMPARE(r.count, DWORD(7));
-    QCOMPARE(r.buffer, QByteArray("abcdefg\0", 8));
-    QCOMPARE(r.error, winapi::ERROR_MORE_DATA);
-
-    r = GetString("S", "k", "", 1, file);
-    QCOMPARE(r.count, DWORD(0));
-    QCOMPARE(r.buffer, QByteArray("\0", 1));
-
-    // A 300-character value comes back as its first 254 characters.
-    WriteFile(tmp.filePath("p.ini"), "[S]\nk=" + QByteArray(300, 'v') + "\n");
-    r = GetString("S", "k", "", 255, file);
-    QCOMPARE(r.count, DWORD(254));
-    QCOMPARE(r.Text(), QByteArray(254, 'v'));
+void tst_profileapi::write_data() {
+    QTest::addColumn<int>("row");
+    for (int i = 0; i < int(std::size(kWrites)); ++i)
+        QTest::newRow(kWrites[i].tag) << i;
 }
 
-void tst_profileapi::nameListsAndTruncation() {
+void tst_profileapi::write() {
+    QFETCH(int, row);
+    const auto& w = kWrites[row];
     QTemporaryDir tmp;
-    WriteFile(tmp.filePath("p.ini"), Sample(true));
-    const std::string file = Win(tmp.filePath("p.ini"));
-
-    const QByteArray sections = List({"Paths", "General Information", "E"});
-    Result r = GetNames(200, file);
-    QCOMPARE(r.count, DWORD(sections.size() - 1));
-    QCOMPARE(r.buffer.left(sections.size()), sections);
-    QCOMPARE(r.error, winapi::ERROR_SUCCESS);
-    // A NULL section gives the same list.
-    r = GetString(nullptr, "ignored", "", 200, file);
-    QCOMPARE(r.buffer.left(sections.size()), sections);
-
-    // Truncated: size - 2, the last name cut short, two NULs at the end.
-    r = GetNames(10, file);
-    QCOMPARE(r.count, DWORD(8));
-    QCOMPARE(r.buffer, QByteArray("Paths\0Ge\0\0", 10));
-    QCOMPARE(r.error, winapi::ERROR_MORE_DATA);
-
-    const QByteArray keys = List({"DataPath", "Quoted", "Single", "Mixed", "Empty", "Eq", "Bare line", "Dup"});
-    r = GetString("PATHS", nullptr, "", 200, file);
-    QCOMPARE(r.count, DWORD(keys.size() - 1));
-    QCOMPARE(r.buffer.left(keys.size()), keys);
-    r = GetString("Paths", nullptr, "", 12, file);
-    QCOMPARE(r.count, DWORD(10));
-    QCOMPARE(r.buffer, QByteArray("DataPath\0Q\0\0", 12));
-
-    r = GetString("Nowhere", nullptr, "", 200, file);
-    QCOMPARE(r.count, DWORD(0));
-    QCOMPARE(r.buffer.left(2), QByteArray("\0\0", 2));
-    QCOMPARE(r.error, winapi::ERROR_FILE_NOT_FOUND);
-}
-
-void tst_profileapi::readSection() {
-    QTemporaryDir tmp;
-    WriteFile(tmp.filePath("p.ini"), Sample(true));
-    const std::string file = Win(tmp.filePath("p.ini"));
-
-    // Lines as stored, trimmed around names and values; quotes kept; comments left out.
-    const QByteArray lines = List({"DataPath=C:\\TOVA\\DATA\\", "Quoted=\"  spaced  \"", "Single='x'", "Mixed=\"abc'",
-                                   "Empty=", "Eq=a=b=c", "Bare line", "Dup=first", "Dup=second"});
-    Result r = GetSection("paths", 500, file);
-    QCOMPARE(r.count, DWORD(lines.size() - 1));
-    QCOMPARE(r.buffer.left(lines.size()), lines);
-    QCOMPARE(r.error, winapi::ERROR_SUCCESS);
-
-    r = GetSection("Paths", 30, file);
-    QCOMPARE(r.count, DWORD(28));
-    QCOMPARE(r.buffer, lines.left(28) + QByteArray("\0\0", 2));
-    QCOMPARE(r.error, winapi::ERROR_MORE_DATA);
-
-    r = GetSection("E", 100, file);
-    QCOMPARE(r.count, DWORD(0));
-    QCOMPARE(r.error, winapi::ERROR_SUCCESS);
-    r = GetSection("Nowhere", 100, file);
-    QCOMPARE(r.count, DWORD(0));
-    QCOMPARE(r.error, winapi::ERROR_FILE_NOT_FOUND);
-}
-
-void tst_profileapi::writeCreatesFileAndSection() {
-    QTemporaryDir tmp;
-    const std::string file = Win(tmp.filePath("new.ini"));
+    const QString path = tmp.filePath("p.ini");
+    if (w.before)
+        WriteFile(path, w.before);
+    const std::string file = Win(path);
     winapi::SetLastError(99);
-    QCOMPARE(profileapi::WritePrivateProfileStringA("Paths", "DataPath", "C:\\x\\", file.c_str()), winapi::TRUE);
-    QCOMPARE(winapi::GetLastError(), winapi::ERROR_SUCCESS);
-    QCOMPARE(ReadFile(tmp.filePath("new.ini")), QByteArray("[Paths]\r\nDataPath=C:\\x\\\r\n"));
-    QVERIFY(profileapi::WritePrivateProfileStringA("Other", "k", "v", file.c_str()));
-    QCOMPARE(ReadFile(tmp.filePath("new.ini")), QByteArray("[Paths]\r\nDataPath=C:\\x\\\r\n\r\n[Other]\r\nk=v\r\n"));
-    QCOMPARE(GetString("other", "K", "", 255, file).Text(), QByteArray("v"));
-    QCOMPARE(Entries(tmp.path()), QStringList{"new.ini"});
+    QCOMPARE(w.wholeSection ? profileapi::WritePrivateProfileSectionA(w.section, w.value.data(), file.c_str())
+                            : profileapi::WritePrivateProfileStringA(w.section, w.key, w.value.data(), file.c_str()),
+             winapi::TRUE);
+    QCOMPARE(winapi::GetLastError(), OK);
+    // Written in one step: no temporary file stays beside it.
+    QCOMPARE(Entries(tmp.path()), w.after ? QStringList{"p.ini"} : QStringList{});
+    if (w.after)
+        QCOMPARE(ReadFile(path), QByteArray(w.after));
 }
 
-void tst_profileapi::writeKeepsRestOfFile() {
-    QTemporaryDir tmp;
-    const QString path = tmp.filePath("p.ini");
-    const std::string file = Win(path);
-    WriteFile(path, "; settings\n[A]\none=1\n; note about two\n  two = 2\n\n[B]\nx=y\n");
-
-    QVERIFY(profileapi::WritePrivateProfileStringA("a", "TWO", "22", file.c_str()));
-    QCOMPARE(ReadFile(path), QByteArray("; settings\n[A]\none=1\n; note about two\ntwo=22\n\n[B]\nx=y\n"));
-
-    // A new key goes after the section's last line, before the blank line that ends it.
-    QVERIFY(profileapi::WritePrivateProfileStringA("A", "three", "3", file.c_str()));
-    QCOMPARE(ReadFile(path), QByteArray("; settings\n[A]\none=1\n; note about two\ntwo=22\nthree=3\n\n[B]\nx=y\n"));
-
-    QVERIFY(profileapi::WritePrivateProfileStringA("C", "k", "v", file.c_str()));
-    QCOMPARE(ReadFile(path),
-             QByteArray("; settings\n[A]\none=1\n; note about two\ntwo=22\nthree=3\n\n[B]\nx=y\n\n[C]\nk=v\n"));
-
-    QVERIFY(profileapi::WritePrivateProfileStringA("A", "ONE", nullptr, file.c_str()));
-    QVERIFY(profileapi::WritePrivateProfileStringA("b", nullptr, nullptr, file.c_str()));
-    QCOMPARE(ReadFile(path), QByteArray("; settings\n[A]\n; note about two\ntwo=22\nthree=3\n\n[C]\nk=v\n"));
-    QCOMPARE(Entries(tmp.path()), QStringList{"p.ini"});
-}
-
-void tst_profileapi::writeKeepsCrlfAndMissingFinalBreak() {
-    QTemporaryDir tmp;
-    const QString path = tmp.filePath("p.ini");
-    const std::string file = Win(path);
-    WriteFile(path, "\xEF\xBB\xBF[A]\r\nk=1");
-    QCOMPARE(GetString("A", "k", "", 255, file).Text(), QByteArray("1"));
-    QVERIFY(profileapi::WritePrivateProfileStringA("A", "m", "2", file.c_str()));
-    QCOMPARE(ReadFile(path), QByteArray("\xEF\xBB\xBF[A]\r\nk=1\r\nm=2\r\n"));
-}
-
-void tst_profileapi::deletingMissingLeavesFileAlone() {
-    QTemporaryDir tmp;
-    const std::string missing = Win(tmp.filePath("none.ini"));
-    QCOMPARE(profileapi::WritePrivateProfileStringA("A", "k", nullptr, missing.c_str()), winapi::TRUE);
-    QCOMPARE(profileapi::WritePrivateProfileStringA("A", nullptr, nullptr, missing.c_str()), winapi::TRUE);
-    QVERIFY(Entries(tmp.path()).isEmpty());
-
-    const QByteArray original("[A]\nk=1\n");
-    WriteFile(tmp.filePath("p.ini"), original);
-    const std::string file = Win(tmp.filePath("p.ini"));
-    QVERIFY(profileapi::WritePrivateProfileStringA("A", "other", nullptr, file.c_str()));
-    QVERIFY(profileapi::WritePrivateProfileStringA("Z", nullptr, nullptr, file.c_str()));
-    QCOMPARE(ReadFile(tmp.filePath("p.ini")), original);
-}
-
-void tst_profileapi::writeSectionReplacesContents() {
-    QTemporaryDir tmp;
-    const QString path = tmp.filePath("p.ini");
-    const std::string file = Win(path);
-    WriteFile(path, "; top\r\n[A]\r\nold=1\r\n; about old\r\nolder=2\r\n\r\n[B]\r\nx=y\r\n");
-
-    QVERIFY(profileapi::WritePrivateProfileSectionA("a", "n1=v1\0n2=a=b\0", file.c_str()));
-    QCOMPARE(ReadFile(path), QByteArray("; top\r\n[A]\r\nn1=v1\r\nn2=a=b\r\n\r\n[B]\r\nx=y\r\n"));
-
-    QVERIFY(profileapi::WritePrivateProfileSectionA("B", "", file.c_str()));
-    QCOMPARE(ReadFile(path), QByteArray("; top\r\n[A]\r\nn1=v1\r\nn2=a=b\r\n\r\n[B]\r\n"));
-
-    QVERIFY(profileapi::WritePrivateProfileSectionA("New", "k=v\0", file.c_str()));
-    QCOMPARE(ReadFile(path), QByteArray("; top\r\n[A]\r\nn1=v1\r\nn2=a=b\r\n\r\n[B]\r\n\r\n[New]\r\nk=v\r\n"));
-    QCOMPARE(GetString("A", "n2", "", 255, file).Text(), QByteArray("a=b"));
-}
-
-void tst_profileapi::writeRefusesUnreadableNames() {
-    QTemporaryDir tmp;
-    const QString path = tmp.filePath("p.ini");
-    const std::string file = Win(path);
-    const QByteArray original("[A]\nk=1\n");
-    WriteFile(path, original);
-    const struct {
-        const char *section, *key, *value;
-    } bad[] = {
-        {"A", "k", "1\r\n[Evil]\r\nx=y"},
-        {"A", "a=b", "v"},
-        {"A\n[B", "k", "v"},
-        {"A]", "k", "v"},
-        {"", "k", "v"},
-        {"A", "", "v"},
-        {"A", ";k", "v"},
-        {"A", "[k]", "v"},
-        {nullptr, "k", "v"},
-    };
-    for (const auto& b : bad) {
-        winapi::SetLastError(0);
-        QCOMPARE(profileapi::WritePrivateProfileStringA(b.section, b.key, b.value, file.c_str()), winapi::FALSE);
-        QCOMPARE(winapi::GetLastError(), winapi::ERROR_INVALID_PARAMETER);
-    }
-    QCOMPARE(profileapi::WritePrivateProfileSectionA("A", "k=1\nx\0", file.c_str()), winapi::FALSE);
-    QCOMPARE(profileapi::WritePrivateProfileSectionA("A", "[B]\0", file.c_str()), winapi::FALSE);
-    QCOMPARE(winapi::GetLastError(), winapi::ERROR_INVALID_PARAMETER);
-    QCOMPARE(ReadFile(path), original);
+void tst_profileapi::writeFailures_data() {
+    QTest::addColumn<int>("row");
+    for (int i = 0; i < int(std::size(kFailures)); ++i)
+        QTest::newRow(kFailures[i].tag) << i;
 }
 
 void tst_profileapi::writeFailures() {
+    QFETCH(int, row);
+    const auto& f = kFailures[row];
     QTemporaryDir tmp;
-    const std::string inMissingFolder = Win(tmp.filePath("nofolder/p.ini"));
-    QCOMPARE(profileapi::WritePrivateProfileStringA("A", "k", "v", inMissingFolder.c_str()), winapi::FALSE);
-    QCOMPARE(winapi::GetLastError(), winapi::ERROR_PATH_NOT_FOUND);
-    QCOMPARE(profileapi::WritePrivateProfileSectionA("A", "k=v\0", inMissingFolder.c_str()), winapi::FALSE);
-    QCOMPARE(winapi::GetLastError(), winapi::ERROR_PATH_NOT_FOUND);
-
-    const QString path = tmp.filePath("ro.ini");
-    WriteFile(path, "[A]\nk=1\n");
-    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup));
-    const std::string file = Win(path);
-    QCOMPARE(profileapi::WritePrivateProfileStringA("A", "k", "2", file.c_str()), winapi::FALSE);
-    QCOMPARE(winapi::GetLastError(), winapi::ERROR_ACCESS_DENIED);
-    QCOMPARE(profileapi::WritePrivateProfileSectionA("A", "k=2\0", file.c_str()), winapi::FALSE);
-    QCOMPARE(winapi::GetLastError(), winapi::ERROR_ACCESS_DENIED);
-    QCOMPARE(ReadFile(path), QByteArray("[A]\nk=1\n"));
-
-    QVERIFY(QDir(tmp.path()).mkdir("folder.ini"));
-    const std::string folder = Win(tmp.filePath("folder.ini"));
-    QCOMPARE(profileapi::WritePrivateProfileStringA("A", "k", "2", folder.c_str()), winapi::FALSE);
-    QCOMPARE(winapi::GetLastError(), winapi::ERROR_ACCESS_DENIED);
-
-    QCOMPARE(Entries(tmp.path()), (QStringList{"folder.ini", "ro.ini"}));
-}
-
-void tst_profileapi::writeDiskFullLeavesFile() {
-    QTemporaryDir tmp;
-    const QString path = tmp.filePath("p.ini");
     const QByteArray original("[A]\r\nk=1\r\n[B]\r\nz=2\r\n");
-    WriteFile(path, original);
-    const std::string file = Win(path);
-    const std::string big(64 * 1024, 'v');
-    winapi::BOOL ok;
-    {
-        FileSizeLimit limit(4096);
-        ok = profileapi::WritePrivateProfileStringA("A", "k", big.c_str(), file.c_str());
-    }
-    QCOMPARE(ok, winapi::FALSE);
-    QCOMPARE(winapi::GetLastError(), winapi::ERROR_DISK_FULL);
-    QCOMPARE(ReadFile(path), original);
-    QCOMPARE(Entries(tmp.path()), QStringList{"p.ini"});
-}
+    WriteFile(tmp.filePath("p.ini"), original);
+    QVERIFY(QDir(tmp.path()).mkdir("folder.ini"));
+    if (f.setup == 'r')
+        QVERIFY(QFile::setPermissions(tmp.filePath("p.ini"), QFile::ReadOwner | QFile::ReadGroup));
+    const std::string file = Win(tmp.filePath(f.file)), big(64 * 1024, 'v');
+    const char* value = f.setup == 'f' ? big.c_str() : f.value.data();
 
-void tst_profileapi::formatMessage_data() {
-    QTest::addColumn<uint>("id");
-    QTest::addColumn<QByteArray>("text");
-    QTest::newRow("2") << 2u << QByteArray("The system cannot find the file specified.\r\n");
-    QTest::newRow("3") << 3u << QByteArray("The system cannot find the path specified.\r\n");
-    QTest::newRow("5") << 5u << QByteArray("Access is denied.\r\n");
-    QTest::newRow("80") << 80u << QByteArray("The file exists.\r\n");
-    QTest::newRow("87") << 87u << QByteArray("The parameter is incorrect.\r\n");
-    QTest::newRow("112") << 112u << QByteArray("There is not enough space on the disk.\r\n");
-    QTest::newRow("122") << 122u << QByteArray("The data area passed to a system call is too small.\r\n");
-    QTest::newRow("234") << 234u << QByteArray("More data is available.\r\n");
+    winapi::SetLastError(0);
+    winapi::BOOL ok = winapi::TRUE;
+    auto write = [&] {
+        ok = f.wholeSection ? profileapi::WritePrivateProfileSectionA(f.section, value, file.c_str())
+                            : profileapi::WritePrivateProfileStringA(f.section, f.key, value, file.c_str());
+    };
+    f.setup == 'f' ? WithFileSizeLimit(4096, write) : write();
+    QCOMPARE(ok, winapi::FALSE);
+    QCOMPARE(winapi::GetLastError(), f.error);
+    QCOMPARE(ReadFile(tmp.filePath("p.ini")), original);
+    QCOMPARE(Entries(tmp.path()), (QStringList{"folder.ini", "p.ini"}));
 }
 
 void tst_profileapi::formatMessage() {
-    QFETCH(uint, id);
-    QFETCH(QByteArray, text);
+    const std::pair<DWORD, const char*> texts[] = {
+        {2, "The system cannot find the file specified."},
+        {3, "The system cannot find the path specified."},
+        {5, "Access is denied."},
+        {80, "The file exists."},
+        {87, "The parameter is incorrect."},
+        {112, "There is not enough space on the disk."},
+        {122, "The data area passed to a system call is too small."},
+        {234, "More data is available."},
+    };
     char buffer[255];
-    std::memset(buffer, '#', sizeof buffer);
-    DWORD n = profileapi::FormatMessageA(0x1200, nullptr, id, 0, buffer, sizeof buffer, nullptr);
-    QCOMPARE(n, DWORD(text.size()));
-    QCOMPARE(QByteArray(buffer, int(n) + 1), text + QByteArray("\0", 1));
-}
-
-void tst_profileapi::formatMessageFailures() {
-    char buffer[255];
-    winapi::SetLastError(0);
-    QCOMPARE(profileapi::FormatMessageA(0x1200, nullptr, 99999, 0, buffer, sizeof buffer, nullptr), DWORD(0));
-    QCOMPARE(winapi::GetLastError(), profileapi::ERROR_MR_MID_NOT_FOUND);
-
-    QCOMPARE(profileapi::FormatMessageA(0x1200, nullptr, 2, 0, buffer, 10, nullptr), DWORD(0));
-    QCOMPARE(winapi::GetLastError(), winapi::ERROR_INSUFFICIENT_BUFFER);
-
-    QCOMPARE(profileapi::FormatMessageA(profileapi::FORMAT_MESSAGE_FROM_STRING, "x", 2, 0, buffer, 255, nullptr),
-             DWORD(0));
-    QCOMPARE(winapi::GetLastError(), winapi::ERROR_INVALID_PARAMETER);
+    for (const auto& [id, text] : texts) {
+        std::memset(buffer, '#', sizeof buffer);
+        const QByteArray expected = QByteArray(text) + "\r\n";
+        const DWORD n = profileapi::FormatMessageA(0x1200, nullptr, id, 0, buffer, sizeof buffer, nullptr);
+        QCOMPARE(QByteArray(buffer, qMin(int(n) + 1, 255)), expected + '\0');
+    }
+    const struct {
+        DWORD flags, id, size, error;
+    } failures[] = {{0x1200, 99999, 255, profileapi::ERROR_MR_MID_NOT_FOUND},
+                    {0x1200, 2, 10, winapi::ERROR_INSUFFICIENT_BUFFER},
+                    {profileapi::FORMAT_MESSAGE_FROM_STRING, 2, 255, winapi::ERROR_INVALID_PARAMETER}};
+    for (const auto& f : failures) {
+        winapi::SetLastError(0);
+        QCOMPARE(profileapi::FormatMessageA(f.flags, "x", f.id, 0, buffer, f.size, nullptr), DWORD(0));
+        QCOMPARE(winapi::GetLastError(), f.error);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_profileapi)
