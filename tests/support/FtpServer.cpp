@@ -26,16 +26,8 @@ QString readLine(QProcess& process, int milliseconds) {
 
 FtpServer::FtpServer(const QString& root, const QList<FtpUser>& users) {
     QJsonArray accounts;
-    for (const FtpUser& user : users) {
-        QJsonObject folders;
-        for (auto it = user.folderPermissions.cbegin(); it != user.folderPermissions.cend(); ++it)
-            folders.insert(it.key(), it.value());
-        accounts.append(QJsonObject{{"name", user.name},
-                                    {"password", user.password},
-                                    {"home", user.home},
-                                    {"perm", user.permissions},
-                                    {"folders", folders}});
-    }
+    for (const FtpUser& user : users)
+        accounts.append(QJsonObject{{"name", user.name}, {"password", user.password}, {"home", user.home}});
     QDir().mkpath(root);
     const QString python = qEnvironmentVariable("ZEL_PYTHON", QStringLiteral(ZEL_PYTHON_DEFAULT));
     m_Process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -64,7 +56,7 @@ bool FtpServer::isRunning() const {
 }
 
 QString FtpServer::hostPort() const {
-    return QStringLiteral("%1:%2").arg(host()).arg(m_Port);
+    return QStringLiteral("127.0.0.1:%1").arg(m_Port);
 }
 
 QString FtpServer::request(const QString& line) {
@@ -110,17 +102,17 @@ bool FtpServer::dropDataAfter(qint64 bytes) {
     return fault(QStringLiteral("drop"), bytes < 0 ? QStringLiteral("off") : QString::number(bytes));
 }
 
-bool FtpServer::close421OnNext(const QString& command) {
-    return fault(QStringLiteral("close421"), command);
-}
-
-bool FtpServer::stallDataAfter(qint64 bytes) {
-    return fault(QStringLiteral("stall"), bytes < 0 ? QStringLiteral("off") : QString::number(bytes));
-}
-
 bool FtpServer::throttle(qint64 bytesPerSecond) {
     return fault(QStringLiteral("throttle"),
                  bytesPerSecond <= 0 ? QStringLiteral("off") : QString::number(bytesPerSecond));
+}
+
+bool FtpServer::shortenStores(qint64 bytes) {
+    return fault(QStringLiteral("shorten"), bytes <= 0 ? QStringLiteral("off") : QString::number(bytes));
+}
+
+bool FtpServer::close421OnNext(const QString& command) {
+    return fault(QStringLiteral("close421"), command);
 }
 
 bool FtpServer::disableSize(bool on) {

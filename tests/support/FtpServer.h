@@ -1,21 +1,16 @@
 #pragma once
 
 #include <QList>
-#include <QMap>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 
-// One account of the test FTP server. A home inside the server's root is the folder the user starts in
-// (absolute paths such as "/home/cust01/ZEL.ZIP" then work as on the real server); a home elsewhere
-// becomes that user's "/". Missing folders are created. Permissions are pyftpdlib's letters;
-// folderPermissions overrides them for folders (and their sub-folders), e.g. {{root + "/ro", "elr"}}.
+// One account of the test FTP server. The home is a folder inside the server's root (made if missing) where
+// the user starts; the root is "/", so absolute paths such as "/home/cust01/ZEL.ZIP" work as on the real server.
 struct FtpUser {
     QString name;
     QString password;
     QString home;
-    QString permissions = QStringLiteral("elradfmwMT");
-    QMap<QString, QString> folderPermissions = {};
 };
 
 // A pyftpdlib server on a free loopback port for the lifetime of the object.
@@ -32,24 +27,20 @@ public:
 
     bool isRunning() const;
     QString errorString() const { return m_Error; }
-    QString host() const { return QStringLiteral("127.0.0.1"); }
     quint16 port() const { return m_Port; }
     QString hostPort() const; // "127.0.0.1:<port>"
 
-    // Successful logins since the start (or clearLog): one per control connection.
-    int loginCount();
-    // Every command line received, in order, as sent (passwords included).
-    QStringList commandLog();
-    // Starts the count of logins and the command log afresh.
+    int loginCount();         // successful logins (one per control connection) since the start or clearLog
+    QStringList commandLog(); // every command line received, in order, as sent (passwords included)
     bool clearLog();
 
-    bool refuseStore(bool on = true); // STOR answered with a two-line 553 reply
-    bool dropDataAfter(qint64 bytes); // data connections closed after so many bytes (426); -1 = off
-    bool close421OnNext(const QString& command = QStringLiteral("any")); // next such command: 421, then close
-    bool stallDataAfter(qint64 bytes);    // data connections stop moving after so many bytes; -1 = off
-    bool throttle(qint64 bytesPerSecond); // data connections limited; 0 = off
-    bool disableSize(bool on = true);     // SIZE answered 502
-    bool mute(const QString& command);    // such commands ("any" for all) get no answer; "off" ends it
+    bool refuseStore(bool on = true);            // STOR answered with a two-line 553 reply
+    bool dropDataAfter(qint64 bytes);            // data connections closed after so many bytes (426); -1 = off
+    bool throttle(qint64 bytesPerSecond);        // data connections limited; 0 = off
+    bool shortenStores(qint64 bytes);            // stored files kept so many bytes short, still with 226; 0 = off
+    bool close421OnNext(const QString& command); // the next such command ("any" for all): 421, then close
+    bool disableSize(bool on = true);            // SIZE answered 502
+    bool mute(const QString& command);           // such commands ("any" for all) get no answer; "off" ends it
     bool clearFaults();
 
     void stop();

@@ -1,26 +1,18 @@
 #!/usr/bin/python3
 """Loopback FTP server for the tests, on pyftpdlib, with faults that can be switched while it runs.
 
-Usage: ftpserver.py --root DIR --users JSON
-  JSON: [{"name": ..., "password": ..., "home": DIR, "perm": "elradfmwMT", "folders": {DIR: PERM}}]
-  A home inside the root is the folder the user starts in, with the root as "/"; a home outside the root
-  becomes that user's "/".
-
-Prints "PORT <n>" once it listens on 127.0.0.1. Then reads one request per line on stdin and answers each
-with one line on stdout:
-  logins                   -> "ok <count of successful logins>"
-  log                      -> "ok <JSON list of the command lines received>"
-  clearlog                 -> "ok" (log and login count start again)
+Usage: ftpserver.py --root DIR --users JSON   (JSON: [{"name": ..., "password": ..., "home": DIR inside the root}])
+Prints "PORT <n>" once it listens on 127.0.0.1, then answers each request line on stdin with one line:
+  logins | log | clearlog  -> "ok <count>" | "ok <JSON list of command lines>" | "ok" (both start again)
   fault refuse-stor on|off -> STOR answered with a two-line 553 reply
   fault drop N|off         -> data connections closed by the server after N bytes (426)
-  fault close421 CMD|any   -> the next such command is answered 421 and the control connection closed
-  fault stall N|off        -> data connections stop moving after N bytes (until the client gives up)
   fault throttle N|off     -> data connections limited to N bytes per second
+  fault shorten N|off      -> every received file cut N bytes short after the 226
+  fault close421 CMD|any   -> the next such command is answered 421 and the control connection closed
   fault no-size on|off     -> SIZE answered 502
   fault mute CMD|any|off   -> such commands get no answer at all
   fault clear              -> all faults off
-  quit                     -> stops
-End of stdin stops the server too, so it never outlives the test that started it.
+End of stdin stops the server, so it never outlives the test that started it.
 """
 
 import argparse
@@ -50,8 +42,6 @@ class FaultyDTPHandler(DTPHandler):
     def __init__(self, sock, cmd_channel):
         self._rate = fault("throttle")
         self._drop_at = fault("drop")
-        self._stall_at = fault("stall")
-        self._stalled = False
         self._pause = None
         super().__init__(sock, cmd_channel)
 
@@ -60,8 +50,8 @@ class FaultyDTPHandler(DTPHandler):
         return False
 
     def _limit(self, done):
-        """Bytes that may move now before a drop, a stall or the throttle; None for no limit."""
-        limits = [x - done for x in (self._drop_at, self._stall_at) if x is not None]
+        """Bytes that may move now before a drop or the throttle; None for no limit."""
+        limits = [] if self._drop_at is None else [self._drop_at - done]
         if self._rate:
             # A small first burst, then the rate on average.
             limits.append(int(self._rate * (timer() - self._start_time)) + 4096 - done)
@@ -71,18 +61,13 @@ class FaultyDTPHandler(DTPHandler):
         if self._drop_at is not None and done >= self._drop_at:
             self._resp = ("426 Connection closed; transfer aborted.", logging.info)
             self.close()
-        elif self._stall_at is not None and done >= self._stall_at:
-            # Out of the poll set, the socket stays open and silent until the client gives up.
-            self._stalled = True
-            self._cancel_pause()
-            self.del_channel()
         elif self._rate and self._limit(done) == 0:
             self.del_channel()
             self._cancel_pause()
             self._pause = self.ioloop.call_later(0.01, self._resume, _errback=self.handle_error)
 
     def _resume(self):
-        if not self._closed and not self._stalled:
+        if not self._closed:
             self.add_channel(events=self.ioloop.READ if self.receive else self.ioloop.WRITE)
 
     def _cancel_pause(self):
@@ -146,6 +131,12 @@ class FaultyFTPHandler(FTPHandler):
             _logins += 1
         self.fs.cwd = _start_dirs.get(username, "/")
 
+    def on_file_received(self, file):
+        # After the 226 went out: the client believes the whole file arrived.
+        short = fault("shorten")
+        if short:
+            os.truncate(file, max(0, os.path.getsize(file) - short))
+
 
 def set_fault(words):
     if words == ["clear"]:
@@ -156,7 +147,7 @@ def set_fault(words):
     name, value = words
     if name in ("refuse-stor", "no-size") and value in ("on", "off"):
         _faults[name] = value == "on"
-    elif name in ("drop", "stall", "throttle"):
+    elif name in ("drop", "throttle", "shorten"):
         _faults[name] = None if value == "off" else int(value)
     elif name in ("close421", "mute"):
         _faults[name] = None if value == "off" else value.upper()
@@ -191,8 +182,6 @@ def answer(line):
 
 def read_requests():
     for line in sys.stdin:
-        if line.strip() == "quit":
-            break
         sys.stdout.write(answer(line.strip()) + "\n")
         sys.stdout.flush()
     # Sockets close with the process; nothing to save.
@@ -211,14 +200,9 @@ def main():
     for user in json.loads(args.users):
         home = os.path.realpath(user["home"])
         os.makedirs(home, exist_ok=True)
-        rel = os.path.relpath(home, root)
-        inside = rel == "." or not rel.startswith("..")
-        top = root if inside else home
-        _start_dirs[user["name"]] = "/" + rel.replace(os.sep, "/") if inside and rel != "." else "/"
-        authorizer.add_user(user["name"], user["password"], top, perm=user.get("perm", "elradfmwMT"))
-        for folder, perm in user.get("folders", {}).items():
-            os.makedirs(folder, exist_ok=True)
-            authorizer.override_perm(user["name"], os.path.realpath(folder), perm, recursive=True)
+        rel = os.path.relpath(home, root).replace(os.sep, "/")
+        _start_dirs[user["name"]] = "/" if rel == "." else "/" + rel
+        authorizer.add_user(user["name"], user["password"], root, perm="elradfmwMT")
 
     FaultyFTPHandler.authorizer = authorizer
     server = FTPServer(("127.0.0.1", 0), FaultyFTPHandler)
