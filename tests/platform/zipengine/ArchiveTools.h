@@ -1,109 +1,114 @@
 #pragma once
 
-// Helpers for tests that build and read real archives: Info-ZIP's tools and Python's zipfile.
+// Helpers for tests that build and read real archives: the engines, Info-ZIP's tools and Python's zipfile.
 
-#include <QByteArray>
+#include "platform/error/Error.h"
+#include "platform/zipengine/ZipEngine.h"
+#include "support/Files.h"
+
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
-#include <QString>
 #include <QStringList>
 
-#include <functional>
 #include <string>
+#include <vector>
 
 namespace ziptest {
 
-struct ToolRun {
-    int code = -1;
-    QString out;
-};
+using testsupport::ReadFile;
+using testsupport::Snapshot;
+using testsupport::WriteFile;
+using Files = QMap<QString, QByteArray>;
 
-inline ToolRun Exec(const QString& program, const QStringList& args, const QString& cwd = {},
-                    const QByteArray& input = {}) {
+inline std::string S(const QString& s) {
+    return s.toStdString();
+}
+
+inline void WriteAll(const QString& root, const Files& files) {
+    for (auto it = files.cbegin(); it != files.cend(); ++it)
+        WriteFile(root + "/" + it.key(), it.value());
+}
+
+// Runs a tool to its end: exit code (-1 if it never ran or crashed) and its merged output.
+inline std::pair<int, QString> Exec(const QString& program, const QStringList& args, const QString& cwd = {}) {
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
-    if (!cwd.isEmpty())
-        p.setWorkingDirectory(cwd);
+    p.setWorkingDirectory(cwd);
     p.start(program, args);
-    if (!p.waitForStarted(10000))
-        return {};
-    if (!input.isEmpty())
-        p.write(input);
     p.closeWriteChannel();
-    p.waitForFinished(120000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAll())};
+    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit)
+        return {-1, {}};
+    return {p.exitCode(), QString::fromUtf8(p.readAll())};
 }
 
-inline QString Python() {
-    QByteArray env = qgetenv("ZEL_PYTHON");
-    return env.isEmpty() ? QStringLiteral(ZEL_PYTHON_DEFAULT) : QString::fromLocal8Bit(env);
-}
-
-inline void WriteFile(const QString& path, const QByteArray& data) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    if (f.open(QIODevice::WriteOnly))
-        f.write(data);
-}
-
-inline QByteArray ReadFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// Every file under the folder, relative names with "/", sorted.
-inline QStringList Tree(const QString& dir) {
-    QStringList out;
-    QDir base(dir);
-    std::function<void(const QString&)> walk = [&](const QString& d) {
-        for (const QFileInfo& fi :
-             QDir(d).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
-            if (fi.isDir() && !fi.isSymLink())
-                walk(fi.absoluteFilePath());
-            else
-                out << base.relativeFilePath(fi.absoluteFilePath());
-        }
-    };
-    walk(dir);
-    out.sort();
-    return out;
+// Entry names as Info-ZIP lists them, sorted.
+inline QStringList Listing(const QString& archive) {
+    QStringList names = Exec("unzip", {"-Z1", archive}).second.split('\n', Qt::SkipEmptyParts);
+    names.sort();
+    return names;
 }
 
 struct Entry {
     QString name;
     QByteArray data;
-    bool symlink = false; // stored as a Unix symbolic link whose target is data
+    bool symlink = false; // a Unix symbolic link to data
 };
 
-// Writes an archive with Python's zipfile, which stores names exactly as given (duplicates included).
+// Python's zipfile stores names exactly as given, duplicates and hostile ones included.
 inline bool MakeZip(const QString& path, const QList<Entry>& entries) {
-    QJsonArray list;
-    for (const Entry& e : entries)
-        list.append(
-            QJsonObject{{"name", e.name}, {"data", QString::fromLatin1(e.data.toBase64())}, {"symlink", e.symlink}});
-    const char* script = R"(
-import base64, json, sys, warnings, zipfile
+    QStringList args{"-c", R"(
+import base64, sys, warnings, zipfile
 warnings.simplefilter('ignore')
-entries = json.load(sys.stdin)
 with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:
-    for e in entries:
-        info = zipfile.ZipInfo(e['name'], (2020, 1, 2, 3, 4, 6))
-        info.compress_type = zipfile.ZIP_DEFLATED
-        info.create_system = 3
-        info.external_attr = (0o120777 if e['symlink'] else 0o100644) << 16
-        z.writestr(info, base64.b64decode(e['data']))
-)";
-    ToolRun r = Exec(Python(), {"-c", QString::fromUtf8(script), path}, {}, QJsonDocument(list).toJson());
-    return r.code == 0;
+    for name, data, link in zip(*[iter(sys.argv[2:])] * 3):
+        info = zipfile.ZipInfo(name, (2020, 1, 2, 3, 4, 6))
+        info.compress_type, info.create_system = zipfile.ZIP_DEFLATED, 3
+        info.external_attr = (0o120777 if link else 0o100644) << 16
+        z.writestr(info, base64.b64decode(data))
+)",
+                     path};
+    for (const Entry& e : entries)
+        args << e.name << e.data.toBase64() << (e.symlink ? "1" : "");
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return Exec(qEnvironmentVariable("ZEL_PYTHON", ZEL_PYTHON_DEFAULT), args).first == 0;
 }
 
-inline std::string S(const QString& s) {
-    return s.toStdString();
+// One zip engine run; root is the folder that relative names and entry names are based on.
+inline int Zip(const QString& archive, const QStringList& names, zipengine::ZPOPT options = {},
+               const std::string& root = "/", zipengine::ZIPUSERFUNCTIONS uf = {}) {
+    zipengine::ZpInit(&uf);
+    options.szRootDir = root.c_str();
+    zipengine::ZpSetOptions(&options);
+    std::vector<std::string> texts;
+    for (const QString& n : names)
+        texts.push_back(S(n));
+    std::vector<const char*> slots;
+    for (const std::string& t : texts)
+        slots.push_back(t.c_str());
+    const std::string path = S(archive);
+    return zipengine::ZpArchive({static_cast<std::int32_t>(slots.size()), path.c_str(), slots.data()});
+}
+
+inline int Unzip(const QString& archive, const QString& dir, bool folders = true, bool overwrite = true,
+                 zipengine::USERFUNCTIONS uf = {}) {
+    const std::string a = S(archive), d = S(dir);
+    zipengine::DCL dcl;
+    dcl.ndflag = folders;
+    dcl.noflag = overwrite;
+    dcl.lpszZipFN = a.c_str();
+    dcl.lpszExtractDir = d.c_str();
+    return zipengine::Wiz_SingleEntryUnzip(0, nullptr, 0, nullptr, &dcl, &uf);
+}
+
+// What f raised, as "number source: description"; empty if it raised nothing.
+template <typename F> QString Failure(F f) {
+    try {
+        f();
+    } catch (const zel::Error& e) {
+        return QString("%1 %2: %3").arg(e.Number()).arg(e.Source().c_str(), e.Description().c_str());
+    }
+    return {};
 }
 
 } // namespace ziptest
