@@ -39,6 +39,10 @@ std::string Windows(const QString& folder) {
     return (folder + "\\").toStdString();
 }
 
+bool MakeReadOnly(const QString& path) {
+    return QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup);
+}
+
 std::string Win(const QString& native) {
     return QString(native).replace('/', '\\').toStdString();
 }

@@ -17,6 +17,8 @@ void WriteFile(const QString& path, const QByteArray& content);
 QByteArray ReadFile(const QString& path);
 // The data-folder form of a native folder: a trailing backslash, as the profiles give it.
 std::string Windows(const QString& folder);
+// Clears the file's write bits: what the files and profile services take for the read-only attribute.
+bool MakeReadOnly(const QString& path);
 // The Windows-style form of a native path: every separator a backslash.
 std::string Win(const QString& native);
 // Names in a folder (files, folders, hidden ones too), sorted.
