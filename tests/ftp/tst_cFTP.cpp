@@ -16,10 +16,6 @@ using testsupport::WriteFile;
 
 namespace {
 
-QByteArray bytes(const std::string& text) {
-    return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 // The extended text as the class builds it from a server reply: "\r\n", the reply, one NUL.
 std::string withReply(const std::string& reply) {
     return "\r\n" + reply + std::string(1, '\0');
@@ -36,8 +32,8 @@ std::string withReply(const std::string& reply) {
             QFAIL("nothing raised by " #call);                                                                         \
         } catch (const zel::Error& error_) {                                                                           \
             QCOMPARE(error_.Number(), zel::vbObjectError + (code));                                                    \
-            QCOMPARE(bytes(error_.Source()), bytes(source));                                                           \
-            QCOMPARE(bytes(error_.Description()), bytes(description));                                                 \
+            QCOMPARE(QByteArray::fromStdString(error_.Source()), QByteArray::fromStdString(source));                   \
+            QCOMPARE(QByteArray::fromStdString(error_.Description()), QByteArray::fromStdString(description));         \
         }                                                                                                              \
     } while (false)
 
@@ -48,8 +44,7 @@ private Q_SLOTS:
     void initTestCase();
     void init();
     void cleanup() { inet::SetProgressHook({}); }
-    void loginAcceptedAndRefused();
-    void connectFailuresWithoutServerReply();
+    void connectAndDisconnect();
     void refusals();
     void sequenceOverOneConnection();
     void failedOperationsReportTheirErrors();
@@ -79,53 +74,37 @@ void tst_cFTP::init() {
     QVERIFY(QDir(m_Local).removeRecursively() && QDir().mkpath(m_Local));
 }
 
-void tst_cFTP::loginAcceptedAndRefused() {
+void tst_cFTP::connectAndDisconnect() {
+    int hookCalls = 0;
+    inet::SetProgressHook([&](std::uint64_t, std::uint64_t) { return ++hookCalls > 0; });
     {
         cFTP ftp;
-        QVERIFY(ftp.Connect(host(), "cust01", "secret"));
-        QVERIFY(ftp.Connected());
+        // No host: refused before any network call (the hook runs during every network call).
+        QVERIFY_RAISES(ftp.Connect("", "cust01", "secret"), 2007, "cFTP::Connect", "No Host Address Specified!");
+        QCOMPARE(hookCalls, 0);
+        // Without a server reply the text ends in one line break. Nobody listens on port 1 of the loopback.
+        for (const std::string where : {"127.0.0.1:1", "zel-nowhere.invalid"}) {
+            QVERIFY_RAISES(ftp.Connect(where), 2001, "KTFTP::Connect",
+                           "Cannot Connect to " + where + " using User and Password Parameters\r\n");
+            QCOMPARE(ftp.Host(), where);
+        }
+        // Message, empty line, the server's reply, the buffer's NUL.
+        QVERIFY_RAISES(ftp.Connect(host(), "", "wrong"), 2001, "KTFTP::Connect",
+                       "Cannot Connect to " + host() + " using User and Password Parameters\r\n" +
+                           withReply("530 Authentication failed.\r\n"));
+        QCOMPARE(ftp.Password(), std::string("wrong"));
+        // Omitted arguments use the stored values, even those of failed attempts.
+        ftp.SetPassword("secret");
+        QVERIFY(ftp.Connect() && ftp.Connected() && hookCalls > 0);
         QVERIFY(ftp.Disconnect());
         QVERIFY(!ftp.Connected());
         for (const std::string& field : {ftp.Host(), ftp.User(), ftp.Password(), ftp.Directory()})
             QCOMPARE(field, std::string());
-
-        // Message, empty line, the server's reply, the buffer's NUL. The arguments stay stored.
-        QVERIFY_RAISES(ftp.Connect(host(), "cust01", "wrong"), 2001, "KTFTP::Connect",
-                       "Cannot Connect to " + host() + " using User and Password Parameters\r\n" +
-                           withReply("530 Authentication failed.\r\n"));
-        QVERIFY(!ftp.Connected());
-        QCOMPARE(ftp.Host(), host());
-        QCOMPARE(ftp.Password(), std::string("wrong"));
-        // Omitted arguments leave the stored values in place.
-        ftp.SetPassword("secret");
-        QVERIFY(ftp.Connect());
-        QCOMPARE(ftp.User(), std::string("cust01"));
+        QVERIFY(ftp.Connect(host(), "cust01", "secret"));
     }
     // Releasing a connected object logs out.
     QCOMPARE(m_Server->loginCount(), 2);
     QCOMPARE(m_Server->commandLog().last(), QStringLiteral("QUIT"));
-}
-
-void tst_cFTP::connectFailuresWithoutServerReply() {
-    // Nobody listens on port 1 of the loopback; a failure without a server reply ends in one line break.
-    cFTP ftp;
-    for (const std::string where : {"127.0.0.1:1", "zel-nowhere.invalid"}) {
-        QVERIFY_RAISES(ftp.Connect(where, "cust01", "secret"), 2001, "KTFTP::Connect",
-                       "Cannot Connect to " + where + " using User and Password Parameters\r\n");
-        QCOMPARE(ftp.Host(), where);
-    }
-
-    // No host: refused before any network call (the hook runs during every network call).
-    int hookCalls = 0;
-    inet::SetProgressHook([&](std::uint64_t, std::uint64_t) { return ++hookCalls > 0; });
-    cFTP fresh;
-    QVERIFY_RAISES(fresh.Connect("", "cust01", "secret"), 2007, "cFTP::Connect", "No Host Address Specified!");
-    QCOMPARE(hookCalls, 0);
-    QCOMPARE(fresh.User(), std::string("cust01"));
-    // After a disconnect the host is gone too.
-    QVERIFY(fresh.Connect(host()) && hookCalls > 0);
-    QVERIFY(fresh.Disconnect());
-    QVERIFY_RAISES(fresh.Connect(), 2007, "cFTP::Connect", "No Host Address Specified!");
 }
 
 void tst_cFTP::refusals() {
@@ -159,9 +138,9 @@ void tst_cFTP::refusals() {
 }
 
 void tst_cFTP::sequenceOverOneConnection() {
-    QByteArray data;
-    for (int i = 0; data.size() < (1 << 20); ++i)
-        data += QByteArray::number(i) + ',';
+    QByteArray data(1 << 20, '\0'); // every byte value, line breaks included: binary mode only
+    for (int i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>(i * 31 % 251);
     WriteFile(m_Local + "/ZEL.ZIP", data);
     WriteFile(m_Local + "/FIXED.ZIP", "an older local copy");
     const QString home2 = m_Root + "/home/cust 02";
@@ -172,10 +151,10 @@ void tst_cFTP::sequenceOverOneConnection() {
     QVERIFY(ftp.Connect(host(), "cust 02", "p;w#%d"));
     QVERIFY(ftp.PutFile(local("ZEL.ZIP"), "/home/cust 02/ZEL.ZIP", 2));
     QCOMPARE(ReadFile(home2 + "/ZEL.ZIP"), data);
-    QVERIFY(ftp.RenameFile("/home/cust 02/ZEL.ZIP", "/home/cust 02/a b;c#d%20e.ZIP"));
-    QVERIFY(ftp.GetFile("/home/cust 02/a b;c#d%20e.ZIP", local("FIXED.ZIP"), 2));
+    QVERIFY(ftp.RenameFile("/home/cust 02/ZEL.ZIP", "/home/cust 02/a b;c#d%20e?.ZIP"));
+    QVERIFY(ftp.GetFile("/home/cust 02/a b;c#d%20e?.ZIP", local("FIXED.ZIP"), 2));
     QCOMPARE(ReadFile(m_Local + "/FIXED.ZIP"), data);
-    QVERIFY(ftp.DeleteFile("/home/cust 02/a b;c#d%20e.ZIP"));
+    QVERIFY(ftp.DeleteFile("/home/cust 02/a b;c#d%20e?.ZIP"));
     QCOMPARE(QDir(home2).entryList(QDir::Files), QStringList());
     // "\" reaches the server as "/" but stays in the property; relative names then land in that folder.
     ftp.SetDirectory("data\\in");
@@ -190,7 +169,7 @@ void tst_cFTP::sequenceOverOneConnection() {
         QVERIFY2(log.contains(line), line);
     // Nothing comes between the two halves of a rename.
     const qsizetype rnfr = log.indexOf("RNFR /home/cust 02/ZEL.ZIP");
-    QCOMPARE(log.value(rnfr + 1), QStringLiteral("RNTO /home/cust 02/a b;c#d%20e.ZIP"));
+    QCOMPARE(log.value(rnfr + 1), QStringLiteral("RNTO /home/cust 02/a b;c#d%20e?.ZIP"));
     QCOMPARE(log.last(), QStringLiteral("QUIT"));
 }
 
@@ -215,11 +194,9 @@ void tst_cFTP::failedOperationsReportTheirErrors() {
                    "Couldn't Rename File /home/cust01/none\r\n" + withReply("550 No such file or directory.\r\n"));
     // "%s" in a name is not expanded again.
     QVERIFY_RAISES(ftp.DeleteFile("%s"), 2004, "KTFTP::DeleteFile", "Couldn't Delete File %s from Server");
-    // A NUL would cut the name short and name another file; a line break would start a second command.
+    // A NUL would cut the name short and name another file.
     const std::string cut("victim.txt\0.bak", 15);
     QVERIFY_RAISES(ftp.DeleteFile(cut), 2004, "KTFTP::DeleteFile", "Couldn't Delete File " + cut + " from Server");
-    QVERIFY_RAISES(ftp.RenameFile("x", "y\r\nDELE victim.txt"), 2003, "KTFTP::RenameFile",
-                   std::string("Couldn't Rename File x\r\n"));
     QVERIFY(QFile::exists(home() + "/victim.txt"));
 
     ftp.SetDirectory("/home/cust01");

@@ -50,21 +50,19 @@ private Q_SLOTS:
     void cleanup();
     void connectFailures_data();
     void connectFailures();
-    void lastResponseTwoCallPattern();
     void handlesAreChecked();
-    void remoteNamesVerbatimAndLineBreaksRefused();
+    void lineBreaksAndFolderNamesRefused();
     void failuresLeaveFilesAndTheHandleUsable();
-    void progressReachesTheHook();
-    void hookCancelsOrCloses();
+    void hookSeesProgressCancelsOrCloses();
 
 private:
-    HINTERNET connect(const char* password = "secret");
+    HINTERNET connect();
     // Local names are relative to m_Local.
     BOOL put(HINTERNET conn, const QString& local, const char* remote) {
         return FtpPutFileA(conn, (m_Local + "/" + local).toUtf8().constData(), remote, FTP_TRANSFER_TYPE_BINARY, 0);
     }
-    BOOL get(HINTERNET conn, const char* remote, const QString& local, BOOL failIfExists = FALSE) {
-        return FtpGetFileA(conn, remote, (m_Local + "/" + local).toUtf8().constData(), failIfExists, 0, 2, 0);
+    BOOL get(HINTERNET conn, const char* remote, const QString& local) {
+        return FtpGetFileA(conn, remote, (m_Local + "/" + local).toUtf8().constData(), FALSE, 0, 2, 0);
     }
     QString home() const { return m_Root + "/home/cust01"; }
 
@@ -96,9 +94,9 @@ void tst_inet::cleanup() {
         InternetCloseHandle(handle);
 }
 
-HINTERNET tst_inet::connect(const char* password) {
+HINTERNET tst_inet::connect() {
     const HINTERNET handle = InternetConnectA(m_Session, m_Server->hostPort().toUtf8().constData(), 0, "cust01",
-                                              password, INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
+                                              "secret", INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
     if (handle)
         m_Open.push_back(handle);
     return handle;
@@ -114,7 +112,6 @@ void tst_inet::connectFailures_data() {
                         DWORD error) {
         QTest::newRow(name) << server << QByteArray(user) << QByteArray(password) << error;
     };
-    row("wrong password", ours, "cust01", "wrong", ERROR_INTERNET_EXTENDED_ERROR);
     row("closed port", "127.0.0.1:1", "cust01", "secret", ERROR_INTERNET_CANNOT_CONNECT); // nobody listens there
     for (const char* bad : {"zel-nowhere.invalid", "127.0.0.1:99999", "evil.example/x@y"})
         row(bad, bad, "cust01", "secret", ERROR_INTERNET_NAME_NOT_RESOLVED);
@@ -133,27 +130,7 @@ void tst_inet::connectFailures() {
                               INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0),
              HINTERNET(0));
     QCOMPARE(winapi::GetLastError(), error);
-    QCOMPARE(m_Server->loginCount(), 0);
-    // Only the wrong password reached the server.
-    QCOMPARE(m_Server->commandLog().isEmpty(), error != ERROR_INTERNET_EXTENDED_ERROR);
-}
-
-void tst_inet::lastResponseTwoCallPattern() {
-    QCOMPARE(connect("wrong"), HINTERNET(0));
-    const QByteArray expected = "530 Authentication failed.\r\n";
-    DWORD code = 0;
-    DWORD length = 0;
-    InternetGetLastResponseInfoA(&code, nullptr, &length);
-    QCOMPARE(code, DWORD(530));
-    QCOMPARE(length, DWORD(expected.size()));
-    // Exactly length+1 characters, the length variable unchanged: the whole text arrives.
-    QByteArray buffer(static_cast<int>(length) + 1, '#');
-    QVERIFY(InternetGetLastResponseInfoA(&code, buffer.data(), &length));
-    QCOMPARE(buffer.left(static_cast<int>(length)), expected);
-    DWORD tooShort = 5;
-    QVERIFY(!InternetGetLastResponseInfoA(&code, buffer.data(), &tooShort));
-    QCOMPARE(winapi::GetLastError(), winapi::ERROR_INSUFFICIENT_BUFFER);
-    QCOMPARE(tooShort, DWORD(expected.size()));
+    QVERIFY(m_Server->commandLog().isEmpty());
 }
 
 void tst_inet::handlesAreChecked() {
@@ -170,30 +147,14 @@ void tst_inet::handlesAreChecked() {
     QVERIFY(InternetCloseHandle(conn));
     QVERIFY2(timer.elapsed() < 2500, qPrintable(QString::number(timer.elapsed())));
     QVERIFY(m_Server->commandLog().contains("QUIT"));
-    QVERIFY(!InternetCloseHandle(conn));
-    QCOMPARE(winapi::GetLastError(), winapi::ERROR_INVALID_HANDLE);
-
-    // Closing a session closes its connections.
-    QVERIFY(m_Server->mute("off"));
-    const HINTERNET session = InternetOpenA("other", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    const HINTERNET child = InternetConnectA(session, m_Server->hostPort().toUtf8().constData(), 0, "cust01", "secret",
-                                             INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
-    QVERIFY(child && InternetCloseHandle(session));
-    QVERIFY(!FtpDeleteFileA(child, "x"));
+    QVERIFY(!FtpDeleteFileA(conn, "x"));
     QCOMPARE(winapi::GetLastError(), winapi::ERROR_INVALID_HANDLE);
 }
 
-void tst_inet::remoteNamesVerbatimAndLineBreaksRefused() {
+void tst_inet::lineBreaksAndFolderNamesRefused() {
     WriteFile(m_Local + "/odd.txt", "odd");
     const HINTERNET conn = connect();
     QVERIFY(conn);
-    for (const QString name :
-         {"/home/cust01/a b;c#d%41e.txt", "/home/cust01/100%.txt", "/home/cust01/x?y=z&w.txt", "relative name.txt"}) {
-        QVERIFY2(put(conn, "odd.txt", name.toUtf8().constData()), qPrintable(name));
-        QVERIFY2(m_Server->commandLog().contains("STOR " + name), qPrintable(name));
-        QCOMPARE(ReadFile(name.startsWith('/') ? m_Root + name : home() + "/" + name), QByteArray("odd"));
-    }
-
     // Line breaks anywhere in a remote name are refused before anything is sent, and so is a folder name
     // (curl would list the folder).
     const qsizetype before = m_Server->commandLog().size();
@@ -219,8 +180,6 @@ void tst_inet::failuresLeaveFilesAndTheHandleUsable() {
     const HINTERNET conn = connect();
     QVERIFY(conn);
 
-    QVERIFY(!get(conn, "/home/cust01/FIXED.ZIP", "FIXED.ZIP", winapi::TRUE));
-    QCOMPARE(winapi::GetLastError(), winapi::ERROR_FILE_EXISTS);
     QVERIFY(m_Server->dropDataAfter(100000));
     QVERIFY(!get(conn, "/home/cust01/FIXED.ZIP", "FIXED.ZIP"));
     WriteFile(m_Dir.filePath("big.bin"), pattern(8 << 20));
@@ -244,61 +203,33 @@ void tst_inet::failuresLeaveFilesAndTheHandleUsable() {
     const QString windowsStyle = QDir::toNativeSeparators(m_Local) + "\\FIXED.ZIP";
     QVERIFY(FtpGetFileA(conn, "/home/cust01/FIXED.ZIP", windowsStyle.toUtf8().constData(), FALSE, 0, 2, 0));
     QCOMPARE(Snapshot(m_Local), (QMap<QString, QByteArray>{{"FIXED.ZIP", data}}));
-
-    QVERIFY(!get(conn, "/home/cust01/FIXED.ZIP", "no/such/dir/F.ZIP"));
-    QCOMPARE(winapi::GetLastError(), winapi::ERROR_PATH_NOT_FOUND);
-    QVERIFY(!put(conn, "none.zip", "none.zip"));
-    QCOMPARE(winapi::GetLastError(), winapi::ERROR_FILE_NOT_FOUND);
 }
 
-void tst_inet::progressReachesTheHook() {
-    // Larger than what the loopback's socket buffers absorb at once, so that the upload's progress shows.
-    const int size = 8 << 20;
-    WriteFile(m_Local + "/big.bin", pattern(size));
-    const HINTERNET conn = connect();
-    QVERIFY(conn && m_Server->throttle(16 << 20));
-    for (bool upload : {true, false}) {
-        std::vector<std::pair<std::uint64_t, std::uint64_t>> seen;
-        SetProgressHook([&](std::uint64_t done, std::uint64_t total) {
-            seen.emplace_back(done, total);
-            return true;
-        });
-        QVERIFY(upload ? put(conn, "big.bin", "big.bin") : get(conn, "big.bin", "back.bin"));
-        SetProgressHook({});
-        QVERIFY2(seen.size() >= 5, qPrintable(QString::number(seen.size())));
-        QVERIFY(std::is_sorted(seen.begin(), seen.end(), [](auto a, auto b) { return a.first < b.first; }));
-        // Values in between show the transfer moving, not only its start and end.
-        QVERIFY(std::any_of(seen.begin(), seen.end(),
-                            [&](auto s) { return s.first > 0 && s.first < std::uint64_t(size); }));
-        QVERIFY(seen.back().first <= std::uint64_t(size));
-        QCOMPARE(seen.back().second, std::uint64_t(size));
-    }
-    QCOMPARE(ReadFile(m_Local + "/back.bin"), pattern(size));
-}
-
-void tst_inet::hookCancelsOrCloses() {
+void tst_inet::hookSeesProgressCancelsOrCloses() {
     const QByteArray old = "the previous data set";
     WriteFile(home() + "/FIXED.ZIP", pattern(2 << 20));
     WriteFile(m_Local + "/FIXED.ZIP", old);
-    WriteFile(m_Local + "/ZEL.ZIP", pattern(24 << 20));
+    WriteFile(m_Local + "/ZEL.ZIP", pattern(24 << 20)); // more than the loopback's socket buffers hold
     const HINTERNET conn = connect();
     // Slow enough that no transfer can end before the hook acts.
     QVERIFY(conn && m_Server->throttle(256 << 10));
     for (bool upload : {false, true}) {
-        QElapsedTimer sinceStart;
-        QElapsedTimer sinceCancel;
-        SetProgressHook([&](std::uint64_t, std::uint64_t) {
-            if (!sinceStart.isValid())
-                sinceStart.start();
-            if (sinceStart.elapsed() >= 150 && !sinceCancel.isValid())
-                sinceCancel.start();
-            return !sinceCancel.isValid();
+        const std::uint64_t size = upload ? 24 << 20 : 2 << 20;
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> seen;
+        QElapsedTimer timer;
+        timer.start();
+        SetProgressHook([&](std::uint64_t done, std::uint64_t total) {
+            seen.emplace_back(done, total);
+            return timer.elapsed() < 300;
         });
         QVERIFY(!(upload ? put(conn, "ZEL.ZIP", "ZEL.ZIP") : get(conn, "FIXED.ZIP", "FIXED.ZIP")));
         QCOMPARE(winapi::GetLastError(), ERROR_INTERNET_OPERATION_CANCELLED);
         SetProgressHook({});
-        QVERIFY2(sinceCancel.isValid() && sinceCancel.elapsed() < 1000,
-                 qPrintable(QString::number(sinceCancel.elapsed())));
+        QVERIFY2(timer.elapsed() < 1300, qPrintable(QString::number(timer.elapsed())));
+        // Values in between show the transfer moving, not only its start and end.
+        QVERIFY(std::is_sorted(seen.begin(), seen.end(), [](auto a, auto b) { return a.first < b.first; }));
+        QVERIFY(std::any_of(seen.begin(), seen.end(), [&](auto s) { return s.first > 0 && s.first < size / 2; }));
+        QCOMPARE(seen.back().second, size);
     }
     // Each cancel dropped its connection; the next call logs in again.
     QVERIFY(FtpDeleteFileA(conn, "ZEL.ZIP"));
