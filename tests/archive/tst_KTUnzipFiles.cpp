@@ -36,7 +36,6 @@ private Q_SLOTS:
         const auto& r = zipengine::LastReceived();
         QCOMPARE(r.calls, (std::vector<std::string>{"UzpVersion2", "Wiz_SingleEntryUnzip"}));
         QCOMPARE(r.uzpVerStructlen, 64u);
-        QCOMPARE(Flags(), QString("0 0 0 2 0 0 0 0 0 1 1 0 0 1 0"));
         QVERIFY(!r.dclZipFN && !r.dclExtractDir); // never set: null texts
         QVERIFY(r.ifnc == 0 && r.xfnc == 0 && !r.unzipFunctions.sound);
         QVERIFY(r.unzipFunctions.print == &CodeModule::UnzipPrintCallback);
@@ -48,36 +47,28 @@ private Q_SLOTS:
 
     void eachPropertyLandsInItsField() {
         ui::ScriptedUi ui;
-        const struct {
-            int field;
-            void (*set)(KTUnzipFiles&);
-            const char* value;
-        } cases[] = {
-            {0, [](KTUnzipFiles& u) { u.SetExtractOnlyNewer(true); }, "1"},
-            {1, [](KTUnzipFiles& u) { u.SetSpaceToUnderScore(true); }, "1"},
-            {2, [](KTUnzipFiles& u) { u.SetPromptOverwrite(true); }, "1"},
-            {3, [](KTUnzipFiles& u) { u.SetMessageLevel(-5); }, "-5"},
-            {3, [](KTUnzipFiles& u) { u.SetMessageLevel(-32768); }, "-32768"},
-            {4, [](KTUnzipFiles& u) { u.SetWriteToStdOut(true); }, "1"},
-            {5, [](KTUnzipFiles& u) { u.SetTestZip(true); }, "1"},
-            {6, [](KTUnzipFiles& u) { u.SetExtractList(-1); }, "-1"},
-            {7, [](KTUnzipFiles& u) { u.SetExtractNewer(true); }, "1"},
-            {8, [](KTUnzipFiles& u) { u.SetDisplayComment(true); }, "1"},
-            {9, [](KTUnzipFiles& u) { u.SetHonorDirectories(false); }, "0"},
-            {10, [](KTUnzipFiles& u) { u.SetOverWriteFiles(false); }, "0"},
-            {11, [](KTUnzipFiles& u) { u.SetConvertCRtoCRLF(true); }, "1"},
-            {12, [](KTUnzipFiles& u) { u.SetVerbose(true); }, "1"},
-            {13, [](KTUnzipFiles& u) { u.SetCaseSensitive(false); }, "0"},
-            {14, [](KTUnzipFiles& u) { u.SetPrivilege(-1); }, "-1"},
-        };
-        for (const auto& c : cases) {
+        const QStringList defaults = QString("0 0 0 2 0 0 0 0 0 1 1 0 0 1 0").split(' ');
+        auto check = [&](int field, const QString& value, auto set) {
             KTUnzipFiles u;
-            c.set(u);
+            set(u);
             u.Unzip("/nonexistent/FIXED.ZIP", "/nonexistent/out");
-            QStringList expected = QString("0 0 0 2 0 0 0 0 0 1 1 0 0 1 0").split(' ');
-            expected[c.field] = c.value;
+            QStringList expected = defaults;
+            expected[field] = value;
             QCOMPARE(Flags(), expected.join(' '));
-        }
+        };
+        using K = KTUnzipFiles;
+        const std::pair<void (K::*)(bool), int> flags[] = {
+            {&K::SetExtractOnlyNewer, 0}, {&K::SetSpaceToUnderScore, 1}, {&K::SetPromptOverwrite, 2},
+            {&K::SetWriteToStdOut, 4},    {&K::SetTestZip, 5},           {&K::SetExtractNewer, 7},
+            {&K::SetDisplayComment, 8},   {&K::SetHonorDirectories, 9},  {&K::SetOverWriteFiles, 10},
+            {&K::SetConvertCRtoCRLF, 11}, {&K::SetVerbose, 12},          {&K::SetCaseSensitive, 13}};
+        for (auto [set, field] : flags) // each flag turned from its default
+            check(field, defaults[field] == "0" ? "1" : "0", [&](K& u) { (u.*set)(defaults[field] == "0"); });
+        const std::pair<void (K::*)(std::int32_t), int> numbers[] = {
+            {&K::SetMessageLevel, 3}, {&K::SetExtractList, 6}, {&K::SetPrivilege, 14}};
+        for (auto [set, field] : numbers)
+            for (std::int32_t value : {-1, -32768, 32767})
+                check(field, QString::number(value), [&](K& u) { (u.*set)(value); });
     }
 
     void argumentsAndFailures() {
@@ -104,8 +95,28 @@ private Q_SLOTS:
                  qPrintable(missing));
     }
 
+    void overwriteQuestionsGoToTheUser() {
+        ui::ScriptedUi ui;
+        QTemporaryDir tmp;
+        const QString out = tmp.filePath("out");
+        QVERIFY(MakeZip(tmp.filePath("f.zip"),
+                        {{"a", "new a"}, {"b", "new b"}, {"c", "new c"}, {"d", "new d"}, {"n", "new n"}}));
+        WriteAll(out, {{"a", "old"}, {"b", "old"}, {"c", "old"}, {"d", "old"}});
+        KTUnzipFiles u;
+        u.SetOverWriteFiles(false);
+        ui.answers = {ui::Answer::No, ui::Answer::Yes, ui::Answer::Cancel}; // Cancel: no more questions in the run
+        QCOMPARE(u.Unzip(S(tmp.filePath("f.zip")), S(out)), 0);
+        QCOMPARE(Snapshot(out), (Files{{"a", "old"}, {"b", "new b"}, {"c", "old"}, {"d", "old"}, {"n", "new n"}}));
+        QCOMPARE(ui.boxes.size(), std::size_t(3));
+        const auto& box = ui.boxes[0];
+        QCOMPARE(box.text, "Overwrite " + S(out) + "/a?");
+        QCOMPARE(box.title, std::string("VBUnZip32 - File Already Exists!"));
+        QVERIFY(box.buttons == ui::Buttons::YesNoCancel && box.icon == ui::Icon::Exclamation && !box.defaultButton);
+        QCOMPARE(ui.unexpectedBoxes, 0);
+    }
+
     // A receive: flat into the data folder, overwriting, asking for the password in each run until right.
-    void receiveAsksThroughTheUserAndSharesTheLastMessage() {
+    void passwordsAreAskedInEachRunAndTheLastMessageIsShared() {
         ui::ScriptedUi ui;
         QTemporaryDir tmp;
         const Files files{{"data_qmx/ledgra2.mdb", QByteArray(40000, 'L')}, {"norvane.mdb", "N"}};
@@ -120,10 +131,12 @@ private Q_SLOTS:
         ui.inputs = {"", "bad", "pw"};
         QVERIFY(u.Unzip() != 0); // declined: asked once in the run, nothing written
         QCOMPARE(ui.boxes.size(), std::size_t(1));
+        QCOMPARE(ui.boxes[0].text, std::string("Please Enter The Password!"));
+        QCOMPARE(ui.boxes[0].title, std::string(ui::AppTitle));
         QCOMPARE(Snapshot(tmp.filePath("out")), (Files{{"norvane.mdb", "old"}}));
         QVERIFY(u.GetLastMessage().find("needs a password") != std::string::npos);
         QVERIFY(u.GetLastMessage().find("earlier") == std::string::npos);
-        QCOMPARE(u.Unzip("", ""), 0); // the next run asks again
+        QCOMPARE(u.Unzip("", ""), 0); // the next run asks again; the right password serves every entry
         QCOMPARE(ui.boxes.size(), std::size_t(3));
         QCOMPARE(Snapshot(tmp.filePath("out")),
                  (Files{{"ledgra2.mdb", files["data_qmx/ledgra2.mdb"]}, {"norvane.mdb", "N"}}));

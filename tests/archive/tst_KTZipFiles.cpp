@@ -86,27 +86,6 @@ private Q_SLOTS:
         QVERIFY(r != 0);
         QVERIFY(z.GetLastMessage().find("zip32.dll") != std::string::npos);
     }
-
-    // A send in the Windows form: every file of the data folder, where the archive is written too, and a
-    // subfolder's files.
-    void sendIsReadableByInfoZip() {
-        ui::ScriptedUi ui;
-        QTemporaryDir tmp;
-        const QString dir = tmp.filePath("Data"), p = dir.mid(1) + "/";
-        WriteAll(dir, {{"a.dbf", QByteArray(50000, 'a')},
-                       {"ZEL.ZIP", "leftover"},
-                       {"deeper/skip.me", "not packed"},
-                       {"data_qmx/Q2.QMX", "q2"}});
-        const std::string win = S(QString(dir).replace('/', '\\') + "\\");
-        KTZipFiles z;
-        z.SetZipFileName(win + "ZEL.ZIP");
-        z.AddFile(win + "*.*");
-        z.AddFile(win + "data_qmx\\*.*");
-        QCOMPARE(z.MakeZipFile(), 0);
-        QCOMPARE(Exec("unzip", {"-t", dir + "/ZEL.ZIP"}).first, 0);
-        QCOMPARE(Listing(dir + "/ZEL.ZIP"), (QStringList{p + "a.dbf", p + "data_qmx/Q2.QMX"}));
-        QCOMPARE(Exec("unzip", {"-p", dir + "/ZEL.ZIP", p + "a.dbf"}).second.toLatin1(), QByteArray(50000, 'a'));
-    }
 };
 
 QTEST_GUILESS_MAIN(tst_KTZipFiles)

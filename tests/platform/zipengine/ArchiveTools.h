@@ -11,14 +11,13 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 namespace ziptest {
 
-using testsupport::ReadFile;
-using testsupport::Snapshot;
-using testsupport::WriteFile;
+using namespace testsupport;
 using Files = QMap<QString, QByteArray>;
 
 inline std::string S(const QString& s) {
@@ -37,9 +36,8 @@ inline std::pair<int, QString> Exec(const QString& program, const QStringList& a
     p.setWorkingDirectory(cwd);
     p.start(program, args);
     p.closeWriteChannel();
-    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit)
-        return {-1, {}};
-    return {p.exitCode(), QString::fromUtf8(p.readAll())};
+    bool ran = p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit;
+    return {ran ? p.exitCode() : -1, QString::fromUtf8(p.readAll())};
 }
 
 // Entry names as Info-ZIP lists them, sorted.
@@ -74,11 +72,24 @@ with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:
     return Exec(qEnvironmentVariable("ZEL_PYTHON", ZEL_PYTHON_DEFAULT), args).first == 0;
 }
 
-// One zip engine run; root is the folder that relative names and entry names are based on.
-inline int Zip(const QString& archive, const QStringList& names, zipengine::ZPOPT options = {},
-               const std::string& root = "/", zipengine::ZIPUSERFUNCTIONS uf = {}) {
+// What the engines printed through the runs below, since it was last cleared.
+inline std::string printed;
+
+inline std::int32_t Print(char* buffer, std::uint32_t length) {
+    printed.append(buffer, strnlen(buffer, length));
+    return 0;
+}
+
+inline bool Printed(const char* text) {
+    return printed.find(text) != std::string::npos;
+}
+
+// One run of each engine, with names under the root "/" and overwriting without asking.
+inline int Zip(const QString& archive, const QStringList& names, zipengine::ZPOPT options = {}) {
+    zipengine::ZIPUSERFUNCTIONS uf;
+    uf.print = Print;
     zipengine::ZpInit(&uf);
-    options.szRootDir = root.c_str();
+    options.szRootDir = "/";
     zipengine::ZpSetOptions(&options);
     std::vector<std::string> texts;
     for (const QString& n : names)
@@ -90,12 +101,13 @@ inline int Zip(const QString& archive, const QStringList& names, zipengine::ZPOP
     return zipengine::ZpArchive({static_cast<std::int32_t>(slots.size()), path.c_str(), slots.data()});
 }
 
-inline int Unzip(const QString& archive, const QString& dir, bool folders = true, bool overwrite = true,
-                 zipengine::USERFUNCTIONS uf = {}) {
+inline int Unzip(const QString& archive, const QString& dir, bool folders = true) {
     const std::string a = S(archive), d = S(dir);
+    zipengine::USERFUNCTIONS uf;
+    uf.print = Print;
     zipengine::DCL dcl;
     dcl.ndflag = folders;
-    dcl.noflag = overwrite;
+    dcl.noflag = 1;
     dcl.lpszZipFN = a.c_str();
     dcl.lpszExtractDir = d.c_str();
     return zipengine::Wiz_SingleEntryUnzip(0, nullptr, 0, nullptr, &dcl, &uf);
