@@ -12,6 +12,7 @@
 #include <string>
 
 using testsupport::ReadFile;
+using testsupport::Snapshot;
 using testsupport::WriteFile;
 
 namespace {
@@ -159,8 +160,11 @@ void tst_cFTP::sequenceOverOneConnection() {
     // "\" reaches the server as "/" but stays in the property; relative names then land in that folder.
     ftp.SetDirectory("data\\in");
     QCOMPARE(ftp.Directory(), std::string("data\\in"));
-    QVERIFY(ftp.PutFile(local("ZEL.ZIP"), "f.zip"));
-    QVERIFY(QFile::exists(home2 + "/data/in/f.zip"));
+    // Empty files work both ways.
+    WriteFile(m_Local + "/empty", "");
+    QVERIFY(ftp.PutFile(local("empty"), "empty") && ftp.GetFile("empty", local("FIXED.ZIP")));
+    QVERIFY(QFile::exists(home2 + "/data/in/empty"));
+    QCOMPARE(Snapshot(m_Local), (QMap<QString, QByteArray>{{"FIXED.ZIP", ""}, {"ZEL.ZIP", data}, {"empty", ""}}));
     QVERIFY(ftp.Disconnect());
 
     QCOMPARE(m_Server->loginCount(), 1);
