@@ -20,19 +20,14 @@ namespace ziptest {
 using namespace testsupport;
 using Files = QMap<QString, QByteArray>;
 
-inline std::string S(const QString& s) {
-    return s.toStdString();
-}
-
 inline void WriteAll(const QString& root, const Files& files) {
     for (auto it = files.cbegin(); it != files.cend(); ++it)
         WriteFile(root + "/" + it.key(), it.value());
 }
 
-// Runs a tool to its end: exit code (-1 if it never ran or crashed) and its merged output.
+// Runs a tool to its end: exit code (-1 if it never ran or crashed) and what it wrote to stdout.
 inline std::pair<int, QString> Exec(const QString& program, const QStringList& args, const QString& cwd = {}) {
     QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
     p.setWorkingDirectory(cwd);
     p.start(program, args);
     p.closeWriteChannel();
@@ -56,14 +51,12 @@ struct Entry {
 // Python's zipfile stores names exactly as given, duplicates and hostile ones included.
 inline bool MakeZip(const QString& path, const QList<Entry>& entries) {
     QStringList args{"-c", R"(
-import base64, sys, warnings, zipfile
-warnings.simplefilter('ignore')
-with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:
+import base64, sys, zipfile
+with zipfile.ZipFile(sys.argv[1], 'w') as z:
     for name, data, link in zip(*[iter(sys.argv[2:])] * 3):
-        info = zipfile.ZipInfo(name, (2020, 1, 2, 3, 4, 6))
-        info.compress_type, info.create_system = zipfile.ZIP_DEFLATED, 3
-        info.external_attr = (0o120777 if link else 0o100644) << 16
-        z.writestr(info, base64.b64decode(data))
+        info = zipfile.ZipInfo(name)
+        info.create_system, info.external_attr = 3, (0o120777 if link else 0o100644) << 16
+        z.writestr(info, base64.b64decode(data), zipfile.ZIP_DEFLATED)
 )",
                      path};
     for (const Entry& e : entries)
@@ -91,18 +84,16 @@ inline int Zip(const QString& archive, const QStringList& names, zipengine::ZPOP
     zipengine::ZpInit(&uf);
     options.szRootDir = "/";
     zipengine::ZpSetOptions(&options);
-    std::vector<std::string> texts;
-    for (const QString& n : names)
-        texts.push_back(S(n));
+    QByteArrayList texts;
     std::vector<const char*> slots;
-    for (const std::string& t : texts)
-        slots.push_back(t.c_str());
-    const std::string path = S(archive);
+    for (const QString& n : names)
+        slots.push_back((texts << n.toUtf8()).last().constData()); // the bytes stay put as the list grows
+    const std::string path = archive.toStdString();
     return zipengine::ZpArchive({static_cast<std::int32_t>(slots.size()), path.c_str(), slots.data()});
 }
 
 inline int Unzip(const QString& archive, const QString& dir, bool folders = true) {
-    const std::string a = S(archive), d = S(dir);
+    const std::string a = archive.toStdString(), d = dir.toStdString();
     zipengine::USERFUNCTIONS uf;
     uf.print = Print;
     zipengine::DCL dcl;
