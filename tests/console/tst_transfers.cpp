@@ -30,7 +30,7 @@ QByteArray Run(const QString& program, const QStringList& args, int* exitCode = 
 }
 
 // Entry names of an archive as Info-ZIP lists them.
-QStringList Entries(const QString& zip) {
+QStringList ZipEntries(const QString& zip) {
     QStringList names = QString::fromUtf8(Run("unzip", {"-Z1", zip})).split('\n', Qt::SkipEmptyParts);
     return names;
 }
@@ -123,7 +123,7 @@ private Q_SLOTS:
                                        local + " sent without errors."}));
         const QString sent = s.home() + "/ZEL.ZIP";
         QVERIFY(Intact(sent));
-        const QStringList entries = Entries(sent);
+        const QStringList entries = ZipEntries(sent);
         QStringList names = BaseNames(entries);
         names.sort(Qt::CaseInsensitive);
         QCOMPARE(names, QStringList({"a.dat", "B.DAT"}));
@@ -152,7 +152,7 @@ private Q_SLOTS:
         QVERIFY(Intact(sent));
         const QStringList expected = online ? QStringList{"norvane.mdb", "ledgra2.mdb", "x.qmx", "y.qmx"}
                                             : QStringList{"ledgra2.mdb", "x.qmx", "y.qmx"};
-        QCOMPARE(BaseNames(Entries(sent)), expected);
+        QCOMPARE(BaseNames(ZipEntries(sent)), expected);
     }
 
     void receiveTovaReplacesTheDataFolder() {
@@ -334,7 +334,23 @@ private Q_SLOTS:
         s.click("cmdPut");
         QCOMPARE(s.ui.boxes.size(), size_t(3));
         QVERIFY(Intact(s.home() + "/ZEL.ZIP"));
-        QCOMPARE(BaseNames(Entries(s.home() + "/ZEL.ZIP")), QStringList({"big.dat"}));
+        QCOMPARE(BaseNames(ZipEntries(s.home() + "/ZEL.ZIP")), QStringList({"big.dat"}));
+    }
+
+    void aShortUploadIsAFailure() {
+        Session s(Product::Tova);
+        WriteFile(s.data() + "/a.dat", Noise(5000));
+        ready(s);
+        QVERIFY(s.server->shortenStores(10));
+        s.ui.answers = {ui::Answer::Ok};
+        s.click("cmdPut");
+        QCOMPARE(s.ui.boxes.size(), size_t(2));
+        const std::string& text = s.ui.boxes[1].text;
+        QVERIFY2(text.find("The server holds ") != std::string::npos && text.find(" bytes were sent") != std::string::npos,
+                 text.c_str());
+        QCOMPARE(s.log().size(), 4); // not reported as sent
+        QVERIFY(QFile::exists(s.data() + "/ZEL.ZIP"));
+        QVERIFY(!s.window->Ftp->Connected());
     }
 
     void anInterruptedReceiveIsRestoredByTheNext() {
