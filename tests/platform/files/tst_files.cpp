@@ -26,27 +26,25 @@ QString ErrorOf(const std::function<void()>& call) {
     return {};
 }
 
-using winapi::FALSE;
-using winapi::TRUE;
 // Copies in a folder holding src.mdb (256 KiB), dst.mdb, LONG.MDB (longer than src.mdb) and a folder "sub"; code 0
 // is success. setup: 'r' dst.mdb read-only, 'f' the disk full.
 const struct {
     const char *tag, *from, *to;
-    winapi::BOOL failIfExists;
+    bool failIfExists;
     char setup;
     winapi::DWORD code;
 } kCopies[] = {
     // A longer target must lose all of its old contents; one in other case is replaced, not joined by a sibling.
-    {"replaces a longer file in other case", "src.mdb", "long.mdb", FALSE, 0, 0},
-    {"creates a fresh file", "src.mdb", "fresh.mdb", TRUE, 0, 0},
-    {"no source name", nullptr, "dst.mdb", FALSE, 0, winapi::ERROR_INVALID_PARAMETER},
-    {"missing source", "gone.mdb", "dst.mdb", FALSE, 0, winapi::ERROR_FILE_NOT_FOUND},
-    {"source folder missing", "no/a.mdb", "dst.mdb", FALSE, 0, winapi::ERROR_PATH_NOT_FOUND},
-    {"existing target refused", "src.mdb", "dst.mdb", TRUE, 0, winapi::ERROR_FILE_EXISTS},
-    {"target folder missing", "src.mdb", "no/b.mdb", FALSE, 0, winapi::ERROR_PATH_NOT_FOUND},
-    {"folder as target", "src.mdb", "sub", FALSE, 0, winapi::ERROR_ACCESS_DENIED},
-    {"read-only target", "src.mdb", "dst.mdb", FALSE, 'r', winapi::ERROR_ACCESS_DENIED},
-    {"disk full", "src.mdb", "dst.mdb", FALSE, 'f', winapi::ERROR_DISK_FULL},
+    {"replaces a longer file in other case", "src.mdb", "long.mdb", false, 0, 0},
+    {"creates a fresh file", "src.mdb", "sub/fresh.mdb", true, 0, 0},
+    {"no source name", nullptr, "dst.mdb", false, 0, winapi::ERROR_INVALID_PARAMETER},
+    {"missing source", "gone.mdb", "dst.mdb", false, 0, winapi::ERROR_FILE_NOT_FOUND},
+    {"source folder missing", "no/a.mdb", "dst.mdb", false, 0, winapi::ERROR_PATH_NOT_FOUND},
+    {"existing target refused", "src.mdb", "dst.mdb", true, 0, winapi::ERROR_FILE_EXISTS},
+    {"target folder missing", "src.mdb", "no/b.mdb", false, 0, winapi::ERROR_PATH_NOT_FOUND},
+    {"folder as target", "src.mdb", "sub", false, 0, winapi::ERROR_ACCESS_DENIED},
+    {"read-only target", "src.mdb", "dst.mdb", false, 'r', winapi::ERROR_ACCESS_DENIED},
+    {"disk full", "src.mdb", "dst.mdb", false, 'f', winapi::ERROR_DISK_FULL},
 };
 
 } // namespace
@@ -142,7 +140,7 @@ void tst_files::copy() {
     QVERIFY(QDir(tmp.path()).mkdir("sub"));
     if (c.setup == 'r')
         QVERIFY(MakeReadOnly(tmp.filePath("dst.mdb")));
-    QStringList entries = Entries(tmp.path());
+    const QStringList entries = Entries(tmp.path());
     const std::string source = Win(tmp.filePath(c.from)), target = Win(tmp.filePath(c.to));
 
     winapi::SetLastError(99);
@@ -152,13 +150,8 @@ void tst_files::copy() {
     QCOMPARE(ok, c.code == 0 ? winapi::TRUE : winapi::FALSE);
     QCOMPARE(winapi::GetLastError(), c.code);
     QCOMPARE(ReadFile(tmp.filePath("dst.mdb")), QByteArray("old contents"));
-    if (c.code == 0) {
+    if (c.code == 0)
         QCOMPARE(ReadFile(QString::fromStdString(files::ResolvePath(target))), contents);
-        if (!entries.contains(c.to, Qt::CaseInsensitive)) {
-            entries << c.to;
-            entries.sort();
-        }
-    }
     QCOMPARE(Entries(tmp.path()), entries); // and no temporary file left
 }
 
