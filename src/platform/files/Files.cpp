@@ -230,6 +230,10 @@ private:
 
 } // namespace
 
+bool MatchesPattern(const std::string& name, const std::string& pattern) {
+    return WildMatch(pattern, name);
+}
+
 std::string NativePath(const std::string& path) {
     std::string native = path;
     std::replace(native.begin(), native.end(), '\\', '/');

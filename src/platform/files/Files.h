@@ -22,6 +22,10 @@ std::string Environ(const std::string& name);
 // (the exact name wins); the plain native path when nothing matches.
 std::string ResolvePath(const std::string& path);
 
+// Whether a name matches a pattern of "*" and "?" without regard to case, with the Windows rules
+// ("x.*" also matches "x", so "*.*" matches every name; "x." matches names without a dot).
+bool MatchesPattern(const std::string& name, const std::string& pattern);
+
 // Names (without folder) of the plain files matching the pattern, sorted; sub-folders never match.
 // A missing folder gives an empty list.
 std::vector<std::string> Dir(const std::string& pattern);

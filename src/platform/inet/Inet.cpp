@@ -1,5 +1,7 @@
 #include "platform/inet/Inet.h"
 
+#include "platform/files/Files.h"
+
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -297,13 +299,6 @@ size_t OnRead(char* buffer, size_t size, size_t count, void* user) {
     // Curl closes the data socket now; its number may soon belong to another socket.
     conn->uploadEnded = true;
     return 0;
-}
-
-// Windows-style local paths work here too.
-std::string LocalPath(const char* path) {
-    std::string native(path);
-    std::replace(native.begin(), native.end(), '\\', '/');
-    return native;
 }
 
 // The whole remote path as one escaped URL segment: with the no-CWD method curl sends it verbatim.
@@ -679,7 +674,7 @@ BOOL FtpGetFileA(HINTERNET connection, const char* remoteFile, const char* newFi
     auto conn = UseConnection(connection);
     if (!conn)
         return FALSE;
-    const std::string target = LocalPath(newFile);
+    const std::string target = files::NativePath(newFile);
     std::error_code ec;
     if (failIfExists && std::filesystem::exists(target, ec))
         return Fail(ERROR_FILE_EXISTS);
@@ -730,7 +725,7 @@ BOOL FtpPutFileA(HINTERNET connection, const char* localFile, const char* newRem
     auto conn = UseConnection(connection);
     if (!conn)
         return FALSE;
-    const std::string source = LocalPath(localFile);
+    const std::string source = files::NativePath(localFile);
     std::error_code ec;
     if (std::filesystem::is_directory(source, ec))
         return Fail(ERROR_ACCESS_DENIED);

@@ -1,6 +1,7 @@
 #include "platform/zipengine/ZipEngine.h"
 
 #include "platform/error/Error.h"
+#include "platform/files/Files.h"
 
 #include <zip.h>
 #include <zlib.h>
@@ -122,11 +123,6 @@ private:
 
 // ---- paths ----
 
-std::string NativePath(std::string path) {
-    std::replace(path.begin(), path.end(), '\\', '/');
-    return path;
-}
-
 std::string Lower(std::string s) {
     for (char& c : s)
         if (c >= 'A' && c <= 'Z')
@@ -140,34 +136,6 @@ bool EqualNoCase(const std::string& a, const std::string& b) {
 
 bool HasWildcard(const std::string& s) {
     return s.find_first_of("*?") != std::string::npos;
-}
-
-bool MatchNoCase(const char* p, const char* s) {
-    for (; *p; ++p, ++s) {
-        if (*p == '*') {
-            while (p[1] == '*')
-                ++p;
-            for (const char* t = s;; ++t) {
-                if (MatchNoCase(p + 1, t))
-                    return true;
-                if (!*t)
-                    return false;
-            }
-        }
-        if (!*s)
-            return false;
-        if (*p != '?' && Lower(std::string(1, *p)) != Lower(std::string(1, *s)))
-            return false;
-    }
-    return !*s;
-}
-
-// "*.*" and "name.*" also match names without an extension, as on Windows.
-bool MatchPattern(const std::string& pattern, const std::string& name) {
-    std::string lp = Lower(pattern), ln = Lower(name);
-    if (MatchNoCase(lp.c_str(), ln.c_str()))
-        return true;
-    return lp.size() >= 2 && lp.compare(lp.size() - 2, 2, ".*") == 0 && MatchNoCase(lp.c_str(), (ln + ".").c_str());
 }
 
 bool Exists(const fs::path& p) {
@@ -347,7 +315,7 @@ public:
         : m_Archive(archive), m_Root(root), m_Recurse(recurse), m_JunkDir(junkDir), m_Print(print) {}
 
     void AddName(const std::string& name) {
-        fs::path p(NativePath(name));
+        fs::path p(files::NativePath(name));
         if (p.is_relative())
             p = m_Root / p;
         bool matched = false;
@@ -384,7 +352,7 @@ private:
             auto st = it->symlink_status(ec2);
             if (fs::is_directory(st))
                 folders.push_back(it->path());
-            else if (fs::is_regular_file(it->path(), ec2) && MatchPattern(pattern, it->path().filename().string()))
+            else if (fs::is_regular_file(it->path(), ec2) && files::MatchesPattern(it->path().filename().string(), pattern))
                 files.push_back(it->path());
         }
         std::sort(files.begin(), files.end());
@@ -445,7 +413,7 @@ std::int32_t Archive(const ZCL& C) {
         print("zip error: encrypting, moving, deleting, freshening and growing archives are not supported.\n");
         return ZE_PARMS;
     }
-    fs::path archive(NativePath(C.lpszZipFN));
+    fs::path archive(files::NativePath(C.lpszZipFN));
     fs::path folder = archive.parent_path().empty() ? fs::path(".") : archive.parent_path();
     folder = ResolveNoCase(folder);
     archive = folder / archive.filename();
@@ -454,7 +422,7 @@ std::int32_t Archive(const ZCL& C) {
         print("zip error: the folder " + folder.string() + " for the archive does not exist.\n");
         return ZE_CREAT;
     }
-    fs::path root = ResolveNoCase(fs::path(NativePath(s.rootDir.value_or(""))));
+    fs::path root = ResolveNoCase(fs::path(files::NativePath(s.rootDir.value_or(""))));
     if (root.empty())
         root = fs::current_path(ec);
 
@@ -750,7 +718,7 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
         print("unzip error: no archive name was given.\n");
         return PK_PARAM;
     }
-    fs::path archive = ResolveNoCase(fs::path(NativePath(dcl.lpszZipFN)));
+    fs::path archive = ResolveNoCase(fs::path(files::NativePath(dcl.lpszZipFN)));
     int err = 0;
     zip_t* raw = zip_open(archive.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &err);
     if (!raw) {
@@ -762,7 +730,7 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
     }
     ZipPtr za(raw);
 
-    fs::path dir = (dcl.lpszExtractDir && *dcl.lpszExtractDir) ? ResolveNoCase(fs::path(NativePath(dcl.lpszExtractDir)))
+    fs::path dir = (dcl.lpszExtractDir && *dcl.lpszExtractDir) ? ResolveNoCase(fs::path(files::NativePath(dcl.lpszExtractDir)))
                                                                : fs::path(".");
     const bool writing = !dcl.ntflag && !dcl.nvflag;
     std::error_code ec;
