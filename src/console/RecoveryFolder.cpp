@@ -41,11 +41,17 @@ void MakeFolders(const std::string& base, const std::string& relativeFolder) {
 
 RecoveryFolder::RecoveryFolder(std::string dataFolder) : m_DataFolder(std::move(dataFolder)) {}
 
-std::string RecoveryFolder::Path() const { return m_DataFolder + "ZEL-RECOVERY\\"; }
+std::string RecoveryFolder::Path() const {
+    return m_DataFolder + "ZEL-RECOVERY\\";
+}
 
-std::string RecoveryFolder::SavedPath(const std::string& relative) const { return Path() + "saved\\" + relative; }
+std::string RecoveryFolder::SavedPath(const std::string& relative) const {
+    return Path() + "saved\\" + relative;
+}
 
-bool RecoveryFolder::Exists() const { return files::FolderExists(Path()); }
+bool RecoveryFolder::Exists() const {
+    return files::FolderExists(Path());
+}
 
 std::vector<std::string> RecoveryFolder::Places() const {
     std::vector<std::string> places;

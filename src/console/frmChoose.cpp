@@ -56,8 +56,12 @@ frmChoose::frmChoose(QWidget* owner)
     setTabOrder(m_Command1, m_Command2);
 }
 
-bool frmChoose::TovaSelected() const { return m_opTova->isChecked(); }
-bool frmChoose::LedgraSelected() const { return m_opLedgra->isChecked(); }
+bool frmChoose::TovaSelected() const {
+    return m_opTova->isChecked();
+}
+bool frmChoose::LedgraSelected() const {
+    return m_opLedgra->isChecked();
+}
 
 void frmChoose::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
@@ -88,7 +92,9 @@ void frmChoose::keyPressEvent(QKeyEvent* event) {
     }
 }
 
-void frmChoose::Command1_Click() { ui::Hide(this); }
+void frmChoose::Command1_Click() {
+    ui::Hide(this);
+}
 
 void frmChoose::Command2_Click() {
     m_Cancelled = true;

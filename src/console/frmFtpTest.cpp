@@ -292,8 +292,12 @@ void frmFtpTest::SetConnectedState(bool connected) {
     m_cmdPut->setEnabled(connected);
 }
 
-std::string frmFtpTest::UserText() const { return m_txtUser->text().toStdString(); }
-std::string frmFtpTest::PasswordText() const { return m_txtPassword->text().toStdString(); }
+std::string frmFtpTest::UserText() const {
+    return m_txtUser->text().toStdString();
+}
+std::string frmFtpTest::PasswordText() const {
+    return m_txtPassword->text().toStdString();
+}
 
 void frmFtpTest::cmdTest_Click() {
     if (m_Running)
@@ -335,7 +339,9 @@ void frmFtpTest::ShowFailure(const std::string& text) {
         ui::Current().MsgBox(text, ui::Buttons::Ok, ui::Icon::None, 0, "ZEL FTP CLIENT ERROR");
 }
 
-void frmFtpTest::Command1_Click() { ui::Current().End(); }
+void frmFtpTest::Command1_Click() {
+    ui::Current().End();
+}
 
 void frmFtpTest::help_Click() {
     if (!m_Help)

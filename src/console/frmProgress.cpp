@@ -90,7 +90,9 @@ void frmProgress::ShowProgress(std::uint64_t done, std::uint64_t total, double r
         m_lblTimeLeft->clear();
 }
 
-void frmProgress::reject() { cmdCancel_Click(); }
+void frmProgress::reject() {
+    cmdCancel_Click();
+}
 
 void frmProgress::cmdCancel_Click() {
     if (m_CancelRequested)

@@ -40,9 +40,13 @@ dlgHost::dlgHost(QWidget* owner)
     setTabOrder(m_CancelButton, m_txtHostname);
 }
 
-QString dlgHost::HostText() const { return m_txtHostname->text(); }
+QString dlgHost::HostText() const {
+    return m_txtHostname->text();
+}
 
-void dlgHost::reject() { CancelButton_Click(); }
+void dlgHost::reject() {
+    CancelButton_Click();
+}
 
 void dlgHost::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);

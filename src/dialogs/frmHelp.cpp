@@ -43,7 +43,8 @@ std::string frmHelp::HelpText() {
     s += " will show your ";
     s += "current TOVA directory.  If this is not correct, open the TOVA ";
     s += "configuration utility and change your data path.  To open the ";
-    s += "TOVA configuration utility, go to Start, Programs, Tovamark, and then TOVA Configuration Utility.  Any other ";
+    s +=
+        "TOVA configuration utility, go to Start, Programs, Tovamark, and then TOVA Configuration Utility.  Any other ";
     s += "questions you might have can be addressed by Quendal Software ";
     s += std::string("Solutions Technical Support at ") + SupportPhone + " or " + SupportEmail + " .";
     return s;
@@ -78,4 +79,6 @@ frmHelp::frmHelp(QWidget* owner)
     ui::Centre(this);
 }
 
-void frmHelp::Command1_Click() { ui::Hide(this); }
+void frmHelp::Command1_Click() {
+    ui::Hide(this);
+}

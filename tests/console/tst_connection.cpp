@@ -35,8 +35,9 @@ private Q_SLOTS:
         s.login();
         QVERIFY2(s.ui.boxes.empty(), s.ui.boxes.empty() ? "" : s.ui.boxes[0].text.c_str());
         const QString host = s.server->hostPort();
-        QCOMPARE(s.log(), QStringList({"Attempting to connect to cust01 at " + host,
-                                       "Connection to " + host + " successful! You may now send or receive your data."}));
+        QCOMPARE(s.log(),
+                 QStringList({"Attempting to connect to cust01 at " + host,
+                              "Connection to " + host + " successful! You may now send or receive your data."}));
         QCOMPARE(s.window->RemoteSendArchive, std::string("/home/cust01/ZEL.ZIP"));
         QCOMPARE(s.window->RemoteFixedArchive, std::string("/home/cust01/FIXED.ZIP"));
         for (const char* n : {"txtUser", "txtPassword", "cmdTest"})
@@ -86,7 +87,8 @@ private Q_SLOTS:
         s.window->HostName.clear();
         s.login();
         QCOMPARE(s.ui.boxes.size(), size_t(1));
-        QCOMPARE(s.ui.boxes[0].text, std::string("No Host Address Specified! Check username and password and try again"));
+        QCOMPARE(s.ui.boxes[0].text,
+                 std::string("No Host Address Specified! Check username and password and try again"));
     }
 
     void slowServerKeepsTheWindowAliveAndCanBeCancelled() {

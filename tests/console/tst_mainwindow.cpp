@@ -85,8 +85,7 @@ private Q_SLOTS:
     void statusLogAppendsLines() {
         m_Window->PrintStatus("first");
         m_Window->PrintStatus("second\r\nspans two lines");
-        QCOMPARE(m_Window->StatusText(),
-                 std::string("\r\n- Not connected.\r\n- first\r\n- second\r\nspans two lines"));
+        QCOMPARE(m_Window->StatusText(), std::string("\r\n- Not connected.\r\n- first\r\n- second\r\nspans two lines"));
         auto* status = child<QPlainTextEdit>("Status");
         QCOMPARE(status->toPlainText(), QString("\n- Not connected.\n- first\n- second\nspans two lines"));
         QCOMPARE(status->textCursor().position(), status->toPlainText().size());
@@ -132,9 +131,11 @@ private Q_SLOTS:
         QCOMPARE(lines[0], QString("ZEL FTP CLIENT v0.1 HELP FILE"));
         QVERIFY(lines[1].endsWith("if the program has encountered errors. "));
         QVERIFY(lines[2].isEmpty());
-        QVERIFY(lines[3].contains("click \"Test Connection\".  If you are sending your files, click \"Send Files\", and "
-                                  "to recieve fixed files, click \"Recieve Files\".  The \"Status\" box"));
-        QVERIFY(lines[3].contains(QRegularExpression("calling \\S.* and speaking.* Support at \\S.* or \\S+@\\S+ \\.$")));
+        QVERIFY(
+            lines[3].contains("click \"Test Connection\".  If you are sending your files, click \"Send Files\", and "
+                              "to recieve fixed files, click \"Recieve Files\".  The \"Status\" box"));
+        QVERIFY(
+            lines[3].contains(QRegularExpression("calling \\S.* and speaking.* Support at \\S.* or \\S+@\\S+ \\.$")));
     }
 
     void ctrlShiftF12OpensTheHostDialog() {

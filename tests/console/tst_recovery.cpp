@@ -74,7 +74,6 @@ private Q_SLOTS:
         QCOMPARE(ReadFile(d() + "/ZEL-RECOVERY/saved/a.dat"), QByteArray("original"));
         QVERIFY(r.Exists());
     }
-
 };
 
 QTEST_MAIN(tst_recovery)

@@ -19,9 +19,7 @@ class tst_startup : public QObject {
     Q_OBJECT
 
     static QString frame3(frmFtpTest& w) { return w.findChild<QGroupBox*>("Frame3")->title(); }
-    static std::string label(frmFtpTest& w) {
-        return w.findChild<QLabel*>("lblTovaDirectory")->text().toStdString();
-    }
+    static std::string label(frmFtpTest& w) { return w.findChild<QLabel*>("lblTovaDirectory")->text().toStdString(); }
     static bool enabled(frmFtpTest& w, const char* name) { return w.findChild<QWidget*>(name)->isEnabled(); }
 
 private Q_SLOTS:
@@ -76,9 +74,9 @@ private Q_SLOTS:
         QCOMPARE(frame3(w), QString("TOVA Directory"));
         QCOMPARE(label(w), data.toStdString());
         QCOMPARE(w.StatusText(), std::string("\r\n- Not connected."));
-        QCOMPARE(w.BackupWarning, "It is HIGHLY recommended that you first make a copy of \r\n" +
-                                      data.toStdString() + " before proceeding.\r\n\r\nClick OK to continue, "
-                                                           "Cancel to abort.");
+        QCOMPARE(w.BackupWarning, "It is HIGHLY recommended that you first make a copy of \r\n" + data.toStdString() +
+                                      " before proceeding.\r\n\r\nClick OK to continue, "
+                                      "Cancel to abort.");
         QVERIFY(!w.HostName.empty());
         QVERIFY(w.Ftp);
         QVERIFY(enabled(w, "txtUser") && enabled(w, "txtPassword") && enabled(w, "cmdTest"));

@@ -41,7 +41,9 @@ bool Intact(const QString& zip) {
     return rc == 0;
 }
 
-QByteArray EntryBytes(const QString& zip, const QString& entry) { return Run("unzip", {"-p", zip, entry}); }
+QByteArray EntryBytes(const QString& zip, const QString& entry) {
+    return Run("unzip", {"-p", zip, entry});
+}
 
 // Builds an archive with Info-ZIP from files given relative to a scratch folder.
 void MakeZip(const QString& target, const QMap<QString, QByteArray>& content) {
@@ -118,16 +120,17 @@ private Q_SLOTS:
         QVERIFY2(s.ui.boxes.size() == 1, s.ui.boxes.size() > 1 ? s.ui.boxes[1].text.c_str() : "no box");
         QCOMPARE(s.ui.boxes[0].text, s.window->BackupWarning);
         const QString local = QString::fromStdString(s.window->LocalSendArchive);
-        QCOMPARE(s.log().mid(2), QStringList({"Attempting to zip " + local,
-                                       "Now attempting to send file. This may take a while.",
-                                       local + " sent without errors."}));
+        QCOMPARE(s.log().mid(2),
+                 QStringList({"Attempting to zip " + local, "Now attempting to send file. This may take a while.",
+                              local + " sent without errors."}));
         const QString sent = s.home() + "/ZEL.ZIP";
         QVERIFY(Intact(sent));
         const QStringList entries = ZipEntries(sent);
         QStringList names = BaseNames(entries);
         names.sort(Qt::CaseInsensitive);
         QCOMPARE(names, QStringList({"a.dat", "B.DAT"}));
-        const QString a = *std::find_if(entries.begin(), entries.end(), [](const QString& e) { return e.endsWith("/a.dat"); });
+        const QString a =
+            *std::find_if(entries.begin(), entries.end(), [](const QString& e) { return e.endsWith("/a.dat"); });
         QVERIFY(a.endsWith("data/a.dat"));
         QCOMPARE(EntryBytes(sent, a), QByteArray("old a"));
         QVERIFY(!QFile::exists(s.data() + "/ZEL.ZIP"));
@@ -167,12 +170,12 @@ private Q_SLOTS:
         const QString local = QString::fromStdString(s.window->LocalFixedArchive);
         const QString pattern = QString::fromStdString(s.window->DataFolder) + "*.*";
         QCOMPARE(s.log().mid(2), QStringList({"Deleting files " + pattern, "Downloading /home/cust01/FIXED.ZIP",
-                                       local + " downloaded.\r\nNow attempting to unzip " + local,
-                                       local + " has finished unzipping without errors."}));
+                                              local + " downloaded.\r\nNow attempting to unzip " + local,
+                                              local + " has finished unzipping without errors."}));
         // Exactly the archive's files, flattened; sub-folders untouched; nothing of ours left behind.
-        QCOMPARE(Snapshot(s.data()), (QMap<QString, QByteArray>{{"n1.dat", "new 1"},
-                                                               {"n2.dat", "new 2"},
-                                                               {"sub/keep.dat", "sub-folders are left alone"}}));
+        QCOMPARE(Snapshot(s.data()),
+                 (QMap<QString, QByteArray>{
+                     {"n1.dat", "new 1"}, {"n2.dat", "new 2"}, {"sub/keep.dat", "sub-folders are left alone"}}));
         QVERIFY(!QDir(s.data() + "/ZEL-RECOVERY").exists());
         QVERIFY(s.control("cmdPut")->isEnabled());
         QVERIFY(QFile::exists(s.home() + "/FIXED.ZIP")); // the server keeps it
@@ -258,11 +261,16 @@ private Q_SLOTS:
     void failuresAfterTheClearingPutTheDataBack_data() {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("text");
-        QTest::newRow("login refused") << "login" << "Cannot Connect to";
-        QTest::newRow("FIXED.ZIP missing") << "missing" << "Couldn't Get File /home/cust01/FIXED.ZIP from Server";
-        QTest::newRow("corrupt FIXED.ZIP") << "corrupt" << "";
-        QTest::newRow("database missing for the copy") << "copy" << "Couldn't copy";
-        QTest::newRow("server drops the download") << "drop" << "Couldn't Get File /home/cust01/FIXED.ZIP";
+        QTest::newRow("login refused") << "login"
+                                       << "Cannot Connect to";
+        QTest::newRow("FIXED.ZIP missing") << "missing"
+                                           << "Couldn't Get File /home/cust01/FIXED.ZIP from Server";
+        QTest::newRow("corrupt FIXED.ZIP") << "corrupt"
+                                           << "";
+        QTest::newRow("database missing for the copy") << "copy"
+                                                       << "Couldn't copy";
+        QTest::newRow("server drops the download") << "drop"
+                                                   << "Couldn't Get File /home/cust01/FIXED.ZIP";
     }
     void failuresAfterTheClearingPutTheDataBack() {
         QFETCH(QString, fault);
@@ -285,7 +293,8 @@ private Q_SLOTS:
         if (fault == "login") {
             // Another server where this password is wrong.
             QTemporaryDir otherRoot;
-            other = std::make_unique<FtpServer>(otherRoot.path(), QList<FtpUser>{{"cust01", "other", otherRoot.path()}});
+            other =
+                std::make_unique<FtpServer>(otherRoot.path(), QList<FtpUser>{{"cust01", "other", otherRoot.path()}});
             QVERIFY(other->isRunning());
             s.window->HostName = other->hostPort().toStdString();
         }
@@ -306,8 +315,10 @@ private Q_SLOTS:
     void sendFailuresAreReported_data() {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("text");
-        QTest::newRow("upload refused") << "refuse" << "Couldn't Send File /home/cust01/ZEL.ZIP to Server\r\n\r\n553";
-        QTest::newRow("server drops the upload") << "drop" << "Couldn't Send File /home/cust01/ZEL.ZIP to Server";
+        QTest::newRow("upload refused") << "refuse"
+                                        << "Couldn't Send File /home/cust01/ZEL.ZIP to Server\r\n\r\n553";
+        QTest::newRow("server drops the upload") << "drop"
+                                                 << "Couldn't Send File /home/cust01/ZEL.ZIP to Server";
     }
     void sendFailuresAreReported() {
         QFETCH(QString, fault);
@@ -323,7 +334,7 @@ private Q_SLOTS:
         s.click("cmdPut");
         QCOMPARE(s.ui.boxes.size(), size_t(2));
         QVERIFY2(s.ui.boxes[1].text.find(text.toStdString()) != std::string::npos, s.ui.boxes[1].text.c_str());
-        QCOMPARE(s.log().size(), 4); // no "sent without errors"
+        QCOMPARE(s.log().size(), 4);                   // no "sent without errors"
         QVERIFY(QFile::exists(s.data() + "/ZEL.ZIP")); // the local archive is kept
         QVERIFY(!s.window->Ftp->Connected());
         QVERIFY(!s.control("cmdGet")->isEnabled());
@@ -346,7 +357,8 @@ private Q_SLOTS:
         s.click("cmdPut");
         QCOMPARE(s.ui.boxes.size(), size_t(2));
         const std::string& text = s.ui.boxes[1].text;
-        QVERIFY2(text.find("The server holds ") != std::string::npos && text.find(" bytes were sent") != std::string::npos,
+        QVERIFY2(text.find("The server holds ") != std::string::npos &&
+                     text.find(" bytes were sent") != std::string::npos,
                  text.c_str());
         QCOMPARE(s.log().size(), 4); // not reported as sent
         QVERIFY(QFile::exists(s.data() + "/ZEL.ZIP"));

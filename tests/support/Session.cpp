@@ -36,9 +36,13 @@ bool Session::start() {
     return true;
 }
 
-QWidget* Session::control(const char* name) const { return window->findChild<QWidget*>(name); }
+QWidget* Session::control(const char* name) const {
+    return window->findChild<QWidget*>(name);
+}
 
-void Session::click(const char* button) { QTest::mouseClick(control(button), Qt::LeftButton); }
+void Session::click(const char* button) {
+    QTest::mouseClick(control(button), Qt::LeftButton);
+}
 
 void Session::login(const QString& password) {
     static_cast<QLineEdit*>(control("txtUser"))->setText(m_User);

@@ -7,7 +7,9 @@ namespace zel {
 Error::Error(std::int32_t number, std::string source, std::string description)
     : m_Number(number), m_Source(std::move(source)), m_Description(std::move(description)) {}
 
-Error Error::WithSource(std::string source) const { return Error(m_Number, std::move(source), m_Description); }
+Error Error::WithSource(std::string source) const {
+    return Error(m_Number, std::move(source), m_Description);
+}
 
 namespace rt {
 
@@ -34,7 +36,9 @@ std::string Description(std::int32_t number) {
     }
 }
 
-Error Raise(std::int32_t number, std::string source) { return Error(number, std::move(source), Description(number)); }
+Error Raise(std::int32_t number, std::string source) {
+    return Error(number, std::move(source), Description(number));
+}
 
 } // namespace rt
 } // namespace zel

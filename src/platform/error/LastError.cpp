@@ -6,7 +6,11 @@ namespace {
 thread_local DWORD t_LastError = ERROR_SUCCESS;
 }
 
-DWORD GetLastError() { return t_LastError; }
-void SetLastError(DWORD code) { t_LastError = code; }
+DWORD GetLastError() {
+    return t_LastError;
+}
+void SetLastError(DWORD code) {
+    t_LastError = code;
+}
 
 } // namespace winapi

@@ -33,8 +33,7 @@ QtUi::~QtUi() {
         QApplication::restoreOverrideCursor();
 }
 
-Answer QtUi::MsgBox(const std::string& text, Buttons buttons, Icon icon, int defaultButton,
-                    const std::string& title) {
+Answer QtUi::MsgBox(const std::string& text, Buttons buttons, Icon icon, int defaultButton, const std::string& title) {
     QMessageBox box(QApplication::activeWindow());
     box.setWindowTitle(QString::fromStdString(title.empty() ? std::string(AppTitle) : title));
     box.setText(ToDisplay(text));
@@ -70,12 +69,14 @@ Answer QtUi::MsgBox(const std::string& text, Buttons buttons, Icon icon, int def
 
 std::string QtUi::InputBox(const std::string& prompt) {
     bool ok = false;
-    QString s = QInputDialog::getText(QApplication::activeWindow(), QString::fromLatin1(AppTitle),
-                                      ToDisplay(prompt), QLineEdit::Normal, QString(), &ok);
+    QString s = QInputDialog::getText(QApplication::activeWindow(), QString::fromLatin1(AppTitle), ToDisplay(prompt),
+                                      QLineEdit::Normal, QString(), &ok);
     return ok ? s.toStdString() : std::string();
 }
 
-void QtUi::DoEvents() { QCoreApplication::processEvents(); }
+void QtUi::DoEvents() {
+    QCoreApplication::processEvents();
+}
 
 void QtUi::SetBusy(bool busy) {
     if (busy == m_Busy)
@@ -99,7 +100,9 @@ void ShowModal(QDialog* window, QWidget* owner) {
     window->exec();
 }
 
-void Hide(QWidget* window) { window->hide(); }
+void Hide(QWidget* window) {
+    window->hide();
+}
 
 namespace {
 double LogicalDpi(const QWidget* widget) {

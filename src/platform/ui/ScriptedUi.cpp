@@ -14,9 +14,13 @@ Services* tryCurrent() {
 }
 } // namespace
 
-ScriptedUi::ScriptedUi() : m_Previous(tryCurrent()) { Install(this); }
+ScriptedUi::ScriptedUi() : m_Previous(tryCurrent()) {
+    Install(this);
+}
 
-ScriptedUi::~ScriptedUi() { Install(m_Previous); }
+ScriptedUi::~ScriptedUi() {
+    Install(m_Previous);
+}
 
 Answer ScriptedUi::MsgBox(const std::string& text, Buttons buttons, Icon icon, int defaultButton,
                           const std::string& title) {
@@ -53,6 +57,8 @@ void ScriptedUi::SetBusy(bool b) {
     busy = b;
 }
 
-void ScriptedUi::End() { ended = true; }
+void ScriptedUi::End() {
+    ended = true;
+}
 
 } // namespace ui

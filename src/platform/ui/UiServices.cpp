@@ -14,6 +14,8 @@ Services& Current() {
     return *g_Current;
 }
 
-void Install(Services* services) { g_Current = services; }
+void Install(Services* services) {
+    g_Current = services;
+}
 
 } // namespace ui

@@ -352,7 +352,8 @@ private:
             auto st = it->symlink_status(ec2);
             if (fs::is_directory(st))
                 folders.push_back(it->path());
-            else if (fs::is_regular_file(it->path(), ec2) && files::MatchesPattern(it->path().filename().string(), pattern))
+            else if (fs::is_regular_file(it->path(), ec2) &&
+                     files::MatchesPattern(it->path().filename().string(), pattern))
                 files.push_back(it->path());
         }
         std::sort(files.begin(), files.end());
@@ -730,8 +731,9 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
     }
     ZipPtr za(raw);
 
-    fs::path dir = (dcl.lpszExtractDir && *dcl.lpszExtractDir) ? ResolveNoCase(fs::path(files::NativePath(dcl.lpszExtractDir)))
-                                                               : fs::path(".");
+    fs::path dir = (dcl.lpszExtractDir && *dcl.lpszExtractDir)
+                       ? ResolveNoCase(fs::path(files::NativePath(dcl.lpszExtractDir)))
+                       : fs::path(".");
     const bool writing = !dcl.ntflag && !dcl.nvflag;
     std::error_code ec;
     if (writing && !fs::is_directory(dir, ec)) {
