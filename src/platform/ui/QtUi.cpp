@@ -11,6 +11,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
+#include <QTransform>
 
 #include <cmath>
 #include <cstdio>
@@ -158,17 +159,9 @@ QIcon AppIcon() {
         up.lineTo(s * 0.12, s * 0.45);
         up.closeSubpath();
         p.drawPath(up);
-        QPainterPath down;
-        down.moveTo(s * 0.68, s * 0.82);
-        down.lineTo(s * 0.88, s * 0.55);
-        down.lineTo(s * 0.75, s * 0.55);
-        down.lineTo(s * 0.75, s * 0.18);
-        down.lineTo(s * 0.61, s * 0.18);
-        down.lineTo(s * 0.61, s * 0.55);
-        down.lineTo(s * 0.48, s * 0.55);
-        down.closeSubpath();
+        // The same arrow turned about the centre points down.
         p.setBrush(QColor(0xff, 0xd2, 0x4a));
-        p.drawPath(down);
+        p.drawPath(QTransform().translate(s, s).rotate(180).map(up));
         p.end();
         icon.addPixmap(pm);
     }
