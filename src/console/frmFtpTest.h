@@ -15,6 +15,7 @@ class dlgHost;
 class frmChoose;
 class frmHelp;
 class frmProgress;
+class RecoveryFolder;
 class Workflow;
 
 // The program's main window: credentials, the three actions, the status log and the data folder.
@@ -65,8 +66,8 @@ private:
     void txtUser_KeyDown(int keyCode, int shift);
     void CancelWorkflow();
     void ShowFailure(const std::string& text);
-    void CopyUp(class RecoveryFolder& recovery, const std::string& name);
-    void RollBack(class RecoveryFolder& recovery);
+    void CopyUp(RecoveryFolder& recovery, const std::string& name);
+    void RollBack(RecoveryFolder& recovery);
     frmProgress* ProgressWindow();
 
     std::string UserText() const;
