@@ -346,6 +346,12 @@ void frmFtpTest::Command1_Click() {
 void frmFtpTest::help_Click() {
     if (!m_Help)
         m_Help = new frmHelp(this);
+    if (m_Running) {
+        // A modal window opened from inside a transfer would hold the transfer until it closes.
+        m_Help->show();
+        m_Help->raise();
+        return;
+    }
     ui::ShowModal(m_Help, this);
 }
 

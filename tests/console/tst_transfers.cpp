@@ -4,6 +4,7 @@
 #include "support/Session.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -420,6 +421,33 @@ private Q_SLOTS:
         s.ui.boxes.erase(s.ui.boxes.begin());
         expectIntactAfterFailure(s, before, "The transfer was cancelled.");
         QCOMPARE(s.server->loginCount(), logins + 1);
+    }
+
+    void helpDuringATransferDoesNotHoldIt() {
+        Session s(Product::Tova);
+        MakeZip(s.home() + "/FIXED.ZIP", {{"big.dat", Noise(1500000)}});
+        ready(s);
+        QVERIFY(s.server->throttle(1000000));
+        bool helpShown = false;
+        bool helpModal = false;
+        QTimer::singleShot(200, s.window.get(), [&] {
+            // Should the help window hold the run in a modal loop, this ends that loop.
+            QTimer::singleShot(500, s.window.get(), [&] {
+                if (QWidget* modal = QApplication::activeModalWidget()) {
+                    helpModal = true;
+                    modal->hide();
+                }
+            });
+            QTest::mouseClick(s.control("help"), Qt::LeftButton);
+            QWidget* help = s.window->findChild<QWidget*>("frmHelp");
+            helpShown = help && help->isVisible();
+        });
+        s.ui.answers = {ui::Answer::Ok};
+        s.click("cmdGet"); // returns only when the receive is done: the help window did not hold it
+        QVERIFY(helpShown);
+        QVERIFY(!helpModal);
+        QCOMPARE(s.ui.boxes.size(), size_t(1));
+        QCOMPARE(Snapshot(s.data()).keys(), QStringList({"big.dat"}));
     }
 
     void closingTheWindowCancelsTheRunningReceive() {
