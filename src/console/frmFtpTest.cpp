@@ -356,7 +356,8 @@ void frmFtpTest::help_Click() {
 }
 
 void frmFtpTest::txtUser_KeyDown(int keyCode, int shift) {
-    if (keyCode != vbKeyF12 || shift != 3)
+    // Not while a login runs: a modal dialog opened from inside it would hold it.
+    if (keyCode != vbKeyF12 || shift != 3 || m_Running)
         return;
     if (!m_Host)
         m_Host = new dlgHost(this);
