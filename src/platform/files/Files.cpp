@@ -213,22 +213,12 @@ private:
     std::string m_path;
 };
 
-class Fd {
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 } // namespace
+
+Fd::~Fd() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
 
 bool MatchesPattern(const std::string& name, const std::string& pattern) {
     return WildMatch(pattern, name);

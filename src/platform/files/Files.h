@@ -55,4 +55,17 @@ int ReplaceFile(const std::string& target, const std::function<bool(int fd)>& fi
 // Writes all of the data, resuming after partial or interrupted writes; false with errno set.
 bool WriteAll(int fd, const char* data, std::size_t size);
 
+// An open file descriptor, closed when the object ends.
+class Fd {
+public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd();
+    int Get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
 } // namespace files

@@ -251,21 +251,6 @@ std::string ProfilePath(const char* fileName) {
     return path;
 }
 
-class Fd {
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 DWORD CodeForErrno(int err) {
     switch (err) {
     case ENOENT:
@@ -291,7 +276,7 @@ struct Loaded {
 
 Loaded Load(const std::string& path) {
     Loaded result;
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    files::Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.Get() < 0) {
         result.code = (errno == ENOENT || errno == ENOTDIR) ? ERROR_FILE_NOT_FOUND : CodeForErrno(errno);
         return result;
