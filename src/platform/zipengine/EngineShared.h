@@ -1,0 +1,211 @@
+#pragma once
+
+// Shared by the zip and the unzip side of the engine: its state, the print and progress helpers and the path
+// rules. Internal to the engine.
+#include "platform/zipengine/ZipEngine.h"
+
+#include "platform/error/Error.h"
+
+#include <zip.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace zipengine::detail {
+
+namespace fs = std::filesystem;
+
+// Result codes, after the Info-ZIP tools' exit codes.
+inline constexpr std::int32_t ZE_OK = 0;
+inline constexpr std::int32_t ZE_ABORT = 9;
+inline constexpr std::int32_t ZE_NONE = 12;
+inline constexpr std::int32_t ZE_WRITE = 14;
+inline constexpr std::int32_t ZE_CREAT = 15;
+inline constexpr std::int32_t ZE_PARMS = 16;
+inline constexpr std::int32_t ZE_OPEN = 18;
+inline constexpr std::int32_t PK_WARN = 1;
+inline constexpr std::int32_t PK_ERR = 2;
+inline constexpr std::int32_t PK_NOZIP = 9;
+inline constexpr std::int32_t PK_PARAM = 10;
+inline constexpr std::int32_t PK_DISK = 50;
+inline constexpr std::int32_t IZ_CTRLC = 80;
+inline constexpr std::int32_t IZ_BADPWD = 82;
+
+inline constexpr std::size_t ZipPrintBufferSize = 4097;
+inline constexpr std::size_t UnzipPrintBufferSize = 32801;
+inline constexpr std::int32_t PasswordBufferSize = 81;
+inline constexpr std::size_t ChunkSize = 64 * 1024;
+// Well inside the promised ~50 ms, so a caller pumping events from the hook stays smooth.
+inline constexpr auto HookInterval = std::chrono::milliseconds(25);
+
+struct State {
+    ZIPUSERFUNCTIONS zipFunctions;
+    ZPOPT options;
+    std::optional<std::string> rootDir;
+    zel::ProgressHook hook;
+    Received received;
+    bool missing = false;
+};
+
+inline State& S() {
+    static State s;
+    return s;
+}
+
+inline std::optional<std::string> Copy(const char* text) {
+    if (!text)
+        return std::nullopt;
+    return std::string(text);
+}
+
+inline void CheckLoaded(const char* library) {
+    if (S().missing)
+        throw zel::Error(zel::rt::FileNotFound, library, std::string("File not found: ") + library);
+}
+
+// Sends text through the print callback in pieces that fit its buffer.
+class Printer {
+public:
+    Printer(DLLPRNT fn, std::size_t bufferSize) : m_Fn(fn), m_Buffer(bufferSize) {}
+    void operator()(const std::string& text) {
+        if (!m_Fn)
+            return;
+        for (std::size_t pos = 0; pos < text.size();) {
+            std::size_t n = std::min(text.size() - pos, m_Buffer.size() - 1);
+            std::memcpy(m_Buffer.data(), text.data() + pos, n);
+            m_Buffer[n] = '\0';
+            m_Fn(m_Buffer.data(), static_cast<std::uint32_t>(n));
+            pos += n;
+        }
+    }
+
+private:
+    DLLPRNT m_Fn;
+    std::vector<char> m_Buffer;
+};
+
+class Progress {
+public:
+    Progress(zel::ProgressHook hook, std::uint64_t total) : m_Hook(std::move(hook)), m_Total(total) {}
+    // Adds bytes done; false once the caller asked to cancel.
+    bool Tick(std::uint64_t bytes) {
+        m_Done += bytes;
+        if (m_Hook && !m_Cancelled) {
+            auto now = std::chrono::steady_clock::now();
+            if (now - m_Last >= HookInterval) {
+                m_Last = now;
+                if (!m_Hook(m_Done, m_Total))
+                    m_Cancelled = true;
+            }
+        }
+        return !m_Cancelled;
+    }
+    bool Cancelled() const { return m_Cancelled; }
+
+private:
+    zel::ProgressHook m_Hook;
+    std::uint64_t m_Total;
+    std::uint64_t m_Done = 0;
+    std::chrono::steady_clock::time_point m_Last{};
+    bool m_Cancelled = false;
+};
+
+// ---- paths ----
+
+inline std::string Lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+inline bool EqualNoCase(const std::string& a, const std::string& b) {
+    return Lower(a) == Lower(b);
+}
+
+inline bool HasWildcard(const std::string& s) {
+    return s.find_first_of("*?") != std::string::npos;
+}
+
+inline bool Exists(const fs::path& p) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(p, ec));
+}
+
+// Finds each missing component by a case-insensitive match, so Windows-style names work on any OS.
+inline fs::path ResolveNoCase(const fs::path& p) {
+    if (Exists(p))
+        return p;
+    fs::path out = p.root_path();
+    for (const fs::path& comp : p.relative_path()) {
+        fs::path next = out / comp;
+        if (!Exists(next) && comp != "." && comp != "..") {
+            std::error_code ec;
+            for (fs::directory_iterator it(out.empty() ? fs::path(".") : out, ec), end; !ec && it != end;
+                 it.increment(ec)) {
+                if (EqualNoCase(it->path().filename().string(), comp.string())) {
+                    next = out / it->path().filename();
+                    break;
+                }
+            }
+        }
+        out = next;
+    }
+    return out;
+}
+
+inline bool SameFile(const fs::path& a, const fs::path& b) {
+    std::error_code ec;
+    if (fs::weakly_canonical(a, ec) == fs::weakly_canonical(b, ec) && !ec)
+        return true;
+    return fs::equivalent(a, b, ec) && !ec;
+}
+
+inline std::time_t ModTime(const fs::path& p) {
+    std::error_code ec;
+    auto t = fs::last_write_time(p, ec);
+    if (ec)
+        return std::time(nullptr);
+    return std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(t));
+}
+
+inline std::string RandomSuffix() {
+    static std::mt19937 gen{std::random_device{}()};
+    static const char chars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string s;
+    for (int i = 0; i < 8; ++i)
+        s += chars[gen() % (sizeof(chars) - 1)];
+    return s;
+}
+
+inline std::string SysText(int err) {
+    return err ? std::string(std::strerror(err)) : std::string("unknown error");
+}
+
+inline bool IsDiskFull(int err) {
+#ifdef EDQUOT
+    if (err == EDQUOT)
+        return true;
+#endif
+    return err == ENOSPC || err == EFBIG;
+}
+
+struct ZipCloser {
+    void operator()(zip_t* za) const { zip_discard(za); }
+};
+using ZipPtr = std::unique_ptr<zip_t, ZipCloser>;
+
+// The zip side: builds the archive the call names from the options last set.
+std::int32_t Archive(const ZCL& C);
+
+} // namespace zipengine::detail
