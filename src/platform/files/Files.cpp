@@ -193,7 +193,7 @@ public:
             ::unlink(m_path.c_str());
     }
     bool Create(const std::string& folder, const std::string& name) {
-        std::string templ = FolderOrDot(folder) + (folder.empty() ? "/" : "") + ".~" + name + ".XXXXXX";
+        std::string templ = FolderOrDot(folder) + (folder.empty() ? "/" : "") + name + TemporaryMarker + "XXXXXX";
         m_fd = ::mkstemp(templ.data());
         if (m_fd >= 0)
             m_path = templ;
@@ -218,6 +218,10 @@ private:
 Fd::~Fd() {
     if (m_fd >= 0)
         ::close(m_fd);
+}
+
+bool IsTemporaryName(const std::string& name) {
+    return name.find(TemporaryMarker) != std::string::npos;
 }
 
 bool MatchesPattern(const std::string& name, const std::string& pattern) {

@@ -47,6 +47,11 @@ void RmDir(const std::string& path); // the folder must be empty
 // written to a temporary name next to the target and renamed over it only when complete.
 winapi::BOOL CopyFileA(const char* existingFile, const char* newFile, winapi::BOOL failIfExists);
 
+// Every temporary file of the program carries this in its name ("<target>.zel~XXXXXX"), so that what a killed
+// run left behind is never taken for the customer's data.
+inline constexpr const char* TemporaryMarker = ".zel~";
+bool IsTemporaryName(const std::string& name);
+
 // Replaces (or creates) the file at a native path in one step: `fill` writes the contents through the descriptor
 // of a temporary file beside it, which is synced and renamed over the target only when all went well; otherwise
 // it is removed and the target stays as it was. With `noReplace` an existing target is kept (EEXIST).

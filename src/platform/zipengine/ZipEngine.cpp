@@ -35,7 +35,7 @@ class TempFile {
 public:
     explicit TempFile(const fs::path& target) {
         for (int i = 0; i < 100 && !m_File; ++i) {
-            m_Path = target.parent_path() / ("." + target.filename().string() + ".zeltmp-" + RandomSuffix());
+            m_Path = target.parent_path() / (target.filename().string() + files::TemporaryMarker + RandomSuffix());
             m_File = std::fopen(m_Path.c_str(), "wbx");
             if (!m_File && errno != EEXIST)
                 break;
