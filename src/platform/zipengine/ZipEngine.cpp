@@ -171,6 +171,71 @@ struct Extractor {
     }
 };
 
+// A name as it can be shown in a message: control characters written out, so a name cannot break the lines.
+std::string Printable(const std::string& name) {
+    std::string shown;
+    for (unsigned char c : name) {
+        if (c == '\r')
+            shown += "\\r";
+        else if (c == '\n')
+            shown += "\\n";
+        else if (c < 0x20 || c == 0x7f) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            shown += hex;
+        } else
+            shown += static_cast<char>(c);
+    }
+    return shown;
+}
+
+bool HasControlCharacter(const std::string& name) {
+    return std::any_of(name.begin(), name.end(), [](unsigned char c) { return c < 0x20 || c == 0x7f; });
+}
+
+// libzip refuses an archive in which two entries share a name without saying which; the central directory
+// does. Empty when it cannot be told.
+std::string DuplicateEntryName(const fs::path& archive) {
+    std::FILE* f = std::fopen(archive.c_str(), "rb");
+    if (!f)
+        return {};
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(f, &std::fclose);
+    auto u16 = [](const unsigned char* p) { return static_cast<std::uint32_t>(p[0] | (p[1] << 8)); };
+    auto u32 = [&](const unsigned char* p) { return u16(p) | (u16(p + 2) << 16); };
+    std::fseek(f, 0, SEEK_END);
+    const long size = std::ftell(f);
+    const long tail = std::min<long>(size, 65535 + 22);
+    std::vector<unsigned char> end(static_cast<std::size_t>(tail));
+    std::fseek(f, size - tail, SEEK_SET);
+    if (std::fread(end.data(), 1, end.size(), f) != end.size())
+        return {};
+    for (long i = tail - 22; i >= 0; --i) {
+        const unsigned char* eocd = end.data() + i;
+        if (u32(eocd) != 0x06054b50)
+            continue;
+        const std::uint32_t cdSize = u32(eocd + 12), cdOffset = u32(eocd + 16);
+        if (cdOffset == 0xffffffffu || cdSize > 64u * 1024 * 1024 ||
+            cdOffset + std::uint64_t(cdSize) > std::uint64_t(size))
+            return {};
+        std::vector<unsigned char> cd(cdSize);
+        std::fseek(f, static_cast<long>(cdOffset), SEEK_SET);
+        if (std::fread(cd.data(), 1, cd.size(), f) != cd.size())
+            return {};
+        std::set<std::string> seen;
+        for (std::size_t pos = 0; pos + 46 <= cd.size() && u32(&cd[pos]) == 0x02014b50;) {
+            const std::size_t nameLength = u16(&cd[pos + 28]), extra = u16(&cd[pos + 30]), comment = u16(&cd[pos + 32]);
+            if (pos + 46 + nameLength > cd.size())
+                return {};
+            std::string name(reinterpret_cast<const char*>(&cd[pos + 46]), nameLength);
+            if (!seen.insert(name).second)
+                return name;
+            pos += 46 + nameLength + extra + comment;
+        }
+        return {};
+    }
+    return {};
+}
+
 struct SafeName {
     std::vector<std::string> parts;
     bool stripped = false; // "..", an absolute path or a drive letter was removed
@@ -252,6 +317,9 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
     if (!raw) {
         if (err == ZIP_ER_NOENT || err == ZIP_ER_OPEN)
             print("unzip error: cannot find or open " + archive.string() + ".\n");
+        else if (std::string twice; err == ZIP_ER_EXISTS && !(twice = DuplicateEntryName(archive)).empty())
+            print("unzip error: " + archive.string() + " holds more than one entry named " + Printable(twice) +
+                  "; nothing was extracted.\n");
         else
             print("unzip error: " + archive.string() + " is not a zip archive or it is damaged.\n");
         return PK_NOZIP;
@@ -312,6 +380,7 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
             continue;
         }
         const std::string name = st.name;
+        const std::string shown = Printable(name);
         if (uf && uf->ServCallBk && uf->ServCallBk(name.c_str(), static_cast<std::uint32_t>(name.size())) != 0) {
             print("unzip: stopped at the caller's request.\n");
             return IZ_CTRLC;
@@ -333,10 +402,14 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
             }
             continue;
         }
+        if (HasControlCharacter(name)) {
+            fail(PK_ERR, "  skipping: " + shown + " has a control character in its name; it was not extracted.\n");
+            continue;
+        }
         const bool isDir = !name.empty() && (name.back() == '/' || name.back() == '\\');
         SafeName safe = Sanitise(name, dcl.SpaceToUnderscore != 0);
         if (safe.stripped)
-            fail(PK_WARN, "  warning: " + name + " tries to leave the extraction folder; unsafe parts removed.\n");
+            fail(PK_WARN, "  warning: " + shown + " tries to leave the extraction folder; unsafe parts removed.\n");
         if (isDir) {
             std::string why;
             if (writing && dcl.ndflag && !safe.parts.empty() && !MakeFolders(dir, safe.parts, safe.parts.size(), why))
@@ -344,11 +417,11 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
             continue;
         }
         if (safe.parts.empty()) {
-            fail(PK_WARN, "  skipping: " + name + " has no usable file name.\n");
+            fail(PK_WARN, "  skipping: " + shown + " has no usable file name.\n");
             continue;
         }
         if (IsSymlinkEntry(za.get(), index)) {
-            fail(PK_WARN, "  skipping: " + name + " is a symbolic link; links are not created.\n");
+            fail(PK_WARN, "  skipping: " + shown + " is a symbolic link; links are not created.\n");
             continue;
         }
         std::vector<std::string> parts = dcl.ndflag ? safe.parts : std::vector<std::string>{safe.parts.back()};
@@ -362,11 +435,11 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
         if (writing) {
             if (!written.insert(Lower(relative)).second) {
                 fail(PK_WARN,
-                     "  skipping: " + name + " would overwrite another file of this archive (" + relative + ").\n");
+                     "  skipping: " + shown + " would overwrite another file of this archive (" + relative + ").\n");
                 continue;
             }
             if (SameFile(target, archive)) {
-                fail(PK_WARN, "  skipping: " + name + " would overwrite the archive itself.\n");
+                fail(PK_WARN, "  skipping: " + shown + " would overwrite the archive itself.\n");
                 continue;
             }
             auto tst = fs::symlink_status(target, ec);
@@ -381,8 +454,8 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
                 if (!dcl.noflag && !overwriteAll) {
                     if (skipExisting || !uf || !uf->replace)
                         continue;
-                    std::string shown = target.string();
-                    std::vector<char> buf(shown.begin(), shown.end());
+                    std::string shownPath = target.string();
+                    std::vector<char> buf(shownPath.begin(), shownPath.end());
                     buf.resize(std::max<std::size_t>(buf.size() + 1, 257), '\0');
                     std::int32_t answer = uf->replace(buf.data());
                     if (answer == IDM_REPLACE_NONE) {
@@ -425,7 +498,7 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
             outcome =
                 ex.ExtractOne(index, st, encrypted ? password->c_str() : nullptr, writing ? &target : nullptr, detail);
             if (outcome == Outcome::BadPassword && encrypted) {
-                print("  incorrect password for " + name + "\n");
+                print("  incorrect password for " + shown + "\n");
                 password.reset();
                 continue;
             }
@@ -435,26 +508,26 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
         case Outcome::Ok:
             ++done;
             if (quiet < 2)
-                print((writing ? "  inflating: " + target.string() : "    testing: " + name + "   OK") + "\n");
+                print((writing ? "  inflating: " + target.string() : "    testing: " + shown + "   OK") + "\n");
             break;
         case Outcome::NoPassword:
-            fail(IZ_BADPWD, "  skipping: " + name + " needs a password, and none was given.\n");
+            fail(IZ_BADPWD, "  skipping: " + shown + " needs a password, and none was given.\n");
             break;
         case Outcome::Unsupported:
-            fail(PK_ERR, "  skipping: " + name + " is packed in a way that is not supported (" + detail + ").\n");
+            fail(PK_ERR, "  skipping: " + shown + " is packed in a way that is not supported (" + detail + ").\n");
             break;
         case Outcome::BadPassword:
         case Outcome::Damaged:
-            fail(PK_ERR, "  error: " + name + " is damaged (" + detail + "); it was not extracted.\n");
+            fail(PK_ERR, "  error: " + shown + " is damaged (" + detail + "); it was not extracted.\n");
             break;
         case Outcome::WriteError:
             fail(PK_ERR, "  error: could not write " + target.string() + " (" + detail + ").\n");
             break;
         case Outcome::DiskFull:
-            print("unzip error: there is not enough disk space to extract " + name + " into " + dir.string() + ".\n");
+            print("unzip error: there is not enough disk space to extract " + shown + " into " + dir.string() + ".\n");
             return PK_DISK;
         case Outcome::Cancelled:
-            print("unzip: cancelled; " + name + " and the files after it were not extracted.\n");
+            print("unzip: cancelled; " + shown + " and the files after it were not extracted.\n");
             return IZ_CTRLC;
         }
     }

@@ -84,7 +84,9 @@ private Q_SLOTS:
                               {"a\\..\\..\\back.txt", "4"},
                               {"ok/../../../y.txt", "5"},
                               {"link", "/etc/passwd", true},
-                              {"..", ""}}));
+                              {"..", ""},
+                              {"bad\r\nname.txt", "6"},
+                              {"tab\tname.txt", "7"}}));
         for (const QString& dir : {tmp.filePath("in/x"), tmp.filePath("in/flat")}) {
             QVERIFY(Unzip(zip, dir, dir.endsWith("x")) != 0);
             for (const QString& f : Snapshot(tmp.path()).keys())
@@ -95,6 +97,7 @@ private Q_SLOTS:
                  (QStringList{"abs.txt", "back.txt", "drive.txt", "up.txt", "y.txt"}));
         QCOMPARE(ReadFile(tmp.filePath("in/x/a/back.txt")), QByteArray("4"));
         QVERIFY(Printed("symbolic link"));
+        QVERIFY(Printed("bad\\r\\nname.txt has a control character in its name"));
     }
 
     void entriesNeverOverwriteTheArchiveOrEachOther() {
@@ -107,6 +110,13 @@ private Q_SLOTS:
         QVERIFY(Unzip(archive, dir, false) != 0);
         QCOMPARE(Snapshot(dir), (Files{{"FIXED.ZIP", before}, {"d.txt", "first"}, {"e.txt", "e"}}));
         QVERIFY(Printed("would overwrite"));
+
+        // Two entries of exactly the same name: refused as a whole, naming the entry.
+        QVERIFY(MakeZip(tmp.filePath("twice.zip"), {{"same.txt", "1"}, {"same.txt", "2"}}));
+        printed.clear();
+        QVERIFY(Unzip(tmp.filePath("twice.zip"), tmp.filePath("x")) != 0);
+        QVERIFY2(Printed("more than one entry named same.txt"), printed.c_str());
+        QCOMPARE(Snapshot(tmp.filePath("x")), Files());
     }
 
     void corruptArchivesFailWithoutPartialFiles() {
