@@ -2,10 +2,9 @@
 
 #include "console/frmFtpTest.h"
 #include "console/frmProgress.h"
-#include "platform/inet/Inet.h"
 #include "platform/ui/UiServices.h"
-#include "platform/zipengine/ZipEngine.h"
 
+#include <QAbstractButton>
 #include <QTimer>
 
 namespace {
@@ -14,41 +13,50 @@ constexpr auto PumpEvery = std::chrono::milliseconds(15);
 constexpr auto RefreshEvery = std::chrono::milliseconds(200);
 } // namespace
 
-Workflow::Workflow(frmFtpTest& window)
-    : m_Window(window), m_StepStart(Clock::now()), m_LastPump(m_StepStart), m_LastShown(m_StepStart) {
+Workflow::Workflow(frmFtpTest& window, QAbstractButton* other)
+    : m_Window(window), m_Other(other), m_Hooks(*this), m_StepStart(Clock::now()), m_LastPump(m_StepStart),
+      m_LastShown(m_StepStart) {
     m_Window.m_Running = true;
     m_Window.m_Workflow = this;
-    auto hook = [this](std::uint64_t done, std::uint64_t total) { return OnProgress(done, total); };
-    inet::SetProgressHook(hook);
-    zipengine::SetProgressHook(hook);
 }
 
 Workflow::~Workflow() {
-    inet::SetProgressHook({});
-    zipengine::SetProgressHook({});
     if (m_Window.m_Progress)
         m_Window.m_Progress->hide();
     m_Window.m_Workflow = nullptr;
     m_Window.m_Running = false;
-    if (m_Window.m_CloseRequested) {
+    if (m_Window.m_ExitRequested) {
+        // Exit pressed during the run: the run has wound up and rolled back; now the program ends.
+        ui::Current().End();
+    } else if (m_Window.m_CloseRequested) {
         frmFtpTest* window = &m_Window;
         QTimer::singleShot(0, window, [window] { window->close(); });
     }
 }
 
-void Workflow::BeginStep(const std::string& step) {
+void Workflow::PrintStatus(const std::string& text) {
+    m_Window.PrintStatus(text);
+}
+
+void Workflow::EnableOtherTransfer(bool enabled) {
+    if (m_Other)
+        m_Other->setEnabled(enabled);
+}
+
+bool Workflow::Leaving() const {
+    return m_Window.m_CloseRequested || m_Window.m_ExitRequested;
+}
+
+void Workflow::BeginStep(const std::string& step, bool files) {
     m_Step = step;
+    m_Files = files;
     m_StepStart = Clock::now();
     m_FirstCall = true;
     if (m_Window.m_Progress)
         m_Window.m_Progress->hide();
 }
 
-void Workflow::Cancel() {
-    m_Cancelled = true;
-}
-
-bool Workflow::OnProgress(std::uint64_t done, std::uint64_t total) {
+bool Workflow::Progress(std::uint64_t done, std::uint64_t total) {
     const auto now = Clock::now();
     if (m_FirstCall) {
         // Bytes may count from an earlier part of the same call; the rate counts from here.
@@ -65,7 +73,7 @@ bool Workflow::OnProgress(std::uint64_t done, std::uint64_t total) {
         if (now - m_LastShown >= RefreshEvery) {
             const double seconds = std::chrono::duration<double>(now - m_StepStart).count();
             const double rate = seconds > 0.5 && done > m_StepBytesAtStart ? (done - m_StepBytesAtStart) / seconds : 0;
-            progress->ShowProgress(done, total, rate);
+            progress->ShowProgress(done, total, rate, m_Files);
             m_LastShown = now;
         }
     }

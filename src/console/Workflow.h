@@ -1,35 +1,42 @@
 #pragma once
 
+#include "console/Transfer.h"
+
 #include <chrono>
 #include <cstdint>
 #include <string>
 
 class frmFtpTest;
+class QAbstractButton;
 
-// One run of a workflow of the main window. While it lives the action buttons start nothing new, long
-// platform calls pump window events, and a step that lasts more than a second shows the progress
-// window with Cancel.
-class Workflow {
+// One run of a workflow of the main window. While it lives the action buttons start nothing new, long platform
+// calls pump window events, and a step that lasts more than a second shows the progress window with Cancel.
+class Workflow : public TransferRun {
 public:
-    explicit Workflow(frmFtpTest& window);
-    ~Workflow();
+    // `other` is the transfer button the run disables (none for the connection test).
+    Workflow(frmFtpTest& window, QAbstractButton* other);
+    ~Workflow() override;
     Workflow(const Workflow&) = delete;
     Workflow& operator=(const Workflow&) = delete;
 
-    // Names the long step that follows, for the progress window.
-    void BeginStep(const std::string& step);
-    // Asks the running step to stop (Cancel, or the window being closed).
-    void Cancel();
-    bool Cancelled() const { return m_Cancelled; }
+    void PrintStatus(const std::string& text) override;
+    void EnableOtherTransfer(bool enabled) override;
+    void BeginStep(const std::string& step, bool files = false) override;
+    bool Progress(std::uint64_t done, std::uint64_t total) override;
+    bool Cancelled() const override { return m_Cancelled; }
+    bool Leaving() const override;
 
-    // Called by the platform's long calls; false stops them.
-    bool OnProgress(std::uint64_t done, std::uint64_t total);
+    // Asks the running step to stop (Cancel, the window being closed, Exit).
+    void Cancel() { m_Cancelled = true; }
 
 private:
     using Clock = std::chrono::steady_clock;
 
     frmFtpTest& m_Window;
+    QAbstractButton* m_Other;
+    PlatformHooks m_Hooks;
     std::string m_Step;
+    bool m_Files = false;
     Clock::time_point m_StepStart;
     Clock::time_point m_LastPump;
     Clock::time_point m_LastShown;

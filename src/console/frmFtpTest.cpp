@@ -1,5 +1,6 @@
 #include "console/frmFtpTest.h"
 
+#include "console/Transfer.h"
 #include "console/Workflow.h"
 #include "console/frmChoose.h"
 #include "console/frmProgress.h"
@@ -254,6 +255,8 @@ bool frmFtpTest::Load() {
 
     if (UseLedgra)
         DataFolder = ledgraFolder + "\\";
+    else if (DataFolder.back() != '\\' && DataFolder.back() != '/')
+        DataFolder += "\\"; // without it every name would be appended to the folder's own name
     m_Frame3->setTitle(!UseLedgra      ? QStringLiteral("TOVA Directory")
                        : !LedgraOnline ? QStringLiteral("Ledgra Directory")
                                        : QStringLiteral("Ledgra Online Directory"));
@@ -274,6 +277,11 @@ bool frmFtpTest::Load() {
     m_lblTovaDirectory->setText(QString::fromStdString(DataFolder));
     BackupWarning = std::string("It is HIGHLY recommended that you first make a copy of ") + CrLf + DataFolder +
                     " before proceeding." + CrLf + CrLf + "Click OK to continue, Cancel to abort.";
+    {
+        // A receive the program did not finish is undone before the window takes a click.
+        Workflow run(*this, nullptr);
+        RecoverLeftover(DataFolder, run);
+    }
     return true;
 }
 
@@ -311,35 +319,79 @@ void frmFtpTest::cmdTest_Click() {
         return;
     }
 
-    Workflow run(*this);
+    Workflow run(*this, nullptr);
+    // What is tested is what the transfers will use: the boxes cannot change while the login runs.
+    m_txtUser->setReadOnly(true);
+    m_txtPassword->setReadOnly(true);
+    const std::string host = HostName;
     try {
         RemoteSendArchive = "/home/" + user + "/ZEL.ZIP";
         RemoteFixedArchive = "/home/" + user + "/FIXED.ZIP";
-        PrintStatus("Attempting to connect to " + user + " at " + HostName);
+        PrintStatus("Attempting to connect to " + user + " at " + host);
         ui.DoEvents();
         ui.SetBusy(true);
-        run.BeginStep("Connecting to " + HostName);
-        if (!Ftp->Connect(HostName, user, password))
-            throw zel::Error(zel::vbObjectError + 2001, "KTFTP::Connect", "Cannot Connect to " + HostName);
+        run.BeginStep("Connecting to " + host);
+        LogIn(*Ftp, host, user, password);
+        m_TestedHost = host;
+        m_TestedUser = user;
+        m_TestedPassword = password;
         SetConnectedState(Ftp->Connected());
         Ftp->Disconnect();
         ui.SetBusy(false);
-        PrintStatus("Connection to " + HostName + " successful! You may now send or receive your data.");
+        PrintStatus("Connection to " + host + " successful! You may now send or receive your data.");
     } catch (const std::exception& e) {
         ui.SetBusy(false);
-        const std::string text = run.Cancelled() ? std::string("The connection test was cancelled.")
-                                                 : std::string(e.what()) + " Check username and password and try again";
-        ShowFailure(text);
+        if (Ftp->Connected())
+            Ftp->Disconnect();
+        if (!run.Leaving())
+            ui.MsgBox(run.Cancelled() ? std::string("The connection test was cancelled.")
+                                      : std::string(e.what()) + " Check username and password and try again",
+                      ui::Buttons::Ok, ui::Icon::None, 0, "ZEL FTP CLIENT ERROR");
     }
+    m_txtUser->setReadOnly(false);
+    m_txtPassword->setReadOnly(false);
 }
 
-void frmFtpTest::ShowFailure(const std::string& text) {
-    // Once the user has closed the window, the run winds up without asking anything more.
-    if (!m_CloseRequested)
-        ui::Current().MsgBox(text, ui::Buttons::Ok, ui::Icon::None, 0, "ZEL FTP CLIENT ERROR");
+TransferSettings frmFtpTest::Settings() const {
+    TransferSettings s;
+    s.HostName = m_TestedHost;
+    s.User = m_TestedUser;
+    s.Password = m_TestedPassword;
+    s.DataFolder = DataFolder;
+    s.LocalSendArchive = LocalSendArchive;
+    s.LocalFixedArchive = LocalFixedArchive;
+    s.RemoteSendArchive = RemoteSendArchive;
+    s.RemoteFixedArchive = RemoteFixedArchive;
+    s.BackupWarning = BackupWarning;
+    s.UseTova = UseTova;
+    s.UseLedgra = UseLedgra;
+    s.LedgraOnline = LedgraOnline;
+    return s;
+}
+
+void frmFtpTest::cmdPut_Click() {
+    if (m_Running)
+        return;
+    const TransferSettings settings = Settings();
+    Workflow run(*this, m_cmdGet);
+    SendFiles(settings, *Ftp, run).Run();
+}
+
+void frmFtpTest::cmdGet_Click() {
+    if (m_Running)
+        return;
+    const TransferSettings settings = Settings();
+    Workflow run(*this, m_cmdPut);
+    ReceiveFiles(settings, *Ftp, run).Run();
 }
 
 void frmFtpTest::Command1_Click() {
+    if (m_Running) {
+        // The running transfer stops and rolls back first; the program ends when it has wound up.
+        m_ExitRequested = true;
+        CancelWorkflow();
+        return;
+    }
     ui::Current().End();
 }
 

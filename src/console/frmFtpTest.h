@@ -15,8 +15,8 @@ class dlgHost;
 class frmChoose;
 class frmHelp;
 class frmProgress;
-class RecoveryFolder;
 class Workflow;
+struct TransferSettings;
 
 // The program's main window: credentials, the three actions, the status log and the data folder.
 class frmFtpTest : public QWidget {
@@ -65,10 +65,9 @@ private:
     void help_Click();
     void txtUser_KeyDown(int keyCode, int shift);
     void CancelWorkflow();
-    void ShowFailure(const std::string& text);
-    void CopyUp(RecoveryFolder& recovery, const std::string& name);
-    void RollBack(RecoveryFolder& recovery);
     frmProgress* ProgressWindow();
+    // What a transfer works on: the window's state with the credentials of the successful test.
+    TransferSettings Settings() const;
 
     std::string UserText() const;
     std::string PasswordText() const;
@@ -93,6 +92,11 @@ private:
     Workflow* m_Workflow = nullptr;
     frmProgress* m_Progress = nullptr;
     bool m_CloseRequested = false;
+    bool m_ExitRequested = false;
+    // The host and credentials of the successful connection test: the transfers log in with exactly these.
+    std::string m_TestedHost;
+    std::string m_TestedUser;
+    std::string m_TestedPassword;
     frmChoose* m_Choose = nullptr;
     frmHelp* m_Help = nullptr;
     dlgHost* m_Host = nullptr;

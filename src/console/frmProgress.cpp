@@ -73,17 +73,20 @@ void frmProgress::ShowStep(const QString& step) {
     m_cmdCancel->setEnabled(true);
 }
 
-void frmProgress::ShowProgress(std::uint64_t done, std::uint64_t total, double rate) {
+void frmProgress::ShowProgress(std::uint64_t done, std::uint64_t total, double rate, bool files) {
+    const auto amount = [files](std::uint64_t n) { return files ? QString::number(n) : FormatBytes(n); };
     if (total > 0) {
         m_barProgress->setRange(0, 1000);
         m_barProgress->setValue(static_cast<int>(std::min<std::uint64_t>(done, total) * 1000 / total));
-        m_lblBytes->setText(QStringLiteral("%1 of %2").arg(FormatBytes(done), FormatBytes(total)));
+        m_lblBytes->setText(QStringLiteral("%1 of %2%3")
+                                .arg(amount(done), amount(total), files ? QStringLiteral(" files") : QString()));
     } else {
         m_barProgress->setRange(0, 0);
-        m_lblBytes->setText(done > 0 ? FormatBytes(done) : QString());
+        m_lblBytes->setText(done > 0 ? amount(done) + (files ? QStringLiteral(" files") : QString()) : QString());
     }
-    m_lblRate->setText(rate > 0 ? QStringLiteral("%1/s").arg(FormatBytes(static_cast<std::uint64_t>(rate)))
-                                : QString());
+    m_lblRate->setText(rate <= 0 ? QString()
+                       : files   ? QStringLiteral("%1 files/s").arg(static_cast<std::uint64_t>(rate))
+                                 : QStringLiteral("%1/s").arg(FormatBytes(static_cast<std::uint64_t>(rate))));
     if (rate > 0 && total > done)
         m_lblTimeLeft->setText(QStringLiteral("About %1 left").arg(FormatDuration((total - done) / rate)));
     else

@@ -15,8 +15,8 @@ public:
     explicit frmProgress(QWidget* owner);
 
     void ShowStep(const QString& step);
-    // done of total bytes (total 0 = unknown); rate in bytes per second (0 = not known yet).
-    void ShowProgress(std::uint64_t done, std::uint64_t total, double rate);
+    // done of total bytes, or files (total 0 = unknown); rate per second (0 = not known yet).
+    void ShowProgress(std::uint64_t done, std::uint64_t total, double rate, bool files = false);
     bool CancelRequested() const { return m_CancelRequested; }
     void ResetCancel() { m_CancelRequested = false; }
 

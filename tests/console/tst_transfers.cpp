@@ -1,4 +1,5 @@
 // Send Files and Receive Files end to end: the real window, a real FTP server, real archives.
+#include "console/RecoveryFolder.h"
 #include "ftp/cFTP.h"
 #include "support/Files.h"
 #include "support/Session.h"
@@ -7,6 +8,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -111,8 +113,16 @@ class tst_transfers : public QObject {
     }
 
 private Q_SLOTS:
+    void sendTovaPacksTheDataFolder_data() {
+        QTest::addColumn<bool>("backslash");
+        QTest::newRow("DataPath with its backslash") << true;
+        QTest::newRow("DataPath without one") << false;
+    }
     void sendTovaPacksTheDataFolder() {
+        QFETCH(bool, backslash);
         Session s(Product::Tova);
+        if (!backslash)
+            s.install().writeTova(s.data());
         layTova(s);
         WriteFile(s.data() + "/ZEL.ZIP", "stale archive of an earlier send");
         ready(s);
@@ -130,6 +140,7 @@ private Q_SLOTS:
         QStringList names = BaseNames(entries);
         names.sort(Qt::CaseInsensitive);
         QCOMPARE(names, QStringList({"a.dat", "B.DAT"}));
+        QVERIFY(s.window->DataFolder.back() == '\\');
         const QString a =
             *std::find_if(entries.begin(), entries.end(), [](const QString& e) { return e.endsWith("/a.dat"); });
         QVERIFY(a.endsWith("data/a.dat"));
@@ -159,8 +170,16 @@ private Q_SLOTS:
         QCOMPARE(BaseNames(ZipEntries(sent)), expected);
     }
 
+    void receiveTovaReplacesTheDataFolder_data() {
+        QTest::addColumn<bool>("backslash");
+        QTest::newRow("DataPath with its backslash") << true;
+        QTest::newRow("DataPath without one") << false;
+    }
     void receiveTovaReplacesTheDataFolder() {
+        QFETCH(bool, backslash);
         Session s(Product::Tova);
+        if (!backslash)
+            s.install().writeTova(s.data());
         layTova(s);
         WriteFile(s.data() + "/FIXED.ZIP", "left by a failed receive");
         MakeZip(s.home() + "/FIXED.ZIP", {{"n1.dat", "new 1"}, {"folder/n2.dat", "new 2"}});
@@ -260,27 +279,38 @@ private Q_SLOTS:
     }
 
     void failuresAfterTheClearingPutTheDataBack_data() {
+        QTest::addColumn<bool>("tova");
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("text");
-        QTest::newRow("login refused") << "login"
+        QTest::newRow("login refused") << false << "login"
                                        << "Cannot Connect to";
-        QTest::newRow("FIXED.ZIP missing") << "missing"
+        QTest::newRow("FIXED.ZIP missing") << false << "missing"
                                            << "Couldn't Get File /home/cust01/FIXED.ZIP from Server";
-        QTest::newRow("corrupt FIXED.ZIP") << "corrupt"
-                                           << "";
-        QTest::newRow("database missing for the copy") << "copy"
+        QTest::newRow("corrupt FIXED.ZIP") << false << "corrupt"
+                                           << "damaged";
+        QTest::newRow("corrupt FIXED.ZIP, TOVA") << true << "corrupt"
+                                                 << "damaged";
+        QTest::newRow("line break in an entry's name, TOVA") << true << "hostile"
+                                                             << "control character";
+        QTest::newRow("database missing for the copy") << false << "copy"
                                                        << "Couldn't copy";
-        QTest::newRow("server drops the download") << "drop"
+        QTest::newRow("server drops the download") << false << "drop"
                                                    << "Couldn't Get File /home/cust01/FIXED.ZIP";
     }
     void failuresAfterTheClearingPutTheDataBack() {
+        QFETCH(bool, tova);
         QFETCH(QString, fault);
         QFETCH(QString, text);
-        Session s(Product::LedgraOnline);
-        layLedgra(s);
+        Session s(tova ? Product::Tova : Product::LedgraOnline);
+        if (tova)
+            layTova(s);
+        else
+            layLedgra(s);
         QMap<QString, QByteArray> archive{{"ledgra2.mdb", "new ledgra"}, {"q1.qmx", Noise(300000)}};
         if (fault != "copy")
             archive.insert("norvane.mdb", "new norvane");
+        if (fault == "hostile")
+            archive.insert("bad\r\nname.txt", "x");
         if (fault != "missing")
             MakeZip(s.home() + "/FIXED.ZIP", archive);
         if (fault == "corrupt") {
@@ -290,15 +320,8 @@ private Q_SLOTS:
             WriteFile(s.home() + "/FIXED.ZIP", bytes);
         }
         ready(s);
-        std::unique_ptr<FtpServer> other;
-        if (fault == "login") {
-            // Another server where this password is wrong.
-            QTemporaryDir otherRoot;
-            other =
-                std::make_unique<FtpServer>(otherRoot.path(), QList<FtpUser>{{"cust01", "other", otherRoot.path()}});
-            QVERIFY(other->isRunning());
-            s.window->HostName = other->hostPort().toStdString();
-        }
+        if (fault == "login")
+            QVERIFY(s.server->close421OnNext("USER"));
         if (fault == "drop")
             QVERIFY(s.server->dropDataAfter(20000));
         const auto before = Snapshot(s.data());
@@ -309,8 +332,40 @@ private Q_SLOTS:
         QVERIFY(s.log().last().startsWith("The receive did not finish: the files that were there before were put "
                                           "back in place."));
         QVERIFY(!QDir(s.data() + "/ZEL-RECOVERY").exists());
-        if (fault == "corrupt")
-            QVERIFY(QFile::exists(s.data() + "/FIXED.ZIP")); // kept on disk after a failed extraction
+        if (fault == "corrupt") // kept on disk after a failed extraction, as the server sent it
+            QCOMPARE(ReadFile(s.data() + "/FIXED.ZIP"), ReadFile(s.home() + "/FIXED.ZIP"));
+    }
+
+    void theCopyUpsBackupPutsTheUntouchedDatabaseBack() {
+        // Nothing in data_qmx: the clearing stops before the databases, so only the copy up replaces them.
+        Session s(Product::LedgraOnline);
+        WriteFile(s.data() + "/ledgra2.mdb", "old ledgra");
+        WriteFile(s.data() + "/norvane.mdb", "old norvane");
+        QDir().mkpath(s.qmx());
+        MakeZip(s.home() + "/FIXED.ZIP", {{"ledgra2.mdb", "new ledgra"}, {"q.qmx", "q"}}); // no norvane.mdb
+        ready(s);
+        const auto before = Snapshot(s.data());
+        s.ui.answers = {ui::Answer::Ok};
+        s.click("cmdGet");
+        s.ui.boxes.erase(s.ui.boxes.begin());
+        expectIntactAfterFailure(s, before, "Couldn't copy");
+    }
+
+    void aMissingDataFolderIsNamedBeforeAnythingIsTouched() {
+        Session s(Product::Tova);
+        ready(s);
+        QVERIFY(QDir(s.data()).removeRecursively());
+        for (const char* button : {"cmdPut", "cmdGet"}) {
+            s.window->SetConnectedState(true); // a failed transfer disables the other button
+            s.ui.answers = {ui::Answer::Ok};
+            s.click(button);
+        }
+        QCOMPARE(s.ui.boxes.size(), size_t(4));
+        for (int i : {1, 3})
+            QVERIFY2(s.ui.boxes[i].text.find("The data folder " + s.window->DataFolder + " cannot be found") == 0,
+                     s.ui.boxes[i].text.c_str());
+        QVERIFY(!QFileInfo::exists(s.data()));
+        QCOMPARE(s.log().size(), 2); // nothing attempted
     }
 
     void sendFailuresAreReported_data() {
@@ -349,6 +404,18 @@ private Q_SLOTS:
         QCOMPARE(BaseNames(ZipEntries(s.home() + "/ZEL.ZIP")), QStringList({"big.dat"}));
     }
 
+    void aServerWithoutSizeStillTakesTheSend() {
+        Session s(Product::Tova);
+        WriteFile(s.data() + "/a.dat", Noise(5000));
+        ready(s);
+        QVERIFY(s.server->disableSize());
+        s.ui.answers = {ui::Answer::Ok};
+        s.click("cmdPut");
+        QCOMPARE(s.ui.boxes.size(), size_t(1));
+        QVERIFY(s.log().last().endsWith(" sent without errors."));
+        QVERIFY(Intact(s.home() + "/ZEL.ZIP"));
+    }
+
     void aShortUploadIsAFailure() {
         Session s(Product::Tova);
         WriteFile(s.data() + "/a.dat", Noise(5000));
@@ -366,27 +433,23 @@ private Q_SLOTS:
         QVERIFY(!s.window->Ftp->Connected());
     }
 
-    void anInterruptedReceiveIsRestoredByTheNext() {
+    void aLeftoverIsPutBackBeforeTheWindowTakesAClick() {
         Session s(Product::Tova);
-        // As a receive killed during its extraction leaves the data folder.
-        WriteFile(s.data() + "/ZEL-RECOVERY/places", "*.*\n");
-        WriteFile(s.data() + "/ZEL-RECOVERY/cleared", "");
-        WriteFile(s.data() + "/ZEL-RECOVERY/saved/a.dat", "old a");
-        WriteFile(s.data() + "/a.dat", "half written");
-        WriteFile(s.data() + "/n.dat", "extracted");
-        ready(s);
-        // This receive fails too (no FIXED.ZIP yet): the customer's own files are what stays.
-        s.ui.answers = {ui::Answer::Ok};
-        s.click("cmdGet");
-        QCOMPARE(s.ui.boxes.size(), size_t(2));
-        QVERIFY(s.log().contains("Putting back the files saved by a receive that did not finish."));
-        QCOMPARE(Snapshot(s.data()), (QMap<QString, QByteArray>{{"a.dat", "old a"}}));
-
-        MakeZip(s.home() + "/FIXED.ZIP", {{"n.dat", "new"}});
-        s.ui.answers = {ui::Answer::Ok};
-        s.click("cmdGet");
-        QCOMPARE(s.ui.boxes.size(), size_t(3));
-        QCOMPARE(Snapshot(s.data()), (QMap<QString, QByteArray>{{"n.dat", "new"}}));
+        layTova(s);
+        const auto before = Snapshot(s.data());
+        {
+            // As a receive killed during its download leaves the data folder.
+            RecoveryFolder r(Windows(s.data()));
+            r.Begin();
+            r.Save("*.*");
+        }
+        WriteFile(s.data() + "/NEWWORK.DAT", "work done after the crash");
+        QVERIFY(s.start());
+        QCOMPARE(s.log(), QStringList{"Putting back the files saved by a receive that did not finish."});
+        auto expected = before;
+        expected.insert("NEWWORK.DAT", "work done after the crash");
+        QCOMPARE(Snapshot(s.data()), expected);
+        QVERIFY(s.ui.boxes.empty());
     }
 
     void aLongDownloadShowsProgressAndCanBeCancelled() {
@@ -448,6 +511,33 @@ private Q_SLOTS:
         QVERIFY(!helpModal);
         QCOMPARE(s.ui.boxes.size(), size_t(1));
         QCOMPARE(Snapshot(s.data()).keys(), QStringList({"big.dat"}));
+    }
+
+    void exitDuringAReceiveRollsBackThenEnds() {
+        Session s(Product::Tova);
+        layTova(s);
+        MakeZip(s.home() + "/FIXED.ZIP", {{"big.dat", Noise(3000000)}});
+        ready(s);
+        QVERIFY(s.server->throttle(300000));
+        const auto before = Snapshot(s.data());
+        bool endedDuringTheRun = true;
+        QTimer exit;
+        QObject::connect(&exit, &QTimer::timeout, [&] {
+            if (s.window->Running() && !Snapshot(s.data()).contains("a.dat")) { // cleared: the download runs
+                QTest::mouseClick(s.control("Command1"), Qt::LeftButton);
+                endedDuringTheRun = s.ui.ended;
+                exit.stop();
+            }
+        });
+        exit.start(20);
+        s.ui.answers = {ui::Answer::Ok};
+        s.click("cmdGet");
+        QVERIFY(!endedDuringTheRun); // not before the run has rolled back
+        QVERIFY(s.ui.ended);
+        QCOMPARE(s.ui.boxes.size(), size_t(1)); // no error box on the way out
+        auto after = Snapshot(s.data());
+        after.remove("FIXED.ZIP");
+        QCOMPARE(after, before);
     }
 
     void closingTheWindowCancelsTheRunningReceive() {

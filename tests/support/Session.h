@@ -32,6 +32,7 @@ public:
     QWidget* control(const char* name) const;
     // The status log's entries after "Not connected.".
     QStringList log() const;
+    SampleInstall& install() { return m_Install; }
 
     ui::ScriptedUi ui;
     std::unique_ptr<FtpServer> server;

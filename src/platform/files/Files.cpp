@@ -437,6 +437,100 @@ int ReplaceFile(const std::string& target, const std::function<bool(int fd)>& fi
     return 0;
 }
 
+bool Identify(const std::string& path, FileId& id) {
+    struct stat st {};
+    if (::lstat(NativePath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    id.device = static_cast<std::uint64_t>(st.st_dev);
+    id.inode = static_cast<std::uint64_t>(st.st_ino);
+    id.size = static_cast<std::uint64_t>(st.st_size);
+    id.mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return true;
+}
+
+Listing List(const std::string& folder) {
+    Listing listing;
+    const std::string native = NativePath(folder);
+    std::error_code ec;
+    std::filesystem::directory_iterator it(native.empty() ? std::string(".") : native, ec);
+    for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        std::error_code kind;
+        const auto status = it->symlink_status(kind);
+        if (std::filesystem::is_regular_file(status))
+            listing.files.push_back(it->path().filename().string());
+        else if (std::filesystem::is_directory(status))
+            listing.folders.push_back(it->path().filename().string());
+    }
+    std::sort(listing.files.begin(), listing.files.end());
+    std::sort(listing.folders.begin(), listing.folders.end());
+    return listing;
+}
+
+void Move(const std::string& from, const std::string& to) {
+    const std::string source = NativePath(from), target = NativePath(to);
+#ifdef __linux__
+    const int rc = ::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+#else
+    // Not atomic against a racing creator, but never replaces a file that is already there.
+    const int rc = Exists(target) ? (errno = EEXIST, -1) : ::rename(source.c_str(), target.c_str());
+#endif
+    if (rc == 0)
+        return;
+    switch (errno) {
+    case EEXIST:
+    case ENOTEMPTY:
+        Fail(zel::rt::FileAlreadyExists, "Move");
+    case ENOENT:
+        Fail(Exists(source) ? zel::rt::PathNotFound : zel::rt::FileNotFound, "Move");
+    default:
+        Fail(zel::rt::PathFileAccessError, "Move");
+    }
+}
+
+bool Remove(const std::string& path) {
+    if (::unlink(NativePath(path).c_str()) == 0)
+        return true;
+    if (errno == ENOENT)
+        return false;
+    Fail(zel::rt::PathFileAccessError, "Remove");
+}
+
+void MakeFolders(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::create_directories(NativePath(path), ec);
+    if (!IsFolder(NativePath(path)))
+        Fail(zel::rt::PathNotFound, "MakeFolders");
+}
+
+void RemoveTree(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::remove_all(NativePath(path), ec);
+    if (ec)
+        Fail(zel::rt::PathFileAccessError, "RemoveTree");
+}
+
+void SyncFolder(const std::string& folder) {
+    // Without this a rename can be lost in a power cut even though the file it moved was synced.
+    Fd dir(::open(FolderOrDot(NativePath(folder)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.Get() < 0 || ::fsync(dir.Get()) != 0)
+        Fail(zel::rt::PathFileAccessError, "SyncFolder");
+}
+
+void SyncFiles(const std::string& folder) {
+#ifdef __linux__
+    // One call for the whole file system instead of one per file: thousands of small files stay cheap.
+    Fd dir(::open(FolderOrDot(NativePath(folder)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.Get() < 0 || ::syncfs(dir.Get()) != 0)
+        Fail(zel::rt::PathFileAccessError, "SyncFiles");
+#else
+    for (const std::string& name : List(folder).files) {
+        Fd file(::open((NativePath(folder) + "/" + name).c_str(), O_RDONLY | O_CLOEXEC));
+        if (file.Get() < 0 || ::fsync(file.Get()) != 0)
+            Fail(zel::rt::PathFileAccessError, "SyncFiles");
+    }
+#endif
+}
+
 bool WriteAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         ssize_t n = ::write(fd, data, size);

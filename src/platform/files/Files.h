@@ -60,6 +60,37 @@ int ReplaceFile(const std::string& target, const std::function<bool(int fd)>& fi
 // Writes all of the data, resuming after partial or interrupted writes; false with errno set.
 bool WriteAll(int fd, const char* data, std::size_t size);
 
+// ---- Exact names, for the program's own bookkeeping: no wildcards, no case folding ----
+
+// What makes a file the same file, not just one of the same name and size.
+struct FileId {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t size = 0;
+    std::int64_t mtimeNs = 0;
+    bool operator==(const FileId&) const = default;
+};
+// False when no plain file is there.
+bool Identify(const std::string& path, FileId& id);
+// The entries of a folder by their exact names, sorted; a missing folder gives empty lists.
+struct Listing {
+    std::vector<std::string> files;
+    std::vector<std::string> folders;
+};
+Listing List(const std::string& folder);
+// Moves a file or folder to a free name (58 when taken, 53 when the source is missing).
+void Move(const std::string& from, const std::string& to);
+// Deletes one file; false when there was none (75 for any other failure).
+bool Remove(const std::string& path);
+// Creates the folder and the folders above it that are missing.
+void MakeFolders(const std::string& path);
+// Deletes a folder with everything in it (75 when something stays).
+void RemoveTree(const std::string& path);
+// Makes the creations, renames and deletions in a folder survive a power cut.
+void SyncFolder(const std::string& folder);
+// Makes the contents of every file in the folder survive a power cut.
+void SyncFiles(const std::string& folder);
+
 // An open file descriptor, closed when the object ends.
 class Fd {
 public:

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class cFTP;
+
+// What Send Files and Receive Files work on: the window's state, and the credentials of the successful test.
+struct TransferSettings {
+    std::string HostName;
+    std::string User;
+    std::string Password;
+    std::string DataFolder; // ends in a separator
+    std::string LocalSendArchive;
+    std::string LocalFixedArchive;
+    std::string RemoteSendArchive;
+    std::string RemoteFixedArchive;
+    std::string BackupWarning;
+    bool UseTova = false;
+    bool UseLedgra = false;
+    bool LedgraOnline = false;
+};
+
+// The run a transfer belongs to, as the transfer sees it. The main window provides one; so can a test or a
+// benchmark, which then needs no window.
+class TransferRun {
+public:
+    virtual ~TransferRun() = default;
+    virtual void PrintStatus(const std::string& text) = 0;
+    // The other transfer button: Receive Files during a send, Send Files during a receive.
+    virtual void EnableOtherTransfer(bool enabled) = 0;
+    // Names the long step that follows; `files` when its progress counts files rather than bytes.
+    virtual void BeginStep(const std::string& step, bool files = false) = 0;
+    // Progress of the step; false once the run is cancelled. Keeps the window alive however often it is called.
+    virtual bool Progress(std::uint64_t done, std::uint64_t total) = 0;
+    virtual bool Cancelled() const = 0;
+    // The user is leaving (window closed, Exit pressed): a failure winds up without asking anything.
+    virtual bool Leaving() const = 0;
+};
+
+// While alive, the platform's long calls (logins, transfers, packing, unpacking) report to the run's Progress.
+class PlatformHooks {
+public:
+    explicit PlatformHooks(TransferRun& run);
+    ~PlatformHooks();
+    PlatformHooks(const PlatformHooks&) = delete;
+    PlatformHooks& operator=(const PlatformHooks&) = delete;
+};
+
+// Logs in with exactly the given host and credentials: nothing a failed attempt left in the session object is
+// reused. Raises on failure.
+void LogIn(cFTP& ftp, const std::string& host, const std::string& user, const std::string& password);
+
+// Puts back, or tidies, what a receive that did not finish left in the data folder, with one status line and a
+// box when something could not be put back. False when the leftover could not be dealt with (the box says why).
+bool RecoverLeftover(const std::string& dataFolder, TransferRun& run);
+
+// Sends the data set: true when it was uploaded.
+class SendFiles {
+public:
+    SendFiles(const TransferSettings& settings, cFTP& ftp, TransferRun& run);
+    bool Run();
+
+private:
+    const TransferSettings& m_Settings;
+    cFTP& m_Ftp;
+    TransferRun& m_Run;
+};
+
+// Replaces the data set with the repaired one: true when it is in place.
+class ReceiveFiles {
+public:
+    ReceiveFiles(const TransferSettings& settings, cFTP& ftp, TransferRun& run);
+    bool Run();
+
+private:
+    const TransferSettings& m_Settings;
+    cFTP& m_Ftp;
+    TransferRun& m_Run;
+};
