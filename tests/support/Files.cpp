@@ -4,6 +4,9 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
@@ -49,6 +52,25 @@ std::string Win(const QString& native) {
 
 QStringList Entries(const QString& dir) {
     return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+bool ZipFiles(const QString& target, const QMap<QString, QByteArray>& content) {
+    QTemporaryDir stage;
+    for (auto it = content.begin(); it != content.end(); ++it)
+        WriteFile(stage.path() + "/" + it.key(), it.value());
+    QFile::remove(target);
+    QProcess zip;
+    zip.setWorkingDirectory(stage.path());
+    zip.start("zip", QStringList{"-q", "-r", target} + content.keys());
+    return zip.waitForFinished(60000) && zip.exitStatus() == QProcess::NormalExit && zip.exitCode() == 0;
+}
+
+QByteArray Noise(int size, quint32 seed) {
+    QRandomGenerator gen(seed);
+    QByteArray b(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        b[i] = char(gen.bounded(256));
+    return b;
 }
 
 void WithFileSizeLimit(qint64 bytes, const std::function<void()>& call) {

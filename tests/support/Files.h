@@ -23,6 +23,10 @@ bool MakeReadOnly(const QString& path);
 std::string Win(const QString& native);
 // Names in a folder (files, folders, hidden ones too), sorted.
 QStringList Entries(const QString& dir);
+// Builds an archive with Info-ZIP's zip from files given relative to a scratch folder; false when zip failed.
+bool ZipFiles(const QString& target, const QMap<QString, QByteArray>& content);
+// Seeded bytes that do not compress.
+QByteArray Noise(int size, quint32 seed = 1);
 // Runs `call` while no file can grow beyond `bytes`: writes past it fail as on a full disk.
 void WithFileSizeLimit(qint64 bytes, const std::function<void()>& call);
 

@@ -1,0 +1,112 @@
+// A receive (or the recovery the program runs at start-up) in a process of its own, which kills itself with
+// SIGKILL at a chosen point, for the crash tests. Every file step of the transaction and every step of the
+// workflow counts as one event; "download" kills in the middle of the download, "unpack" as the unpacking starts.
+//   crash_child receive <data folder> <tova|ledgra|online> <host:port> <kill at: 0 = never | n | download | unpack>
+//   crash_child recover <data folder> <kill at>
+// Prints "step <event> <name>" as each step begins, and "events <n>" when it ran to its end.
+#include "console/Transfer.h"
+#include "ftp/cFTP.h"
+#include "platform/inet/Inet.h"
+#include "platform/ui/ScriptedUi.h"
+#include "platform/zipengine/ZipEngine.h"
+
+#include <QCoreApplication>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+class CountingRun : public TransferRun {
+public:
+    explicit CountingRun(long killAt) : m_KillAt(killAt) {}
+    void PrintStatus(const std::string& text) override { std::printf("status %s\n", text.c_str()); }
+    void EnableOtherTransfer(bool) override {}
+    void BeginStep(const std::string& step, bool) override {
+        m_Step = step;
+        std::printf("step %ld %s\n", m_Events + 1, step.c_str());
+        Event();
+    }
+    bool Progress(std::uint64_t, std::uint64_t) override {
+        Event();
+        return true;
+    }
+    bool Cancelled() const override { return false; }
+    bool Leaving() const override { return false; }
+    long Events() const { return m_Events; }
+    const std::string& Step() const { return m_Step; }
+
+private:
+    void Event() {
+        if (++m_Events == m_KillAt) {
+            std::fflush(stdout);
+            std::raise(SIGKILL);
+        }
+    }
+    long m_KillAt;
+    long m_Events = 0;
+    std::string m_Step;
+};
+
+void KillNow() {
+    std::fflush(stdout);
+    std::raise(SIGKILL);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc < 4)
+        return 2;
+    const std::string mode = argv[1];
+    const std::string dataFolder = argv[2];
+    const std::string killAt = argv[argc - 1];
+    const bool named = killAt == "download" || killAt == "unpack";
+    CountingRun run(named ? 0 : std::stol(killAt));
+    ui::ScriptedUi ui;
+
+    if (mode == "recover") {
+        const bool ok = RecoverLeftover(dataFolder, run);
+        std::printf("events %ld\n", run.Events());
+        return ok && ui.boxes.empty() ? 0 : 1;
+    }
+    if (mode != "receive" || argc != 6)
+        return 2;
+
+    // The named points: the middle of the download (the server is throttled) and of the unpacking.
+    inet::SetProgressHook([&](std::uint64_t done, std::uint64_t total) {
+        if (killAt == "download" && run.Step().rfind("Receiving", 0) == 0 && done > 0 && done < total)
+            KillNow();
+        return true;
+    });
+    zipengine::SetProgressHook([&](std::uint64_t, std::uint64_t) {
+        // The engine reports as it starts, then by time: the first report is the one point that is certain.
+        if (killAt == "unpack")
+            KillNow();
+        return true;
+    });
+
+    const std::string product = argv[3];
+    TransferSettings s;
+    s.HostName = argv[4];
+    s.User = "cust01";
+    s.Password = "secret";
+    s.DataFolder = dataFolder;
+    s.LocalSendArchive = dataFolder + "ZEL.ZIP";
+    s.LocalFixedArchive = dataFolder + "FIXED.ZIP";
+    s.RemoteSendArchive = "/home/cust01/ZEL.ZIP";
+    s.RemoteFixedArchive = "/home/cust01/FIXED.ZIP";
+    s.UseTova = product == "tova";
+    s.UseLedgra = !s.UseTova;
+    s.LedgraOnline = product == "online";
+    ui.answers = {ui::Answer::Ok};
+    cFTP ftp;
+    const bool ok = ReceiveFiles(s, ftp, run).Run();
+    for (const auto& box : ui.boxes)
+        std::printf("box %s\n", box.text.c_str());
+    std::printf("events %ld\n", run.Events());
+    return ok ? 0 : 1;
+}

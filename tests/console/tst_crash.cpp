@@ -1,0 +1,214 @@
+// A receive killed (SIGKILL) at every step of its transaction, and the recovery the program runs at the next
+// start, itself killed at every step: afterwards the data folder holds exactly the old data set or exactly the
+// new one, and what the customer did between the crash and the restart.
+#include "support/Files.h"
+#include "support/FtpServer.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace testsupport;
+using Tree = QMap<QString, QByteArray>;
+
+namespace {
+
+struct Outcome {
+    bool killed = false;
+    int exitCode = -1;
+    long events = 0;
+    QString output;
+};
+
+Outcome Child(const QStringList& args) {
+    QProcess p;
+    p.start(QStringLiteral(ZEL_CRASH_CHILD), args);
+    p.waitForFinished(120000);
+    Outcome o;
+    o.output = QString::fromUtf8(p.readAllStandardOutput());
+    o.killed = p.exitStatus() == QProcess::CrashExit;
+    o.exitCode = o.killed ? -1 : p.exitCode();
+    const qsizetype at = o.output.lastIndexOf("events ");
+    if (at >= 0)
+        o.events = o.output.mid(at + 7).trimmed().toLong();
+    return o;
+}
+
+const QByteArray LaterWork = "work done after the crash";
+
+} // namespace
+
+class tst_crash : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_Root;
+    std::unique_ptr<FtpServer> m_Server;
+    QString m_Product;
+    Tree m_Old, m_New;
+
+    QString data() const { return m_Root.path() + "/data"; }
+    std::string folder() const { return Windows(data()); }
+
+    void layOld() {
+        QDir(data()).removeRecursively();
+        QDir().mkpath(data() + "/data_qmx");
+        for (auto it = m_Old.begin(); it != m_Old.end(); ++it)
+            WriteFile(data() + "/" + it.key(), it.value());
+    }
+    Outcome receive(const QString& killAt) {
+        return Child({"receive", QString::fromStdString(folder()), m_Product, m_Server->hostPort(), killAt});
+    }
+    Outcome recover(long killAt) {
+        return Child({"recover", QString::fromStdString(folder()), QString::number(killAt)});
+    }
+    // After the restart: the old or the new data set, whole, plus the customer's later file; nothing of ours.
+    bool checkAfterRestart(const QString& where) {
+        Tree now = Snapshot(data());
+        if (now.take("NEWWORK.DAT") != LaterWork) {
+            QTest::qFail(qPrintable(where + ": the customer's later work is gone"), __FILE__, __LINE__);
+            return false;
+        }
+        if (now != m_Old && now != m_New) {
+            QStringList names = now.keys();
+            QTest::qFail(qPrintable(where + ": neither the old nor the new data set: " + names.join(", ")), __FILE__,
+                         __LINE__);
+            return false;
+        }
+        return true;
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        const QString home = m_Root.path() + "/srv/home/cust01";
+        QDir().mkpath(home);
+        m_Server = std::make_unique<FtpServer>(m_Root.path() + "/srv", QList<FtpUser>{{"cust01", "secret", home}});
+        QVERIFY2(m_Server->isRunning(), qPrintable(m_Server->errorString()));
+    }
+
+    void init() {
+        QFETCH(QString, product);
+        m_Product = product;
+        const QString home = m_Root.path() + "/srv/home/cust01";
+        if (product == "tova") {
+            // Two names that differ only in case are two files here; both must come back.
+            m_Old = {{"a.dat", "old a"}, {"A.DAT", "old A"}, {"b.dat", "old b"}, {"sub/keep.dat", "not cleared"}};
+            m_New = {
+                {"a.dat", "new a"}, {"n1.dat", "new n1"}, {"n2.dat", Noise(700000)}, {"sub/keep.dat", "not cleared"}};
+            QVERIFY(
+                ZipFiles(home + "/FIXED.ZIP", {{"a.dat", "new a"}, {"n1.dat", "new n1"}, {"n2.dat", m_New["n2.dat"]}}));
+        } else {
+            m_Old = {{"ledgra2.mdb", "old ledgra"},
+                     {"norvane.mdb", "old norvane"},
+                     {"keep.txt", "not part of the data set"},
+                     {"data_qmx/x.qmx", "old x"},
+                     {"data_qmx/y.qmx", "old y"}};
+            m_New = {{"ledgra2.mdb", "new ledgra"},
+                     {"norvane.mdb", "new norvane"},
+                     {"keep.txt", "not part of the data set"},
+                     {"data_qmx/x.qmx", "new x"},
+                     {"data_qmx/q.qmx", Noise(700000)}};
+            QVERIFY(ZipFiles(home + "/FIXED.ZIP", {{"ledgra2.mdb", "new ledgra"},
+                                                   {"norvane.mdb", "new norvane"},
+                                                   {"x.qmx", "new x"},
+                                                   {"q.qmx", m_New["data_qmx/q.qmx"]}}));
+        }
+        QVERIFY(m_Server->clearFaults());
+    }
+
+    void killedAtEveryStep_data() {
+        QTest::addColumn<QString>("product");
+        QTest::newRow("TOVA") << "tova";
+        QTest::newRow("Ledgra online edition") << "online";
+    }
+    void killedAtEveryStep() {
+        layOld();
+        const Outcome whole = receive("0");
+        QVERIFY2(whole.exitCode == 0, qPrintable(whole.output));
+        QCOMPARE(Snapshot(data()), m_New);
+        QVERIFY(whole.events > 10);
+
+        int oldSeen = 0, newSeen = 0;
+        for (long k = 1; k <= whole.events; ++k) {
+            layOld();
+            const Outcome cut = receive(QString::number(k));
+            QVERIFY2(cut.killed, qPrintable(QString("event %1: %2").arg(k).arg(cut.output)));
+            WriteFile(data() + "/NEWWORK.DAT", LaterWork);
+            const Outcome restart = recover(0);
+            QVERIFY2(restart.exitCode == 0, qPrintable(restart.output));
+            if (!checkAfterRestart(QString("killed at event %1").arg(k)))
+                return;
+            (Snapshot(data()).value(m_New.firstKey()) == m_New.first() ? newSeen : oldSeen)++;
+        }
+        // Both sides of the commit were reached.
+        QVERIFY(oldSeen > 0 && newSeen > 0);
+    }
+
+    void killedInTheMiddleOfATransfer_data() {
+        QTest::addColumn<QString>("product");
+        QTest::addColumn<QString>("point");
+        QTest::newRow("TOVA, download") << "tova"
+                                        << "download";
+        QTest::newRow("TOVA, unpacking") << "tova"
+                                         << "unpack";
+        QTest::newRow("Ledgra, download") << "online"
+                                          << "download";
+        QTest::newRow("Ledgra, unpacking") << "online"
+                                           << "unpack";
+    }
+    void killedInTheMiddleOfATransfer() {
+        QFETCH(QString, point);
+        layOld();
+        if (point == "download")
+            QVERIFY(m_Server->throttle(400000));
+        const Outcome cut = receive(point);
+        QVERIFY2(cut.killed, qPrintable(cut.output));
+        WriteFile(data() + "/NEWWORK.DAT", LaterWork);
+        QCOMPARE(recover(0).exitCode, 0);
+        QVERIFY(checkAfterRestart(point));
+        Tree now = Snapshot(data());
+        now.remove("NEWWORK.DAT");
+        QCOMPARE(now, m_Old);
+    }
+
+    void recoveryKilledAtEveryStep_data() {
+        QTest::addColumn<QString>("product");
+        QTest::addColumn<QString>("during");
+        QTest::newRow("TOVA, after the clearing") << "tova"
+                                                  << "Connecting";
+        QTest::newRow("TOVA, while putting the new files in place") << "tova"
+                                                                    << "Putting";
+        QTest::newRow("TOVA, while removing the old files") << "tova"
+                                                            << "Removing";
+        QTest::newRow("Ledgra, while putting the new files in place") << "online"
+                                                                      << "Putting";
+    }
+    void recoveryKilledAtEveryStep() {
+        QFETCH(QString, during);
+        // Killed one event into the named step of a receive.
+        layOld();
+        long killAt = 0;
+        for (const QString& line : receive("0").output.split('\n'))
+            if (line.startsWith("step ") && line.section(' ', 2).startsWith(during) && killAt == 0)
+                killAt = line.section(' ', 1, 1).toLong() + 1;
+        QVERIFY2(killAt > 0, qPrintable(during));
+
+        layOld();
+        QVERIFY(receive(QString::number(killAt)).killed);
+        const Outcome full = recover(0);
+        QCOMPARE(full.exitCode, 0);
+        for (long j = 1; j <= full.events; ++j) {
+            layOld();
+            QVERIFY(receive(QString::number(killAt)).killed);
+            QVERIFY2(recover(j).killed, qPrintable(QString("recovery event %1").arg(j)));
+            WriteFile(data() + "/NEWWORK.DAT", LaterWork);
+            const Outcome restart = recover(0);
+            QVERIFY2(restart.exitCode == 0, qPrintable(restart.output));
+            if (!checkAfterRestart(QString("recovery killed at event %1").arg(j)))
+                return;
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_crash)
+#include "tst_crash.moc"
