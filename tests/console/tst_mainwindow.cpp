@@ -19,6 +19,7 @@ using testsupport::SampleInstall;
 class tst_mainwindow : public QObject {
     Q_OBJECT
 
+    testsupport::ModalGuard m_Guard;
     std::unique_ptr<SampleInstall> m_Install;
     std::unique_ptr<ui::ScriptedUi> m_Ui;
     std::unique_ptr<frmFtpTest> m_Window;

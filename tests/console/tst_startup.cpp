@@ -18,6 +18,8 @@ using testsupport::SampleInstall;
 class tst_startup : public QObject {
     Q_OBJECT
 
+    testsupport::ModalGuard m_Guard;
+
     static QString frame3(frmFtpTest& w) { return w.findChild<QGroupBox*>("Frame3")->title(); }
     static std::string label(frmFtpTest& w) { return w.findChild<QLabel*>("lblTovaDirectory")->text().toStdString(); }
     static bool enabled(frmFtpTest& w, const char* name) { return w.findChild<QWidget*>(name)->isEnabled(); }

@@ -14,17 +14,41 @@
 
 namespace testsupport {
 
+namespace {
+int g_ExpectedModals = 0;
+}
+
+ModalGuard::ModalGuard() : m_Timer(new QTimer) {
+    QObject::connect(m_Timer, &QTimer::timeout, [] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || g_ExpectedModals > 0)
+            return;
+        const QString name = modal->objectName().isEmpty() ? modal->windowTitle() : modal->objectName();
+        modal->close();
+        modal->hide();
+        QTest::qFail(qPrintable("an unexpected dialog opened: " + name), __FILE__, __LINE__);
+    });
+    m_Timer->start(50);
+}
+
+ModalGuard::~ModalGuard() {
+    delete m_Timer;
+}
+
 void WhenModal(std::function<void(QWidget*)> action, int timeoutMs) {
+    ++g_ExpectedModals;
     auto* timer = new QTimer;
     auto deadline = std::make_shared<QDeadlineTimer>(timeoutMs);
     QObject::connect(timer, &QTimer::timeout, timer, [timer, deadline, action = std::move(action)] {
         if (QWidget* w = QApplication::activeModalWidget()) {
             timer->stop();
             timer->deleteLater();
+            --g_ExpectedModals;
             action(w);
         } else if (deadline->hasExpired()) {
             timer->stop();
             timer->deleteLater();
+            --g_ExpectedModals;
             QTest::qFail("no modal window appeared", __FILE__, __LINE__);
         }
     });

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+class QTimer;
 class QWidget;
 
 namespace testsupport {
@@ -13,6 +14,19 @@ namespace testsupport {
 // Runs action on the next modal window to appear (polled every 10 ms, as a modal loop may start
 // after events were pumped). Fails the running test when none appears within the timeout.
 void WhenModal(std::function<void(QWidget*)> action, int timeoutMs = 10000);
+
+// While alive, a modal window that no WhenModal waits for is closed at once and fails the running test, instead
+// of holding it until the test's time-out.
+class ModalGuard {
+public:
+    ModalGuard();
+    ~ModalGuard();
+    ModalGuard(const ModalGuard&) = delete;
+    ModalGuard& operator=(const ModalGuard&) = delete;
+
+private:
+    QTimer* m_Timer;
+};
 
 // Polls until condition holds or the timeout passes, pumping events; returns the condition.
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000);

@@ -34,6 +34,7 @@ public:
     QStringList log() const;
     SampleInstall& install() { return m_Install; }
 
+    ModalGuard guard;
     ui::ScriptedUi ui;
     std::unique_ptr<FtpServer> server;
     std::unique_ptr<frmFtpTest> window;
