@@ -2,6 +2,7 @@
 
 #include "archive/CodeModule.h"
 #include "platform/error/Error.h"
+#include "platform/files/Files.h"
 
 #include <algorithm>
 
@@ -11,13 +12,6 @@ constexpr const char* SeedEntry = "querty";
 
 std::int16_t Flag(bool value) {
     return value ? 1 : 0;
-}
-
-bool SameKey(const std::string& a, const std::string& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](unsigned char x, unsigned char y) {
-        auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
-        return lower(x) == lower(y);
-    });
 }
 
 } // namespace
@@ -66,7 +60,7 @@ void KTZipFiles::SetUpdatingZip(bool bUpdating) {
 
 void KTZipFiles::AddFile(std::string sFileName) {
     auto found = std::find_if(m_FileList.begin(), m_FileList.end(),
-                              [&](const std::string& item) { return SameKey(item, sFileName); });
+                              [&](const std::string& item) { return files::SameName(item, sFileName); });
     if (found != m_FileList.end())
         throw zel::Error(zel::vbObjectError + 2001, "KTZip::AddFile", "File is already in Zip List");
     m_FileList.push_back(std::move(sFileName));
@@ -74,7 +68,7 @@ void KTZipFiles::AddFile(std::string sFileName) {
 
 void KTZipFiles::RemoveFile(std::string sFileName) {
     auto found = std::find_if(m_FileList.begin(), m_FileList.end(),
-                              [&](const std::string& item) { return SameKey(item, sFileName); });
+                              [&](const std::string& item) { return files::SameName(item, sFileName); });
     if (found == m_FileList.end())
         throw zel::Error(zel::vbObjectError + 2002, "KTZip::RemoveFile", "File is not in Zip List");
     m_FileList.erase(found);

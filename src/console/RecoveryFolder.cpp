@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <ctime>
 #include <fstream>
+#include <future>
 #include <map>
 #include <sstream>
 
@@ -14,13 +16,6 @@ namespace {
 const char* const Source = "RecoveryFolder";
 const char* const JournalName = "journal";
 const char* const Magic = "zel-receive-journal 1";
-
-std::string Fold(std::string name) {
-    for (char& c : name)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return name;
-}
 
 // "data_qmx\x.qmx" -> "data_qmx\"; "x.qmx" -> "".
 std::string FolderOf(const std::string& relative) {
@@ -138,6 +133,8 @@ RecoveryFolder::State RecoveryFolder::ReadJournal(std::vector<Entry>& entries) c
 
 void RecoveryFolder::Begin() {
     m_Committed = false;
+    m_Done = 0;
+    m_Total = 0;
     files::MakeFolders(Path() + "saved");
     files::SyncFolder(m_DataFolder);
     WriteJournal(State::Clearing, {});
@@ -161,8 +158,7 @@ void RecoveryFolder::Save(const std::string& relativePattern) {
     const std::string to = Path() + "saved\\" + folder;
     if (!folder.empty())
         files::MakeFolders(to);
-    m_Total = names.size();
-    m_Done = 0;
+    m_Total += names.size();
     for (const std::string& name : names) {
         // A read-only file stops the clearing as it would stop a deletion.
         if (files::ReadOnly(from + name))
@@ -174,7 +170,14 @@ void RecoveryFolder::Save(const std::string& relativePattern) {
 
 void RecoveryFolder::Install(const std::vector<Placement>& plan) {
     // The staged files must be on disk before the journal names them, and the journal before any is moved.
-    files::SyncFiles(StagingPath());
+    // Writing a large data set out can take seconds: the window stays alive meanwhile.
+    m_Done = 0;
+    m_Total = plan.size();
+    auto synced = std::async(std::launch::async, [this] { files::SyncFiles(StagingPath()); });
+    while (synced.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
+        if (m_Step)
+            m_Step(m_Done, m_Total);
+    synced.get();
     std::vector<Entry> entries;
     entries.reserve(plan.size());
     for (const Placement& p : plan) {
@@ -199,16 +202,14 @@ void RecoveryFolder::Install(const std::vector<Placement>& plan) {
         const files::Listing listing = files::List(m_DataFolder + folder);
         auto& f = fileIn[folder];
         for (const std::string& name : listing.files)
-            f.emplace(Fold(name), name);
+            f.emplace(files::FoldCase(name), name);
         auto& d = folderIn[folder];
         for (const std::string& name : listing.folders)
-            d.emplace(Fold(name), name);
+            d.emplace(files::FoldCase(name), name);
     }
-    m_Total = plan.size();
-    m_Done = 0;
     for (const Placement& p : plan) {
         const std::string folder = FolderOf(p.target);
-        const std::string key = Fold(NameOf(p.target));
+        const std::string key = files::FoldCase(NameOf(p.target));
         if (folderIn[folder].count(key))
             throw zel::Error(zel::rt::PathFileAccessError, Source,
                              "Cannot put " + p.target + " in place: " + m_DataFolder + folder + folderIn[folder][key] +

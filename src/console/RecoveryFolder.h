@@ -21,8 +21,8 @@
 // simply run again.
 class RecoveryFolder {
 public:
-    // Called after each file handled, for progress and to keep the window alive; false asks to stop (honoured
-    // before the commit only).
+    // Called after each file handled, for progress, and with the same figures again while a longer wait keeps
+    // the window alive; false asks to stop (honoured before the commit only).
     using StepHook = std::function<bool(std::uint64_t done, std::uint64_t total)>;
 
     // A staged file (name in new\) and its place relative to the data folder ("data_qmx\x.qmx").

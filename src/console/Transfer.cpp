@@ -32,13 +32,6 @@ std::string SystemText(winapi::DWORD code) {
     return text.empty() ? "Error " + std::to_string(code) : text;
 }
 
-bool SameName(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-               return fold(x) == fold(y);
-           });
-}
-
 void ShowFailure(TransferRun& run, const std::string& text) {
     // Once the user is leaving, the run winds up without asking anything more.
     if (!run.Leaving())
@@ -275,7 +268,7 @@ bool ReceiveFiles::Run() {
         for (const std::string& name : files::List(recovery.StagingPath()).files) {
             std::string target = s.UseTova ? name : "data_qmx\\" + name;
             for (std::size_t i = 0; i < databases.size(); ++i) {
-                if (!found[i] && SameName(name, databases[i])) {
+                if (!found[i] && files::SameName(name, databases[i])) {
                     target = databases[i];
                     found[i] = true;
                 }

@@ -26,11 +26,16 @@ public:
     void EnableOtherTransfer(bool) override {}
     void BeginStep(const std::string& step, bool) override {
         m_Step = step;
+        m_LastDone = 0;
         std::printf("step %ld %s\n", m_Events + 1, step.c_str());
         Event();
     }
-    bool Progress(std::uint64_t, std::uint64_t) override {
-        Event();
+    bool Progress(std::uint64_t done, std::uint64_t) override {
+        // A file done is a step; the same count again only keeps a wait alive.
+        if (done > m_LastDone) {
+            m_LastDone = done;
+            Event();
+        }
         return true;
     }
     bool Cancelled() const override { return false; }
@@ -48,6 +53,7 @@ private:
     long m_KillAt;
     long m_Events = 0;
     std::string m_Step;
+    std::uint64_t m_LastDone = 0;
 };
 
 void KillNow() {

@@ -25,10 +25,6 @@ constexpr winapi::DWORD ERROR_READ_FAULT = 30;
     throw zel::rt::Raise(number, source);
 }
 
-char Fold(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool IsContinuation(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }
@@ -46,7 +42,7 @@ bool Glob(std::string_view pattern, std::string_view name) {
             ++n;
             while (n < name.size() && IsContinuation(name[n]))
                 ++n;
-        } else if (p < pattern.size() && Fold(pattern[p]) == Fold(name[n])) {
+        } else if (p < pattern.size() && FoldCase(pattern[p]) == FoldCase(name[n])) {
             ++p;
             ++n;
         } else if (starP != std::string_view::npos) {
@@ -140,8 +136,7 @@ std::string ResolveName(const std::string& folder, const std::string& name) {
     std::vector<std::string> same;
     for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
         std::string entry = it->path().filename().string();
-        if (entry.size() == name.size() &&
-            std::equal(entry.begin(), entry.end(), name.begin(), [](char a, char b) { return Fold(a) == Fold(b); }))
+        if (SameName(entry, name))
             same.push_back(std::move(entry));
     }
     if (same.empty())
@@ -218,6 +213,22 @@ private:
 Fd::~Fd() {
     if (m_fd >= 0)
         ::close(m_fd);
+}
+
+char FoldCase(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string FoldCase(std::string_view name) {
+    std::string folded(name);
+    for (char& c : folded)
+        c = FoldCase(c);
+    return folded;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return FoldCase(x) == FoldCase(y); });
 }
 
 bool IsTemporaryName(const std::string& name) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // File services. Paths are Windows-style: "\" separates folders on every OS ("/" works too).
@@ -21,6 +22,12 @@ std::string Environ(const std::string& name);
 // The native path of the existing entry the path names, its last component matched without regard to case
 // (the exact name wins); the plain native path when nothing matches.
 std::string ResolvePath(const std::string& path);
+
+// The one rule for comparing names without regard to case, as the products' file system does: ASCII letters
+// fold, everything else (UTF-8 included) compares as it is.
+char FoldCase(char c);
+std::string FoldCase(std::string_view name);
+bool SameName(std::string_view a, std::string_view b);
 
 // Whether a name matches a pattern of "*" and "?" without regard to case, with the Windows rules
 // ("x.*" also matches "x", so "*.*" matches every name; "x." matches names without a dot).

@@ -38,12 +38,6 @@ std::string Trim(std::string_view text) {
     return std::string(text.substr(first, last - first + 1));
 }
 
-bool SameName(std::string_view a, std::string_view b) {
-    auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return fold(x) == fold(y); });
-}
-
 bool HasLineBreak(std::string_view text) {
     return text.find_first_of("\r\n") != std::string_view::npos;
 }
@@ -122,7 +116,7 @@ public:
     std::size_t FindSection(std::string_view name) const {
         std::string wanted = Trim(name);
         for (std::size_t i = 0; i < m_lines.size(); ++i)
-            if (m_lines[i].kind == Line::Section && SameName(m_lines[i].name, wanted))
+            if (m_lines[i].kind == Line::Section && files::SameName(m_lines[i].name, wanted))
                 return i;
         return npos;
     }
@@ -148,7 +142,8 @@ public:
         std::string wanted = Trim(key);
         std::size_t end = SectionEnd(header);
         for (std::size_t i = header + 1; i < end; ++i)
-            if ((m_lines[i].kind == Line::Entry || m_lines[i].kind == Line::Bare) && SameName(m_lines[i].name, wanted))
+            if ((m_lines[i].kind == Line::Entry || m_lines[i].kind == Line::Bare) &&
+                files::SameName(m_lines[i].name, wanted))
                 return i;
         return npos;
     }
@@ -215,7 +210,7 @@ private:
         if (name.empty())
             return; // an empty name would end the NUL-separated list early
         for (const std::string& n : names)
-            if (SameName(n, name))
+            if (files::SameName(n, name))
                 return;
         names.push_back(name);
     }
