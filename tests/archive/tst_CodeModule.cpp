@@ -1,5 +1,5 @@
 #include "archive/CodeModule.h"
-#include "platform/ui/ScriptedUi.h"
+#include "support/ScriptedUi.h"
 
 #include <QtTest>
 

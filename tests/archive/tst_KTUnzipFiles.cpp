@@ -1,6 +1,6 @@
 #include "archive/CodeModule.h"
 #include "archive/KTUnzipFiles.h"
-#include "platform/ui/ScriptedUi.h"
+#include "support/ScriptedUi.h"
 #include "platform/zipengine/ArchiveTools.h"
 
 #include <QTemporaryDir>

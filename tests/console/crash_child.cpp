@@ -7,7 +7,7 @@
 #include "console/Transfer.h"
 #include "ftp/cFTP.h"
 #include "platform/inet/Inet.h"
-#include "platform/ui/ScriptedUi.h"
+#include "support/ScriptedUi.h"
 #include "platform/zipengine/ZipEngine.h"
 
 #include <QCoreApplication>

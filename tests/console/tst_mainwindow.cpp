@@ -2,7 +2,7 @@
 #include "console/frmFtpTest.h"
 #include "dialogs/dlgHost.h"
 #include "dialogs/frmHelp.h"
-#include "platform/ui/ScriptedUi.h"
+#include "support/ScriptedUi.h"
 #include "support/Gui.h"
 
 #include <QAbstractButton>

@@ -1,6 +1,6 @@
 // Start-up of the main window: profile discovery, product chooser, confirmations and the first look.
 #include "console/frmFtpTest.h"
-#include "platform/ui/ScriptedUi.h"
+#include "support/ScriptedUi.h"
 #include "support/Gui.h"
 
 #include <QAbstractButton>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "console/frmFtpTest.h"
-#include "platform/ui/ScriptedUi.h"
+#include "support/ScriptedUi.h"
 #include "support/FtpServer.h"
 #include "support/Gui.h"
 
