@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/error/WindowsMacros.h"
+
 #include <cstdint>
 
 // The thread's last-error code, shared by the stand-ins that report failures the platform's way.

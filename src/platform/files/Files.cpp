@@ -4,26 +4,207 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <string_view>
 #include <system_error>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+// <windows.h> defines macros of the names the platform's shape gives our own constants.
+#include "platform/error/WindowsMacros.h"
+#else
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace files {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 constexpr winapi::DWORD ERROR_READ_FAULT = 30;
 
 [[noreturn]] void Fail(std::int32_t number, const char* source) {
     throw zel::rt::Raise(number, source);
 }
+
+// ---- the operating system: the few calls whose semantics differ, each in one place ----
+
+// A native path as the file system library takes it: from UTF-8, so names outside ASCII survive on Windows.
+fs::path Path(const std::string& native) {
+    return fs::path(std::u8string(native.begin(), native.end()));
+}
+
+std::string Utf8(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+// errno of a file system library error, EIO when it has none.
+int ErrnoOf(const std::error_code& ec) {
+    const std::error_condition condition = ec.default_error_condition();
+    return condition.category() == std::generic_category() ? condition.value() : EIO;
+}
+
+#ifdef _WIN32
+int ErrnoOfWindows(DWORD error) {
+    switch (error) {
+    case winapi::ERROR_FILE_NOT_FOUND:
+    case winapi::ERROR_PATH_NOT_FOUND:
+        return ENOENT;
+    case winapi::ERROR_FILE_EXISTS:
+    case winapi::ERROR_ALREADY_EXISTS:
+        return EEXIST;
+    case winapi::ERROR_ACCESS_DENIED:
+        return EACCES;
+    case winapi::ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return EBUSY;
+    case winapi::ERROR_DISK_FULL:
+    case winapi::ERROR_HANDLE_DISK_FULL:
+        return ENOSPC;
+    case ERROR_DIR_NOT_EMPTY:
+        return ENOTEMPTY;
+    default:
+        return EIO;
+    }
+}
+#endif
+
+// Renames; with `replace` an existing target is replaced in one step, without it an existing target is never
+// touched (EEXIST). 0 or an errno.
+int Rename(const fs::path& from, const fs::path& to, bool replace) {
+#ifdef _WIN32
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    return MoveFileExW(from.c_str(), to.c_str(), flags) ? 0 : ErrnoOfWindows(GetLastError());
+#else
+    if (replace)
+        return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+#ifdef __linux__
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+#endif
+    // Without an atomic "no replace", a hard link refuses a taken name for files; folders are checked first.
+    struct stat st {};
+    if (::lstat(from.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+        if (::link(from.c_str(), to.c_str()) != 0)
+            return errno;
+        return ::unlink(from.c_str()) == 0 ? 0 : errno;
+    }
+    if (::lstat(to.c_str(), &st) == 0)
+        return EEXIST;
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+#endif
+}
+
+int CloseFd(int fd) {
+#ifdef _WIN32
+    return ::_close(fd);
+#else
+    return ::close(fd);
+#endif
+}
+
+int SyncFd(int fd) {
+#ifdef _WIN32
+    return ::_commit(fd) == 0 ? 0 : errno;
+#else
+    return ::fsync(fd) == 0 ? 0 : errno;
+#endif
+}
+
+int OpenForReading(const fs::path& path) {
+#ifdef _WIN32
+    return ::_wopen(path.c_str(), _O_RDONLY | _O_BINARY);
+#else
+    return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+#endif
+}
+
+long ReadFd(int fd, char* buffer, std::size_t size) {
+#ifdef _WIN32
+    return ::_read(fd, buffer, static_cast<unsigned>(std::min<std::size_t>(size, 1u << 30)));
+#else
+    return static_cast<long>(::read(fd, buffer, size));
+#endif
+}
+
+// Creates a new temporary file "<name>.zel~XXXXXX" in the folder; the descriptor, or -1 with errno set.
+int CreateTemporary(const fs::path& folder, const std::string& name, fs::path& created) {
+#ifdef _WIN32
+    static std::mt19937 random{std::random_device{}()};
+    static const char chars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string suffix;
+        for (int i = 0; i < 6; ++i)
+            suffix += chars[random() % (sizeof chars - 1)];
+        created = folder / Path(name + TemporaryMarker + suffix);
+        const int fd = ::_wopen(created.c_str(), _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY, _S_IREAD | _S_IWRITE);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+#else
+    std::string templ = Utf8(folder / Path(name)) + TemporaryMarker + "XXXXXX";
+    const int fd = ::mkstemp(templ.data());
+    if (fd >= 0)
+        created = Path(templ);
+    return fd;
+#endif
+}
+
+bool IdentifyNative(const fs::path& path, FileId& id) {
+#ifdef _WIN32
+    HANDLE handle =
+        CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool ok = GetFileInformationByHandle(handle, &info) != 0;
+    CloseHandle(handle);
+    if (!ok || (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+        return false;
+    id.device = info.dwVolumeSerialNumber;
+    id.inode = (std::uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    id.size = (std::uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    id.mtimeNs = static_cast<std::int64_t>((std::uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                                           info.ftLastWriteTime.dwLowDateTime) *
+                 100;
+    return true;
+#else
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    id.device = static_cast<std::uint64_t>(st.st_dev);
+    id.inode = static_cast<std::uint64_t>(st.st_ino);
+    id.size = static_cast<std::uint64_t>(st.st_size);
+#ifdef __APPLE__
+    id.mtimeNs = static_cast<std::int64_t>(st.st_mtimespec.tv_sec) * 1000000000 + st.st_mtimespec.tv_nsec;
+#else
+    id.mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+#endif
+    return true;
+#endif
+}
+
+// ---- names and patterns ----
 
 bool IsContinuation(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
@@ -91,34 +272,47 @@ std::string FolderOrDot(const std::string& folder) {
     return folder.empty() ? std::string(".") : folder;
 }
 
+// ---- what is there ----
+
 bool IsPlainFile(const std::string& native) {
-    struct stat st {};
-    return ::stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    std::error_code ec;
+    return fs::is_regular_file(Path(native), ec);
 }
 
 bool IsFolder(const std::string& native) {
-    struct stat st {};
-    return ::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    std::error_code ec;
+    return fs::is_directory(Path(native), ec);
 }
 
 bool Exists(const std::string& native) {
-    struct stat st {};
-    return ::lstat(native.c_str(), &st) == 0;
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(Path(native), ec));
 }
 
-// The owner-write bit stands in for the read-only attribute: root ignores permission bits.
+// The owner-write bit stands in for the read-only attribute on POSIX systems (root ignores permission bits);
+// the file system library maps the attribute itself onto it on Windows.
 bool IsReadOnly(const std::string& native) {
-    struct stat st {};
-    return ::lstat(native.c_str(), &st) == 0 && !S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
+    std::error_code ec;
+    const fs::file_status st = fs::symlink_status(Path(native), ec);
+    return !ec && fs::exists(st) && !fs::is_symlink(st) &&
+           (st.permissions() & fs::perms::owner_write) == fs::perms::none;
+}
+
+bool SameEntry(const std::string& a, const std::string& b) {
+    FileId x, y;
+    if (IdentifyNative(Path(a), x) && IdentifyNative(Path(b), y))
+        return x.device == y.device && x.inode == y.inode;
+    std::error_code ec;
+    return fs::equivalent(Path(a), Path(b), ec);
 }
 
 // Entries of a folder whose names match the pattern (any kind of entry), in name order.
 std::vector<std::string> MatchingEntries(const std::string& folder, const std::string& pattern) {
     std::vector<std::string> names;
     std::error_code ec;
-    std::filesystem::directory_iterator it(FolderOrDot(folder), ec);
-    for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
-        std::string name = it->path().filename().string();
+    fs::directory_iterator it(Path(FolderOrDot(folder)), ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        std::string name = Utf8(it->path().filename());
         if (WildMatch(pattern, name))
             names.push_back(std::move(name));
     }
@@ -132,42 +326,16 @@ std::string ResolveName(const std::string& folder, const std::string& name) {
     if (name.empty() || Exists(folder + name))
         return folder + name;
     std::error_code ec;
-    std::filesystem::directory_iterator it(FolderOrDot(folder), ec);
+    fs::directory_iterator it(Path(FolderOrDot(folder)), ec);
     std::vector<std::string> same;
-    for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
-        std::string entry = it->path().filename().string();
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        std::string entry = Utf8(it->path().filename());
         if (SameName(entry, name))
             same.push_back(std::move(entry));
     }
     if (same.empty())
         return folder + name;
     return folder + *std::min_element(same.begin(), same.end());
-}
-
-winapi::DWORD CodeForErrno(int err) {
-    switch (err) {
-    case ENOENT:
-    case ENOTDIR:
-        return winapi::ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR:
-        return winapi::ERROR_ACCESS_DENIED;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-        return winapi::ERROR_DISK_FULL;
-    case ENAMETOOLONG:
-        return winapi::ERROR_INVALID_NAME;
-    case EBUSY:
-    case ETXTBSY:
-        return winapi::ERROR_SHARING_VIOLATION;
-    case ENOMEM:
-        return winapi::ERROR_NOT_ENOUGH_MEMORY;
-    default:
-        return winapi::ERROR_WRITE_FAULT;
-    }
 }
 
 winapi::BOOL CopyFailed(winapi::DWORD code) {
@@ -183,21 +351,22 @@ public:
     TempFile& operator=(const TempFile&) = delete;
     ~TempFile() {
         if (m_fd >= 0)
-            ::close(m_fd);
-        if (!m_path.empty())
-            ::unlink(m_path.c_str());
+            CloseFd(m_fd);
+        if (!m_path.empty()) {
+            std::error_code ec;
+            fs::remove(m_path, ec);
+        }
     }
-    bool Create(const std::string& folder, const std::string& name) {
-        std::string templ = FolderOrDot(folder) + (folder.empty() ? "/" : "") + name + TemporaryMarker + "XXXXXX";
-        m_fd = ::mkstemp(templ.data());
-        if (m_fd >= 0)
-            m_path = templ;
+    bool Create(const fs::path& folder, const std::string& name) {
+        m_fd = CreateTemporary(folder, name, m_path);
+        if (m_fd < 0)
+            m_path.clear();
         return m_fd >= 0;
     }
     int Fd() const { return m_fd; }
-    const std::string& Path() const { return m_path; }
+    const fs::path& Path() const { return m_path; }
     int Close() {
-        int rc = ::close(m_fd);
+        const int rc = CloseFd(m_fd);
         m_fd = -1;
         return rc;
     }
@@ -205,14 +374,14 @@ public:
 
 private:
     int m_fd = -1;
-    std::string m_path;
+    fs::path m_path;
 };
 
 } // namespace
 
 Fd::~Fd() {
     if (m_fd >= 0)
-        ::close(m_fd);
+        CloseFd(m_fd);
 }
 
 char FoldCase(char c) {
@@ -233,6 +402,45 @@ bool SameName(std::string_view a, std::string_view b) {
 
 bool IsTemporaryName(const std::string& name) {
     return name.find(TemporaryMarker) != std::string::npos;
+}
+
+bool IsDiskFull(int err) {
+#ifdef EDQUOT
+    if (err == EDQUOT)
+        return true;
+#endif
+    return err == ENOSPC || err == EFBIG;
+}
+
+winapi::DWORD SystemCode(int err, winapi::DWORD fallback) {
+    if (IsDiskFull(err))
+        return winapi::ERROR_DISK_FULL;
+    switch (err) {
+    case 0:
+        return winapi::ERROR_SUCCESS;
+    case ENOENT:
+        return winapi::ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+        return winapi::ERROR_PATH_NOT_FOUND;
+    case EEXIST:
+        return winapi::ERROR_FILE_EXISTS;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+        return winapi::ERROR_ACCESS_DENIED;
+    case ENAMETOOLONG:
+        return winapi::ERROR_INVALID_NAME;
+    case EBUSY:
+#ifdef ETXTBSY
+    case ETXTBSY:
+#endif
+        return winapi::ERROR_SHARING_VIOLATION;
+    case ENOMEM:
+        return winapi::ERROR_NOT_ENOUGH_MEMORY;
+    default:
+        return fallback;
+    }
 }
 
 bool MatchesPattern(const std::string& name, const std::string& pattern) {
@@ -277,10 +485,14 @@ bool FolderExists(const std::string& path) {
 }
 
 std::uint64_t FileLen(const std::string& path) {
-    struct stat st {};
-    if (::stat(ResolvePath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    std::error_code ec;
+    const fs::path native = Path(ResolvePath(path));
+    if (!fs::is_regular_file(native, ec))
         Fail(zel::rt::FileNotFound, "FileLen");
-    return static_cast<std::uint64_t>(st.st_size);
+    const std::uintmax_t size = fs::file_size(native, ec);
+    if (ec)
+        Fail(zel::rt::FileNotFound, "FileLen");
+    return static_cast<std::uint64_t>(size);
 }
 
 bool ReadOnly(const std::string& path) {
@@ -302,16 +514,14 @@ void Kill(const std::string& pattern) {
         std::string native = split.folder + name;
         if (IsReadOnly(native))
             Fail(zel::rt::PathFileAccessError, "Kill");
-        if (::unlink(native.c_str()) != 0) {
-            switch (errno) {
-            case ENOENT:
+        std::error_code ec;
+        if (!fs::remove(Path(native), ec) || ec) {
+            const int err = ec ? ErrnoOf(ec) : ENOENT;
+            if (err == ENOENT)
                 Fail(zel::rt::FileNotFound, "Kill");
-            case EBUSY:
-            case ETXTBSY:
-                Fail(zel::rt::PermissionDenied, "Kill");
-            default:
-                Fail(zel::rt::PathFileAccessError, "Kill");
-            }
+            Fail(SystemCode(err, 0) == winapi::ERROR_SHARING_VIOLATION ? zel::rt::PermissionDenied
+                                                                       : zel::rt::PathFileAccessError,
+                 "Kill");
         }
     }
 }
@@ -322,42 +532,38 @@ void Name(const std::string& from, const std::string& to) {
         Fail(zel::rt::FileNotFound, "Name");
     std::string target = ResolvePath(to);
     // A change of case only is a rename of the same entry, as on Windows.
-    bool sameEntry = false;
-    struct stat a {
-    }, b{};
-    if (::lstat(source.c_str(), &a) == 0 && ::lstat(target.c_str(), &b) == 0)
-        sameEntry = a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    const bool sameEntry = Exists(target) && SameEntry(source, target);
     if (Exists(target) && !sameEntry)
         Fail(zel::rt::FileAlreadyExists, "Name");
-    std::string native = NativePath(to);
-#ifdef __linux__
-    int rc = sameEntry ? ::rename(source.c_str(), native.c_str())
-                       : ::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, native.c_str(), RENAME_NOREPLACE);
-#else
-    int rc = ::rename(source.c_str(), native.c_str());
-#endif
-    if (rc != 0) {
-        switch (errno) {
-        case EEXIST:
-        case ENOTEMPTY:
-            Fail(zel::rt::FileAlreadyExists, "Name");
-        case ENOENT:
-        case ENOTDIR:
-            Fail(zel::rt::PathNotFound, "Name");
-        default:
-            Fail(zel::rt::PathFileAccessError, "Name");
-        }
+    switch (Rename(Path(source), Path(NativePath(to)), sameEntry)) {
+    case 0:
+        return;
+    case EEXIST:
+    case ENOTEMPTY:
+        Fail(zel::rt::FileAlreadyExists, "Name");
+    case ENOENT:
+    case ENOTDIR:
+        Fail(zel::rt::PathNotFound, "Name");
+    default:
+        Fail(zel::rt::PathFileAccessError, "Name");
     }
 }
 
 void MkDir(const std::string& path) {
-    if (::mkdir(NativePath(path).c_str(), 0777) != 0)
-        Fail(errno == ENOENT || errno == ENOTDIR ? zel::rt::PathNotFound : zel::rt::PathFileAccessError, "MkDir");
+    std::error_code ec;
+    if (fs::create_directory(Path(NativePath(path)), ec))
+        return;
+    const int err = ec ? ErrnoOf(ec) : EEXIST;
+    Fail(err == ENOENT || err == ENOTDIR ? zel::rt::PathNotFound : zel::rt::PathFileAccessError, "MkDir");
 }
 
 void RmDir(const std::string& path) {
-    if (::rmdir(ResolvePath(path).c_str()) != 0)
-        Fail(errno == ENOENT || errno == ENOTDIR ? zel::rt::PathNotFound : zel::rt::PathFileAccessError, "RmDir");
+    const std::string native = ResolvePath(path);
+    if (!IsFolder(native))
+        Fail(zel::rt::PathNotFound, "RmDir");
+    std::error_code ec;
+    if (!fs::remove(Path(native), ec) || ec)
+        Fail(zel::rt::PathFileAccessError, "RmDir");
 }
 
 winapi::BOOL CopyFileA(const char* existingFile, const char* newFile, winapi::BOOL failIfExists) {
@@ -365,17 +571,17 @@ winapi::BOOL CopyFileA(const char* existingFile, const char* newFile, winapi::BO
         return CopyFailed(winapi::ERROR_INVALID_PARAMETER);
 
     SplitPath from = Split(existingFile);
-    std::string source = ResolveName(from.folder, from.name);
-    Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-    if (in.Get() < 0) {
-        if (errno == ENOENT)
-            return CopyFailed(from.folder.empty() || IsFolder(from.folder) ? winapi::ERROR_FILE_NOT_FOUND
-                                                                           : winapi::ERROR_PATH_NOT_FOUND);
-        return CopyFailed(CodeForErrno(errno));
-    }
-    struct stat sourceStat {};
-    if (::fstat(in.Get(), &sourceStat) != 0 || !S_ISREG(sourceStat.st_mode))
+    const fs::path source = Path(ResolveName(from.folder, from.name));
+    std::error_code ec;
+    const fs::file_status sourceStatus = fs::status(source, ec);
+    if (!fs::exists(sourceStatus))
+        return CopyFailed(from.folder.empty() || IsFolder(from.folder) ? winapi::ERROR_FILE_NOT_FOUND
+                                                                       : winapi::ERROR_PATH_NOT_FOUND);
+    if (!fs::is_regular_file(sourceStatus))
         return CopyFailed(winapi::ERROR_ACCESS_DENIED);
+    Fd in(OpenForReading(source));
+    if (in.Get() < 0)
+        return CopyFailed(SystemCode(errno, winapi::ERROR_ACCESS_DENIED));
 
     SplitPath to = Split(newFile);
     if (to.name.empty())
@@ -392,12 +598,12 @@ winapi::BOOL CopyFileA(const char* existingFile, const char* newFile, winapi::BO
 
     // The copy goes to a temporary file beside the target; the target changes only by the final rename.
     bool readFault = false;
-    int err = ReplaceFile(
+    const int err = ReplaceFile(
         target,
         [&](int fd) {
             std::vector<char> buffer(1 << 16);
             for (;;) {
-                ssize_t n = ::read(in.Get(), buffer.data(), buffer.size());
+                const long n = ReadFd(in.Get(), buffer.data(), buffer.size());
                 if (n < 0) {
                     if (errno == EINTR)
                         continue;
@@ -405,72 +611,110 @@ winapi::BOOL CopyFileA(const char* existingFile, const char* newFile, winapi::BO
                     return false;
                 }
                 if (n == 0)
-                    break;
+                    return true;
                 if (!WriteAll(fd, buffer.data(), static_cast<std::size_t>(n)))
                     return false;
             }
-            // Like the platform's copy the target takes the source's attributes and time of last change. A
-            // failure to set them does not spoil a complete copy, so it is not reported.
-            (void)::fchmod(fd, sourceStat.st_mode & 07777);
-            const struct timespec times[2] = {sourceStat.st_atim, sourceStat.st_mtim};
-            (void)::futimens(fd, times);
-            return true;
         },
         failIfExists != winapi::FALSE);
     if (readFault)
         return CopyFailed(ERROR_READ_FAULT);
     if (err != 0)
-        return CopyFailed(err == EEXIST ? winapi::ERROR_FILE_EXISTS : CodeForErrno(err));
+        return CopyFailed(SystemCode(err, winapi::ERROR_WRITE_FAULT));
+    // Like the platform's copy the target takes the source's attributes and time of last change. A failure to
+    // set them does not spoil a complete copy, so it is not reported.
+    fs::permissions(Path(target), sourceStatus.permissions(), ec);
+    if (const auto time = fs::last_write_time(source, ec); !ec)
+        fs::last_write_time(Path(target), time, ec);
     winapi::SetLastError(winapi::ERROR_SUCCESS);
     return winapi::TRUE;
 }
 
 int ReplaceFile(const std::string& target, const std::function<bool(int fd)>& fill, bool noReplace) {
-    auto slash = target.rfind('/');
-    std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    const fs::path path = Path(target);
+    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    std::error_code ec;
+    const fs::file_status old = fs::status(path, ec);
     TempFile temp;
-    if (!temp.Create(folder, target.substr(folder.size())))
+    if (!temp.Create(folder, Utf8(path.filename())))
         return errno;
     if (!fill(temp.Fd()))
+        return errno ? errno : EIO;
+    if (const int err = SyncFd(temp.Fd()); err != 0)
+        return err;
+    if (temp.Close() != 0)
         return errno;
-    if (::fsync(temp.Fd()) != 0 || temp.Close() != 0)
-        return errno;
-#ifdef __linux__
-    int rc = noReplace ? ::renameat2(AT_FDCWD, temp.Path().c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE)
-                       : ::rename(temp.Path().c_str(), target.c_str());
-#else
-    (void)noReplace;
-    int rc = ::rename(temp.Path().c_str(), target.c_str());
-#endif
-    if (rc != 0)
-        return errno;
+    // What replaces a file keeps its permissions; a new file gets the usual ones.
+    fs::permissions(temp.Path(),
+                    fs::exists(old) ? old.permissions()
+                                    : fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                          fs::perms::others_read,
+                    ec);
+    if (const int err = Rename(temp.Path(), path, !noReplace); err != 0)
+        return err;
     temp.Commit();
     return 0;
 }
 
-bool Identify(const std::string& path, FileId& id) {
-    struct stat st {};
-    if (::lstat(NativePath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        return false;
-    id.device = static_cast<std::uint64_t>(st.st_dev);
-    id.inode = static_cast<std::uint64_t>(st.st_ino);
-    id.size = static_cast<std::uint64_t>(st.st_size);
-    id.mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+#ifdef _WIN32
+        const int n = ::_write(fd, data, static_cast<unsigned>(std::min<std::size_t>(size, 1u << 30)));
+#else
+        const ssize_t n = ::write(fd, data, size);
+#endif
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
     return true;
+}
+
+int ReadAll(const std::string& path, std::string& content) {
+    std::error_code ec;
+    const fs::file_status st = fs::status(Path(path), ec);
+    if (!fs::exists(st))
+        return ENOENT;
+    if (!fs::is_regular_file(st))
+        return EISDIR;
+    Fd fd(OpenForReading(Path(path)));
+    if (fd.Get() < 0)
+        return errno;
+    content.clear();
+    char buffer[65536];
+    for (;;) {
+        const long n = ReadFd(fd.Get(), buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (n == 0)
+            return 0;
+        content.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+bool Identify(const std::string& path, FileId& id) {
+    return IdentifyNative(Path(NativePath(path)), id);
 }
 
 Listing List(const std::string& folder) {
     Listing listing;
     const std::string native = NativePath(folder);
     std::error_code ec;
-    std::filesystem::directory_iterator it(native.empty() ? std::string(".") : native, ec);
-    for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    fs::directory_iterator it(Path(FolderOrDot(native)), ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
         std::error_code kind;
         const auto status = it->symlink_status(kind);
-        if (std::filesystem::is_regular_file(status))
-            listing.files.push_back(it->path().filename().string());
-        else if (std::filesystem::is_directory(status))
-            listing.folders.push_back(it->path().filename().string());
+        if (fs::is_regular_file(status))
+            listing.files.push_back(Utf8(it->path().filename()));
+        else if (fs::is_directory(status))
+            listing.folders.push_back(Utf8(it->path().filename()));
     }
     std::sort(listing.files.begin(), listing.files.end());
     std::sort(listing.folders.begin(), listing.folders.end());
@@ -478,16 +722,10 @@ Listing List(const std::string& folder) {
 }
 
 void Move(const std::string& from, const std::string& to) {
-    const std::string source = NativePath(from), target = NativePath(to);
-#ifdef __linux__
-    const int rc = ::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
-#else
-    // Not atomic against a racing creator, but never replaces a file that is already there.
-    const int rc = Exists(target) ? (errno = EEXIST, -1) : ::rename(source.c_str(), target.c_str());
-#endif
-    if (rc == 0)
+    const std::string source = NativePath(from);
+    switch (Rename(Path(source), Path(NativePath(to)), false)) {
+    case 0:
         return;
-    switch (errno) {
     case EEXIST:
     case ENOTEMPTY:
         Fail(zel::rt::FileAlreadyExists, "Move");
@@ -499,32 +737,40 @@ void Move(const std::string& from, const std::string& to) {
 }
 
 bool Remove(const std::string& path) {
-    if (::unlink(NativePath(path).c_str()) == 0)
-        return true;
-    if (errno == ENOENT)
-        return false;
-    Fail(zel::rt::PathFileAccessError, "Remove");
+    const fs::path native = Path(NativePath(path));
+    std::error_code ec;
+    if (fs::is_directory(fs::symlink_status(native, ec)))
+        Fail(zel::rt::PathFileAccessError, "Remove");
+    const bool removed = fs::remove(native, ec);
+    if (ec)
+        Fail(zel::rt::PathFileAccessError, "Remove");
+    return removed;
 }
 
 void MakeFolders(const std::string& path) {
     std::error_code ec;
-    std::filesystem::create_directories(NativePath(path), ec);
+    fs::create_directories(Path(NativePath(path)), ec);
     if (!IsFolder(NativePath(path)))
         Fail(zel::rt::PathNotFound, "MakeFolders");
 }
 
 void RemoveTree(const std::string& path) {
     std::error_code ec;
-    std::filesystem::remove_all(NativePath(path), ec);
+    fs::remove_all(Path(NativePath(path)), ec);
     if (ec)
         Fail(zel::rt::PathFileAccessError, "RemoveTree");
 }
 
 void SyncFolder(const std::string& folder) {
+#ifdef _WIN32
+    // Renames made with MOVEFILE_WRITE_THROUGH are on disk when they return; NTFS journals the rest.
+    (void)folder;
+#else
     // Without this a rename can be lost in a power cut even though the file it moved was synced.
     Fd dir(::open(FolderOrDot(NativePath(folder)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.Get() < 0 || ::fsync(dir.Get()) != 0)
         Fail(zel::rt::PathFileAccessError, "SyncFolder");
+#endif
 }
 
 void SyncFiles(const std::string& folder) {
@@ -535,25 +781,16 @@ void SyncFiles(const std::string& folder) {
         Fail(zel::rt::PathFileAccessError, "SyncFiles");
 #else
     for (const std::string& name : List(folder).files) {
-        Fd file(::open((NativePath(folder) + "/" + name).c_str(), O_RDONLY | O_CLOEXEC));
-        if (file.Get() < 0 || ::fsync(file.Get()) != 0)
+#ifdef _WIN32
+        // Flushing needs write access.
+        Fd file(::_wopen(Path(NativePath(folder) + "/" + name).c_str(), _O_RDWR | _O_BINARY));
+#else
+        Fd file(OpenForReading(Path(NativePath(folder) + "/" + name)));
+#endif
+        if (file.Get() < 0 || SyncFd(file.Get()) != 0)
             Fail(zel::rt::PathFileAccessError, "SyncFiles");
     }
 #endif
-}
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 } // namespace files

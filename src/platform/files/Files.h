@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-// File services. Paths are Windows-style: "\" separates folders on every OS ("/" works too).
+// File services. Paths are Windows-style: "\" separates folders on every OS ("/" works too); text is UTF-8.
 // Wildcards "*" and "?" are allowed in the last component only and match without regard to case.
 // Failures raise zel::Error with the runtime's numbers and texts (53 "File not found", 70 "Permission
 // denied", 75 "Path/File access error", 76 "Path not found", 61 "Disk full") unless stated otherwise.
@@ -33,13 +33,22 @@ bool SameName(std::string_view a, std::string_view b);
 // ("x.*" also matches "x", so "*.*" matches every name; "x." matches names without a dot).
 bool MatchesPattern(const std::string& name, const std::string& pattern);
 
+// Every temporary file of the program carries this in its name ("<target>.zel~XXXXXX"), so that what a killed
+// run left behind is never taken for the customer's data.
+inline constexpr const char* TemporaryMarker = ".zel~";
+bool IsTemporaryName(const std::string& name);
+
+// The one mapping of a system error number (errno) onto the platform's codes; `fallback` for the rest.
+winapi::DWORD SystemCode(int err, winapi::DWORD fallback);
+bool IsDiskFull(int err);
+
 // Names (without folder) of the plain files matching the pattern, sorted; sub-folders never match.
 // A missing folder gives an empty list.
 std::vector<std::string> Dir(const std::string& pattern);
 bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
 std::uint64_t FileLen(const std::string& path); // 53 when missing
-// The file carries the read-only attribute (here: its owner-write bit is cleared).
+// The file carries the read-only attribute (on POSIX systems: its owner-write bit is cleared).
 bool ReadOnly(const std::string& path);
 
 // Deletes every plain file matching the pattern (a single name is a pattern too). 53 when nothing
@@ -54,18 +63,16 @@ void RmDir(const std::string& path); // the folder must be empty
 // written to a temporary name next to the target and renamed over it only when complete.
 winapi::BOOL CopyFileA(const char* existingFile, const char* newFile, winapi::BOOL failIfExists);
 
-// Every temporary file of the program carries this in its name ("<target>.zel~XXXXXX"), so that what a killed
-// run left behind is never taken for the customer's data.
-inline constexpr const char* TemporaryMarker = ".zel~";
-bool IsTemporaryName(const std::string& name);
-
-// Replaces (or creates) the file at a native path in one step: `fill` writes the contents through the descriptor
-// of a temporary file beside it, which is synced and renamed over the target only when all went well; otherwise
-// it is removed and the target stays as it was. With `noReplace` an existing target is kept (EEXIST).
+// Replaces (or creates) the file at a native path in one step, the one way every layer writes a file in place:
+// `fill` writes the contents through the descriptor of a temporary file beside it, which is flushed to disk
+// and renamed over the target only when all went well (the target keeps its permissions); otherwise it is
+// removed and the target stays as it was. With `noReplace` an existing target is kept (EEXIST).
 // Returns 0 or the errno of the step that failed; `fill` returns false with errno set.
 int ReplaceFile(const std::string& target, const std::function<bool(int fd)>& fill, bool noReplace = false);
 // Writes all of the data, resuming after partial or interrupted writes; false with errno set.
 bool WriteAll(int fd, const char* data, std::size_t size);
+// Reads a whole plain file at a native path: 0, or an errno (EISDIR for anything but a plain file).
+int ReadAll(const std::string& path, std::string& content);
 
 // ---- Exact names, for the program's own bookkeeping: no wildcards, no case folding ----
 

@@ -7,20 +7,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace profileapi {
 
 namespace {
 
 using winapi::ERROR_ACCESS_DENIED;
-using winapi::ERROR_DISK_FULL;
 using winapi::ERROR_FILE_NOT_FOUND;
 using winapi::ERROR_INVALID_PARAMETER;
 using winapi::ERROR_MORE_DATA;
@@ -236,32 +232,18 @@ std::string ProfilePath(const char* fileName) {
     }
     std::string path = files::ResolvePath(name);
     // Writing through a link replaces the file it points to, not the link.
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = ::realpath(path.c_str(), nullptr)) {
-            path = real;
-            std::free(real);
-        }
+    std::error_code ec;
+    const std::filesystem::path native(std::u8string(path.begin(), path.end()));
+    if (std::filesystem::is_symlink(std::filesystem::symlink_status(native, ec))) {
+        const std::u8string real = std::filesystem::weakly_canonical(native, ec).u8string();
+        if (!ec)
+            path.assign(real.begin(), real.end());
     }
     return path;
 }
 
 DWORD CodeForErrno(int err) {
-    switch (err) {
-    case ENOENT:
-    case ENOTDIR:
-        return ERROR_PATH_NOT_FOUND;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-        return ERROR_DISK_FULL;
-    case ENAMETOOLONG:
-        return winapi::ERROR_INVALID_NAME;
-    case ENOMEM:
-        return winapi::ERROR_NOT_ENOUGH_MEMORY;
-    default:
-        return ERROR_ACCESS_DENIED;
-    }
+    return err == ENOENT ? ERROR_PATH_NOT_FOUND : files::SystemCode(err, ERROR_ACCESS_DENIED);
 }
 
 struct Loaded {
@@ -271,29 +253,12 @@ struct Loaded {
 
 Loaded Load(const std::string& path) {
     Loaded result;
-    files::Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.Get() < 0) {
-        result.code = (errno == ENOENT || errno == ENOTDIR) ? ERROR_FILE_NOT_FOUND : CodeForErrno(errno);
-        return result;
-    }
-    struct stat st {};
-    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        result.code = ERROR_ACCESS_DENIED;
-        return result;
-    }
     std::string content;
-    char buffer[65536];
-    for (;;) {
-        ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            result.code = ERROR_ACCESS_DENIED;
-            return result;
-        }
-        if (n == 0)
-            break;
-        content.append(buffer, static_cast<std::size_t>(n));
+    if (const int err = files::ReadAll(path, content); err != 0) {
+        result.code = err == ENOENT || err == ENOTDIR ? ERROR_FILE_NOT_FOUND
+                      : err == EISDIR                 ? ERROR_ACCESS_DENIED
+                                                      : CodeForErrno(err);
+        return result;
     }
     result.doc.Parse(content);
     return result;
@@ -303,19 +268,13 @@ Loaded Load(const std::string& path) {
 // over the file only when completely written.
 DWORD Save(const std::string& path, const std::string& content) {
     auto slash = path.rfind('/');
-    std::string folder = slash == npos ? std::string(".") : path.substr(0, slash + 1);
-    struct stat st {};
-    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    const std::string folder = slash == npos ? std::string(".") : path.substr(0, slash + 1);
+    if (!files::FolderExists(folder))
         return ERROR_PATH_NOT_FOUND;
-    mode_t mode = 0644;
-    if (::stat(path.c_str(), &st) == 0) {
-        // The owner-write bit stands in for the read-only attribute: root ignores permission bits.
-        if (!S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR) == 0)
-            return ERROR_ACCESS_DENIED;
-        mode = st.st_mode & 07777;
-    }
-    int err = files::ReplaceFile(
-        path, [&](int fd) { return files::WriteAll(fd, content.data(), content.size()) && ::fchmod(fd, mode) == 0; });
+    if (files::FolderExists(path) || (files::FileExists(path) && files::ReadOnly(path)))
+        return ERROR_ACCESS_DENIED;
+    const int err =
+        files::ReplaceFile(path, [&](int fd) { return files::WriteAll(fd, content.data(), content.size()); });
     return err == 0 ? ERROR_SUCCESS : CodeForErrno(err);
 }
 
