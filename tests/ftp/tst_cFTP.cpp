@@ -206,6 +206,11 @@ void tst_cFTP::failedOperationsReportTheirErrors() {
 
     QVERIFY_RAISES(ftp.GetFile("/home/cust01/none.zip", local("FIXED.ZIP")), 2006, "KTFTP::GetFile",
                    "Couldn't Get File /home/cust01/none.zip from Server");
+    // A download that never arrives as the server holds it says so.
+    QVERIFY(m_Server->setFaults("checksum XCRC;flip RETR 4"));
+    QVERIFY_RAISES(ftp.GetFile("/home/cust01/victim.txt", local("FIXED.ZIP")), 2006, "KTFTP::GetFile",
+                   "Couldn't Get File /home/cust01/victim.txt from Server\r\nThe copy differs from the original in "
+                   "size or checksum, also after it was transferred again.");
     QCOMPARE(ReadFile(m_Local + "/FIXED.ZIP"), QByteArray("keep me"));
     QVERIFY(m_Server->refuseStore());
     QVERIFY_RAISES(ftp.PutFile(local("ZEL.ZIP"), "/home/cust01/ZEL.ZIP"), 2003, "KTFTP::PutFile",

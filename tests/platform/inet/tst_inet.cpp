@@ -332,10 +332,10 @@ void tst_inet::transfersSurviveAPoorLine() {
     WriteFile(home() + "/f.bin", data);
     WriteFile(m_Local + "/f.bin", call == "put" ? data : "previous");
     QFile::remove(home() + "/up.bin");
-    // The client gives up on a stalled line after a second; only those rows can afford so short a limit.
+    // The client gives up on a stalled line after two seconds; only those rows can afford so short a limit.
     const bool stalls = faults.contains("stall");
     if (stalls)
-        qputenv("ZEL_FTP_TIMEOUT", "1");
+        qputenv("ZEL_FTP_TIMEOUT", "2");
     if (faults.contains("bigger"))
         m_OnNotice = [this] { WriteFile(home() + "/up.bin", pattern(3 << 20)); };
     QVERIFY(m_Server->setFaults(QString(faults).remove("bigger")));
