@@ -312,6 +312,7 @@ std::string cFTP::SendFailure(const std::string& LocalFileAndPath, const std::st
     return text + "\r\nThe copy of " + ServerFileAndPath +
            " on the server differs from the file sent, also after sending it again. Please send again.";
 }
+
 bool cFTP::RenameFile(const std::string& ExistingName, const std::string& NewName) {
     if (m_ConnectionHandle == 0)
         throw zel::Error(Number(2005), "KTFTP::RenameFile", kNotConnected);
