@@ -1,10 +1,13 @@
 #include "ftp/cFTP.h"
 
 #include "platform/error/Error.h"
+#include "platform/files/Files.h"
 
+#include <cctype>
 #include <exception>
 #include <new>
 #include <optional>
+#include <random>
 
 namespace {
 
@@ -31,6 +34,71 @@ std::string ReplaceAll(const std::string& text, const std::string& what, const s
 // refuses a missing argument instead.
 const char* Arg(const std::string& text) {
     return text.find('\0') == std::string::npos ? text.c_str() : nullptr;
+}
+
+// Why a call failed, where no server reply tells: empty for the failures that carry none.
+std::string Reason(winapi::DWORD code) {
+    switch (code) {
+    case inet::ERROR_INTERNET_TLS_NOT_OFFERED:
+        return "the server does not offer TLS (it refused AUTH TLS), and the connection is not made without it.";
+    case inet::ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+        return "the server's certificate has expired or is not valid yet.";
+    case inet::ERROR_INTERNET_SEC_CERT_CN_INVALID:
+        return "the server's certificate was issued for another host name.";
+    case inet::ERROR_INTERNET_SEC_INVALID_CERT:
+        return "the server's certificate is self-signed, so nobody vouches for it.";
+    case inet::ERROR_INTERNET_INVALID_CA:
+        return "the server's certificate was issued by an authority this computer does not trust.";
+    case inet::ERROR_INTERNET_SEC_CERT_ERRORS:
+        return "the server's certificate could not be verified.";
+    case inet::ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
+        return "the TLS handshake with the server failed.";
+    case inet::ERROR_INTERNET_CA_FILE_UNREADABLE:
+        return "the CA file named by ZEL_FTP_CAFILE cannot be read.";
+    case inet::ERROR_INTERNET_COPY_MISMATCH:
+        return "the copy differs from the original in size or checksum, also after it was transferred again.";
+    default:
+        return {};
+    }
+}
+
+// The reason as a line of its own after an operation's failure text.
+std::string ReasonLine(winapi::DWORD code) {
+    std::string reason = Reason(code);
+    if (reason.empty())
+        return reason;
+    reason[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(reason[0])));
+    return "\r\n" + reason;
+}
+
+int LastReplyCode() {
+    winapi::DWORD code = 0;
+    winapi::DWORD length = 0;
+    inet::InternetGetLastResponseInfoA(&code, nullptr, &length); // only the code is wanted here
+    return static_cast<int>(code);
+}
+
+// The server refused the name before taking any data (a 552 comes when the space runs out midway).
+bool Refused(winapi::DWORD code) {
+    const int reply = LastReplyCode();
+    return code == inet::ERROR_INTERNET_EXTENDED_ERROR && reply >= 500 && reply != 552;
+}
+
+// Nothing reached the server: the local file could not be read, or the call was refused or cancelled at once.
+bool NothingSent(winapi::DWORD code) {
+    return code == winapi::ERROR_FILE_NOT_FOUND || code == winapi::ERROR_PATH_NOT_FOUND ||
+           code == winapi::ERROR_ACCESS_DENIED || code == winapi::ERROR_INVALID_PARAMETER ||
+           code == inet::ERROR_INTERNET_OPERATION_CANCELLED;
+}
+
+// A name beside the target that no other upload uses.
+std::string TemporaryBeside(const std::string& target) {
+    static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    static std::mt19937 random{std::random_device{}()};
+    std::string name = target + files::TemporaryMarker;
+    for (int i = 0; i < 6; ++i)
+        name += digits[random() % 36];
+    return name;
 }
 
 // The error trap: whatever fails inside an operation, other than its own raises, reaches the caller as an
@@ -129,12 +197,21 @@ bool cFTP::Connect(const std::string& Host, const std::string& User, const std::
             m_Password = Password;
         if (m_Host.empty())
             throw zel::Error(Number(2007), "KTFTP::Connect", "No Host Address Specified!");
-        m_ConnectionHandle = inet::InternetConnectA(m_SessionHandle, Arg(m_Host), 0, Arg(m_User), Arg(m_Password),
-                                                    inet::INTERNET_SERVICE_FTP, inet::INTERNET_FLAG_PASSIVE, 0);
-        if (m_ConnectionHandle == 0) {
+        // Such a text cannot be sent as it stands, and cut short it would be another login.
+        if ((m_User + m_Password).find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+            description = "The user name or the password contains a line break or a NUL character, which cannot be "
+                          "sent to the server.";
+        else
+            m_ConnectionHandle =
+                inet::InternetConnectA(m_SessionHandle, Arg(m_Host), 0, m_User.c_str(), m_Password.c_str(),
+                                       inet::INTERNET_SERVICE_FTP, inet::INTERNET_FLAG_PASSIVE, 0);
+        if (m_ConnectionHandle == 0 && description.empty()) {
             const winapi::DWORD error = winapi::GetLastError();
-            description = ReplaceAll("Cannot Connect to %s using User and Password Parameters", "%s", m_Host) + "\r\n" +
-                          ExtendedErrorText(error);
+            const std::string reason = Reason(error);
+            description = reason.empty()
+                              ? ReplaceAll("Cannot Connect to %s using User and Password Parameters", "%s", m_Host) +
+                                    "\r\n" + ExtendedErrorText(error)
+                              : "Cannot Connect to " + m_Host + " securely: " + reason;
         }
     } catch (...) {
         Reraise("cFTP::Connect");
@@ -170,7 +247,8 @@ bool cFTP::GetFile(const std::string& ServerFileAndPath, const std::string& Dest
     }
     if (!done)
         throw zel::Error(Number(2006), "KTFTP::GetFile",
-                         ReplaceAll("Couldn't Get File %s from Server", "%s", ServerFileAndPath));
+                         ReplaceAll("Couldn't Get File %s from Server", "%s", ServerFileAndPath) +
+                             ReasonLine(winapi::GetLastError()));
     return true;
 }
 
@@ -180,18 +258,59 @@ bool cFTP::PutFile(const std::string& LocalFileAndPath, const std::string& Serve
         throw zel::Error(Number(2005), "KTFTP::PutFile", kNotConnected);
     std::optional<std::string> failure;
     try {
-        if (!inet::FtpPutFileA(m_ConnectionHandle, Arg(LocalFileAndPath), Arg(ServerFileAndPath),
-                               static_cast<winapi::DWORD>(TransferType), 0)) {
-            const winapi::DWORD error = winapi::GetLastError();
-            failure = ReplaceAll("Couldn't Send File %s to Server", "%s", ServerFileAndPath) + "\r\n" +
-                      ExtendedErrorText(error);
-        }
+        failure = Publish(LocalFileAndPath, ServerFileAndPath, static_cast<winapi::DWORD>(TransferType));
     } catch (...) {
         Reraise("cFTP::PutFile");
     }
     if (failure)
         throw zel::Error(Number(2003), "KTFTP::PutFile", *failure);
     return true;
+}
+
+std::optional<std::string> cFTP::Publish(const std::string& LocalFileAndPath, const std::string& ServerFileAndPath,
+                                         winapi::DWORD Flags) {
+    const std::string temporary = TemporaryBeside(ServerFileAndPath);
+    // Verified there by the upload itself (size, and checksum where the server offers one).
+    if (inet::FtpPutFileA(m_ConnectionHandle, Arg(LocalFileAndPath), Arg(temporary), Flags, 0)) {
+        if (inet::FtpRenameFileA(m_ConnectionHandle, Arg(temporary), Arg(ServerFileAndPath)))
+            return std::nullopt;
+        // A server without rename: the upload under the target's name after all. A temporary that cannot be
+        // deleted is only clutter beside it.
+        inet::FtpDeleteFileA(m_ConnectionHandle, Arg(temporary));
+    } else {
+        const winapi::DWORD error = winapi::GetLastError();
+        // A server may refuse names it does not expect: then the target's name is tried.
+        if (!Refused(error)) {
+            std::string failure = SendFailure(LocalFileAndPath, temporary, ServerFileAndPath, error);
+            if (!NothingSent(error))
+                inet::FtpDeleteFileA(m_ConnectionHandle, Arg(temporary));
+            return failure;
+        }
+    }
+    if (inet::FtpPutFileA(m_ConnectionHandle, Arg(LocalFileAndPath), Arg(ServerFileAndPath), Flags, 0))
+        return std::nullopt;
+    const winapi::DWORD error = winapi::GetLastError();
+    std::string failure = SendFailure(LocalFileAndPath, ServerFileAndPath, ServerFileAndPath, error);
+    // What part of it arrived is not left under the target's name.
+    if (!Refused(error) && !NothingSent(error))
+        inet::FtpDeleteFileA(m_ConnectionHandle, Arg(ServerFileAndPath));
+    return failure;
+}
+
+std::string cFTP::SendFailure(const std::string& LocalFileAndPath, const std::string& SentAs,
+                              const std::string& ServerFileAndPath, winapi::DWORD lErrorCode) {
+    std::string text =
+        ReplaceAll("Couldn't Send File %s to Server", "%s", ServerFileAndPath) + "\r\n" + ExtendedErrorText(lErrorCode);
+    if (lErrorCode != inet::ERROR_INTERNET_COPY_MISMATCH)
+        return text + ReasonLine(lErrorCode);
+    // The sizes say most, where the server tells its own.
+    std::uint64_t there = 0;
+    const std::uint64_t sent = files::FileLen(LocalFileAndPath);
+    if (inet::FtpGetRemoteFileSize(m_ConnectionHandle, Arg(SentAs), &there) && there != sent)
+        return text + "\r\nThe server holds " + std::to_string(there) + " bytes of " + ServerFileAndPath + ", but " +
+               std::to_string(sent) + " bytes were sent. Please send again.";
+    return text + "\r\nThe copy of " + ServerFileAndPath +
+           " on the server differs from the file sent, also after sending it again. Please send again.";
 }
 
 bool cFTP::RenameFile(const std::string& ExistingName, const std::string& NewName) {

@@ -3,6 +3,7 @@
 #include "platform/inet/Inet.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // One FTP session: an internet session for the object's life and at most one connection.
@@ -29,6 +30,8 @@ public:
     bool Disconnect();
     bool GetFile(const std::string& ServerFileAndPath, const std::string& DestinationFileAndPath,
                  std::int32_t TransferType = inet::FTP_TRANSFER_TYPE_BINARY);
+    // The upload goes to a temporary name beside the target and is renamed over it once verified, so that nobody
+    // on the server sees a part of it under the target's name; a failed upload leaves nothing there.
     bool PutFile(const std::string& LocalFileAndPath, const std::string& ServerFileAndPath,
                  std::int32_t TransferType = inet::FTP_TRANSFER_TYPE_BINARY);
     bool RenameFile(const std::string& ExistingName, const std::string& NewName);
@@ -41,6 +44,12 @@ public:
 private:
     void RemoteChDir(std::string sDirectory);
     std::string ExtendedErrorText(winapi::DWORD lErrorCode);
+    // PutFile's work: the failure's description, or nothing once the file is in place.
+    std::optional<std::string> Publish(const std::string& LocalFileAndPath, const std::string& ServerFileAndPath,
+                                       winapi::DWORD Flags);
+    // PutFile's failure text; SentAs is the name the file was sent under.
+    std::string SendFailure(const std::string& LocalFileAndPath, const std::string& SentAs,
+                            const std::string& ServerFileAndPath, winapi::DWORD lErrorCode);
 
     inet::HINTERNET m_SessionHandle = 0;
     inet::HINTERNET m_ConnectionHandle = 0;

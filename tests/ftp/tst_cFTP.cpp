@@ -8,8 +8,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <utility>
 
 using testsupport::ReadFile;
 using testsupport::Snapshot;
@@ -50,6 +52,10 @@ private Q_SLOTS:
     void sequenceOverOneConnection();
     void failedOperationsReportTheirErrors();
     void remoteFileSize();
+    void uploadsArePublishedWhole_data();
+    void uploadsArePublishedWhole();
+    void ftpesConnectsOnlySecurely_data();
+    void ftpesConnectsOnlySecurely();
 
 private:
     std::string host() const { return m_Server->hostPort().toStdString(); }
@@ -60,6 +66,7 @@ private:
     QString m_Root;
     QString m_Local;
     std::unique_ptr<FtpServer> m_Server;
+    std::unique_ptr<FtpServer> m_TlsServer;
 };
 
 void tst_cFTP::initTestCase() {
@@ -68,10 +75,13 @@ void tst_cFTP::initTestCase() {
     m_Server = std::make_unique<FtpServer>(
         m_Root, QList<FtpUser>{{"cust01", "secret", home()}, {"cust 02", "p;w#%d", m_Root + "/home/cust 02"}});
     QVERIFY2(m_Server->isRunning(), qPrintable(m_Server->errorString()));
+    m_TlsServer = std::make_unique<FtpServer>(m_Root, QList<FtpUser>{{"cust01", "secret", home()}}, true);
+    QVERIFY2(m_TlsServer->isRunning(), qPrintable(m_TlsServer->errorString()));
 }
 
 void tst_cFTP::init() {
     QVERIFY(m_Server->clearFaults() && m_Server->clearLog());
+    QVERIFY(m_TlsServer->clearLog() && m_TlsServer->useCertificate("good"));
     QVERIFY(QDir(m_Local).removeRecursively() && QDir().mkpath(m_Local));
 }
 
@@ -122,6 +132,16 @@ void tst_cFTP::refusals() {
     QVERIFY_RAISES(ftp.RemoteFileSize("/a", size), 2005, "KTFTP::RemoteFileSize", notConnected);
     QCOMPARE(ftp.Host(), host());
     QCOMPARE(ftp.Directory(), std::string());
+    // Credentials that cannot be sent as they stand are refused before connecting, never sent cut short.
+    for (const auto& [user, password] : {std::pair{std::string("cust01\0x", 8), std::string("secret")},
+                                         std::pair{std::string("cust01"), std::string("sec\0ret", 7)},
+                                         std::pair{std::string("cust01\r\nDELE x"), std::string("secret")},
+                                         std::pair{std::string("cust01"), std::string("secret\r")}}) {
+        QVERIFY_RAISES(ftp.Connect(host(), user, password), 2001, "KTFTP::Connect",
+                       "The user name or the password contains a line break or a NUL character, which cannot be "
+                       "sent to the server.");
+        QVERIFY(!ftp.Connected());
+    }
     QVERIFY(m_Server->commandLog().isEmpty());
 
     QVERIFY(ftp.Connect(host(), "cust01", "secret"));
@@ -186,6 +206,11 @@ void tst_cFTP::failedOperationsReportTheirErrors() {
 
     QVERIFY_RAISES(ftp.GetFile("/home/cust01/none.zip", local("FIXED.ZIP")), 2006, "KTFTP::GetFile",
                    "Couldn't Get File /home/cust01/none.zip from Server");
+    // A download that never arrives as the server holds it says so.
+    QVERIFY(m_Server->setFaults("checksum XCRC;flip RETR 4"));
+    QVERIFY_RAISES(ftp.GetFile("/home/cust01/victim.txt", local("FIXED.ZIP")), 2006, "KTFTP::GetFile",
+                   "Couldn't Get File /home/cust01/victim.txt from Server\r\nThe copy differs from the original in "
+                   "size or checksum, also after it was transferred again.");
     QCOMPARE(ReadFile(m_Local + "/FIXED.ZIP"), QByteArray("keep me"));
     QVERIFY(m_Server->refuseStore());
     QVERIFY_RAISES(ftp.PutFile(local("ZEL.ZIP"), "/home/cust01/ZEL.ZIP"), 2003, "KTFTP::PutFile",
@@ -211,12 +236,9 @@ void tst_cFTP::failedOperationsReportTheirErrors() {
 }
 
 void tst_cFTP::remoteFileSize() {
-    WriteFile(m_Local + "/ZEL.ZIP", QByteArray(4321, 's'));
+    WriteFile(home() + "/ZEL.ZIP", QByteArray(4221, 's'));
     cFTP ftp;
     QVERIFY(ftp.Connect(host(), "cust01", "secret"));
-    // The server keeps less than it was sent and still reports success: only SIZE tells.
-    QVERIFY(m_Server->shortenStores(100));
-    QVERIFY(ftp.PutFile(local("ZEL.ZIP"), "/home/cust01/ZEL.ZIP"));
     std::uint64_t size = 0;
     QVERIFY(ftp.RemoteFileSize("/home/cust01/ZEL.ZIP", size));
     QCOMPARE(size, std::uint64_t(4221));
@@ -228,6 +250,157 @@ void tst_cFTP::remoteFileSize() {
     QVERIFY(!ftp.RemoteFileSize("/home/cust01/ZEL.ZIP", size));
     QCOMPARE(size, std::uint64_t(7));
     QVERIFY(ftp.Connected());
+}
+
+void tst_cFTP::uploadsArePublishedWhole_data() {
+    QTest::addColumn<QString>("faults");       // in the server's words
+    QTest::addColumn<QString>("failure");      // the description's start; empty: the upload succeeds
+    QTest::addColumn<QByteArray>("remaining"); // what the server then holds as ZEL.ZIP ("" for nothing)
+    QTest::addColumn<QStringList>("sent");     // starts of command lines, in this order
+    const QString put = "Couldn't Send File /home/cust01/ZEL.ZIP to Server\r\n";
+    const QByteArray old = "an older upload";
+    const QByteArray fresh = "new"; // stands for the file sent
+    QTest::newRow("plain") << ""
+                           << "" << fresh
+                           << QStringList{"STOR /home/cust01/ZEL.ZIP.zel~", "RNFR /home/cust01/ZEL.ZIP.zel~",
+                                          "RNTO /home/cust01/ZEL.ZIP"};
+    QTest::newRow("line drops once") << "break 300000 1 426"
+                                     << "" << fresh
+                                     << QStringList{"STOR /home/cust01/ZEL.ZIP.zel~", "APPE /home/cust01/ZEL.ZIP.zel~",
+                                                    "RNTO /home/cust01/ZEL.ZIP"};
+    QTest::newRow("rename refused") << "refuse RNFR"
+                                    << "" << fresh
+                                    << QStringList{"RNFR ", "DELE /home/cust01/ZEL.ZIP.zel~",
+                                                   "STOR /home/cust01/ZEL.ZIP"};
+    QTest::newRow("line always drops") << "drop 100000" << put << old
+                                       << QStringList{"STOR /home/cust01/ZEL.ZIP.zel~",
+                                                      "DELE /home/cust01/ZEL.ZIP.zel~"};
+    QTest::newRow("stored short") << "shorten 100"
+                                  << put + "\r\nThe server holds 1048476 bytes of "
+                                           "/home/cust01/ZEL.ZIP, but 1048576 bytes were sent. Please "
+                                           "send again."
+                                  << old << QStringList{"STOR /home/cust01/ZEL.ZIP.zel~"};
+    // Without rename the target's name itself is written, so a failure there removes what arrived.
+    QTest::newRow("rename refused, line always drops")
+        << "refuse RNFR;break 100000 0 426 1" << put << QByteArray()
+        << QStringList{"RNFR ", "STOR /home/cust01/ZEL.ZIP", "DELE /home/cust01/ZEL.ZIP"};
+}
+
+void tst_cFTP::uploadsArePublishedWhole() {
+    QFETCH(QString, faults);
+    QFETCH(QString, failure);
+    QFETCH(QByteArray, remaining);
+    QFETCH(QStringList, sent);
+    QByteArray data(1 << 20, '\0');
+    for (int i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>(i * 13 % 253);
+    WriteFile(m_Local + "/ZEL.ZIP", data);
+    QVERIFY(QDir(home()).removeRecursively());
+    WriteFile(home() + "/ZEL.ZIP", "an older upload");
+    // Whenever the upload waits for a retry, the target's name still holds the older upload whole.
+    QByteArray seenDuringRetry;
+    inet::SetNoticeHook([&](const std::string&, std::chrono::milliseconds) {
+        if (seenDuringRetry.isEmpty())
+            seenDuringRetry = ReadFile(home() + "/ZEL.ZIP");
+    });
+    cFTP ftp;
+    QVERIFY(ftp.Connect(host(), "cust01", "secret"));
+    QVERIFY(m_Server->setFaults(faults));
+    try {
+        QVERIFY(ftp.PutFile(local("ZEL.ZIP"), "/home/cust01/ZEL.ZIP", 2));
+        QVERIFY2(failure.isEmpty(), "the upload succeeded");
+    } catch (const zel::Error& error) {
+        QVERIFY2(!failure.isEmpty() && QString::fromStdString(error.Description()).startsWith(failure),
+                 error.Description().c_str());
+        QCOMPARE(error.Number(), zel::vbObjectError + 2003);
+        QCOMPARE(error.Source(), std::string("KTFTP::PutFile"));
+    }
+    inet::SetNoticeHook({});
+    // (Unless the server cannot rename: then the target's name is all there is.)
+    QVERIFY(seenDuringRetry.isEmpty() || seenDuringRetry == "an older upload" || faults.contains("RNFR"));
+    // Nothing beside the target: the temporary is renamed or deleted.
+    const QMap<QString, QByteArray> there = Snapshot(home());
+    QCOMPARE(there.keys(), remaining.isEmpty() ? QStringList() : QStringList{"ZEL.ZIP"});
+    if (!remaining.isEmpty())
+        QCOMPARE(there["ZEL.ZIP"], remaining == "new" ? data : remaining);
+    QCOMPARE(ReadFile(m_Local + "/ZEL.ZIP"), data);
+    // In this order, other commands in between.
+    const QStringList log = m_Server->commandLog();
+    qsizetype at = 0;
+    for (const QString& start : sent) {
+        while (at < log.size() && !log[at].startsWith(start))
+            ++at;
+        QVERIFY2(at < log.size(), qPrintable(start + " missing in order from " + log.join(" | ")));
+    }
+}
+
+void tst_cFTP::ftpesConnectsOnlySecurely_data() {
+    QTest::addColumn<QString>("certificate"); // "" for the plain server
+    QTest::addColumn<QString>("caFile");      // "test" for the test CA
+    QTest::addColumn<QString>("reason");      // empty: connects, and transfers work
+    QTest::newRow("trusted") << "good"
+                             << "test"
+                             << "";
+    QTest::newRow("no AUTH TLS")
+        << ""
+        << "test"
+        << "the server does not offer TLS (it refused AUTH TLS), and the connection is not made "
+           "without it.";
+    QTest::newRow("another host") << "otherhost"
+                                  << "test"
+                                  << "the server's certificate was issued for another host name.";
+    QTest::newRow("expired") << "expired"
+                             << "test"
+                             << "the server's certificate has expired or is not valid yet.";
+    QTest::newRow("self-signed") << "selfsigned"
+                                 << "test"
+                                 << "the server's certificate is self-signed, so nobody vouches for it.";
+    QTest::newRow("unknown authority") << "good"
+                                       << ""
+                                       << "the server's certificate was issued by an authority this computer does "
+                                          "not trust.";
+    QTest::newRow("CA file missing") << "good" << m_Dir.filePath("none.pem")
+                                     << "the CA file named by ZEL_FTP_CAFILE cannot be read.";
+}
+
+void tst_cFTP::ftpesConnectsOnlySecurely() {
+    QFETCH(QString, certificate);
+    QFETCH(QString, caFile);
+    QFETCH(QString, reason);
+    FtpServer& server = certificate.isEmpty() ? *m_Server : *m_TlsServer;
+    if (!certificate.isEmpty())
+        QVERIFY(server.useCertificate(certificate));
+    qputenv("ZEL_FTP_CAFILE", (caFile == "test" ? m_TlsServer->caFile() : caFile).toUtf8());
+    const std::string where = "ftpes://" + server.hostPort().toStdString();
+    cFTP ftp;
+    bool connected = false;
+    try {
+        connected = ftp.Connect(where, "cust01", "secret");
+    } catch (const zel::Error& error) {
+        QCOMPARE(QString::fromStdString(error.Description()),
+                 QString::fromStdString("Cannot Connect to " + where + " securely: ") + reason);
+        QCOMPARE(error.Number(), zel::vbObjectError + 2001);
+    }
+    qunsetenv("ZEL_FTP_CAFILE");
+    const QStringList log = server.commandLog();
+    QCOMPARE(log.value(0), QStringLiteral("AUTH TLS"));
+    if (!reason.isEmpty()) {
+        // Not a word more in clear, and never the password.
+        QVERIFY2(!connected && log.filter("PASS").isEmpty(), qPrintable(log.join(" | ")));
+        return;
+    }
+    QVERIFY(connected);
+    for (const char* line : {"PBSZ 0", "PROT P", "PASS secret"})
+        QVERIFY2(log.contains(line), line);
+    // Data connections resume the control connection's session, as this server insists.
+    QByteArray data(300000, '\0');
+    for (int i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>(i * 7 % 251);
+    WriteFile(m_Local + "/ZEL.ZIP", data);
+    QVERIFY(ftp.PutFile(local("ZEL.ZIP"), "/home/cust01/ZEL.ZIP") &&
+            ftp.GetFile("/home/cust01/ZEL.ZIP", local("back")));
+    QCOMPARE(ReadFile(m_Local + "/back"), data);
+    QCOMPARE(ReadFile(home() + "/ZEL.ZIP"), data);
 }
 
 QTEST_GUILESS_MAIN(tst_cFTP)

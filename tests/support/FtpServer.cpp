@@ -24,16 +24,25 @@ QString readLine(QProcess& process, int milliseconds) {
 }
 } // namespace
 
-FtpServer::FtpServer(const QString& root, const QList<FtpUser>& users) {
+FtpServer::FtpServer(const QString& root, const QList<FtpUser>& users, bool tls) {
+    // Waiting seconds before each retry tests nothing but patience.
+    if (!qEnvironmentVariableIsSet("ZEL_FTP_RETRY_WAITS"))
+        qputenv("ZEL_FTP_RETRY_WAITS", "0,0,0");
     QJsonArray accounts;
     for (const FtpUser& user : users)
         accounts.append(QJsonObject{{"name", user.name}, {"password", user.password}, {"home", user.home}});
     QDir().mkpath(root);
     const QString python = qEnvironmentVariable("ZEL_PYTHON", QStringLiteral(ZEL_PYTHON_DEFAULT));
     m_Process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_Process.start(python, {QStringLiteral("-u"), QStringLiteral(ZEL_TEST_SUPPORT_DIR "/ftpserver.py"),
-                             QStringLiteral("--root"), root, QStringLiteral("--users"),
-                             QString::fromUtf8(QJsonDocument(accounts).toJson(QJsonDocument::Compact))});
+    QStringList arguments{
+        QStringLiteral("-u"),      QStringLiteral(ZEL_TEST_SUPPORT_DIR "/ftpserver.py"),
+        QStringLiteral("--root"),  root,
+        QStringLiteral("--users"), QString::fromUtf8(QJsonDocument(accounts).toJson(QJsonDocument::Compact))};
+    if (tls) {
+        m_Certificates = std::make_unique<QTemporaryDir>();
+        arguments << QStringLiteral("--tls") << m_Certificates->path();
+    }
+    m_Process.start(python, arguments);
     if (!m_Process.waitForStarted(kStartMilliseconds)) {
         m_Error = QStringLiteral("cannot start %1: %2").arg(python, m_Process.errorString());
         return;
@@ -57,6 +66,10 @@ bool FtpServer::isRunning() const {
 
 QString FtpServer::hostPort() const {
     return QStringLiteral("127.0.0.1:%1").arg(m_Port);
+}
+
+QString FtpServer::caFile() const {
+    return m_Certificates ? m_Certificates->filePath(QStringLiteral("ca.pem")) : QString();
 }
 
 QString FtpServer::request(const QString& line) {
@@ -102,13 +115,35 @@ bool FtpServer::dropDataAfter(qint64 bytes) {
     return fault(QStringLiteral("drop"), bytes < 0 ? QStringLiteral("off") : QString::number(bytes));
 }
 
+bool FtpServer::breakData(qint64 bytes, int times, const QString& how, int skip) {
+    return request(QStringLiteral("fault break %1 %2 %3 %4").arg(bytes).arg(times).arg(how).arg(skip)) ==
+           QLatin1String("ok");
+}
+
+bool FtpServer::refuse(const QString& command) {
+    return fault(QStringLiteral("refuse"), command);
+}
+
 bool FtpServer::throttle(qint64 bytesPerSecond) {
     return fault(QStringLiteral("throttle"),
                  bytesPerSecond <= 0 ? QStringLiteral("off") : QString::number(bytesPerSecond));
 }
 
-bool FtpServer::shortenStores(qint64 bytes) {
-    return fault(QStringLiteral("shorten"), bytes <= 0 ? QStringLiteral("off") : QString::number(bytes));
+bool FtpServer::shortenStores(qint64 bytes, int times) {
+    return fault(QStringLiteral("shorten"),
+                 bytes <= 0 ? QStringLiteral("off") : QStringLiteral("%1 %2").arg(bytes).arg(times));
+}
+
+bool FtpServer::flipByte(const QString& command, int times) {
+    return fault(QStringLiteral("flip"), QStringLiteral("%1 %2").arg(command).arg(times));
+}
+
+bool FtpServer::offerChecksum(const QString& command) {
+    return fault(QStringLiteral("checksum"), command);
+}
+
+bool FtpServer::useCertificate(const QString& name) {
+    return fault(QStringLiteral("cert"), name);
 }
 
 bool FtpServer::close421OnNext(const QString& command) {
@@ -125,6 +160,14 @@ bool FtpServer::mute(const QString& command) {
 
 bool FtpServer::clearFaults() {
     return request(QStringLiteral("fault clear")) == QLatin1String("ok");
+}
+
+bool FtpServer::setFaults(const QString& faults) {
+    for (const QString& one : faults.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        if (request(QStringLiteral("fault ") + one.trimmed()) != QLatin1String("ok"))
+            return false;
+    }
+    return true;
 }
 
 void FtpServer::stop() {

@@ -3,10 +3,26 @@
 #include "platform/error/LastError.h"
 #include "platform/error/ProgressHook.h"
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <string>
 
 // WinINet-shaped FTP calls over libcurl. Calls return a handle or TRUE on success; 0/FALSE on failure
 // with the thread's last-error code set (winapi::GetLastError).
+//
+// Beyond the platform:
+// - A server written "ftpes://host[:port]" is reached with explicit TLS (AUTH TLS, PBSZ 0, PROT P) on the control
+//   and the data connections, never falling back to plain FTP. Certificates are checked against the system's store
+//   and, when ZEL_FTP_CAFILE names a PEM file, against the authorities in it as well.
+// - FtpGetFileA and FtpPutFileA retry a transfer that a dropped or reset connection, a timeout or a passing refusal
+//   (421, 425, 426, 450, 451) interrupted, resuming where it stopped (REST for downloads; SIZE, then APPE or
+//   REST + STOR for uploads), and restart it whole where the server cannot resume. InternetConnectA retries a
+//   login that the server refused with 421 or dropped. Every transfer is verified once complete: the server's
+//   SIZE, and a checksum where FEAT offers HASH, XMD5 or XCRC. The waits before the retries come from
+//   ZEL_FTP_RETRY_WAITS (seconds, comma-separated, one entry per retry; default "1,3,9"; empty for none).
+// - ZEL_FTP_TIMEOUT (seconds, default 60) bounds connecting, waiting for a reply and a transfer that stalls.
+// - ZEL_INET_VERBOSE prints the protocol dialogue on stderr, the password masked.
 namespace inet {
 
 using winapi::BOOL;
@@ -31,10 +47,20 @@ constexpr DWORD ERROR_INTERNET_INCORRECT_HANDLE_TYPE = 12018;
 constexpr DWORD ERROR_INTERNET_CANNOT_CONNECT = 12029;
 constexpr DWORD ERROR_INTERNET_CONNECTION_ABORTED = 12030;
 constexpr DWORD ERROR_INTERNET_CONNECTION_RESET = 12031;
+constexpr DWORD ERROR_INTERNET_SEC_CERT_DATE_INVALID = 12037; // expired or not valid yet
+constexpr DWORD ERROR_INTERNET_SEC_CERT_CN_INVALID = 12038;   // issued for another host
+constexpr DWORD ERROR_INTERNET_INVALID_CA = 12045;            // issuer not trusted
+constexpr DWORD ERROR_INTERNET_SEC_CERT_ERRORS = 12055;       // any other certificate fault
 constexpr DWORD ERROR_FTP_TRANSFER_IN_PROGRESS = 12110;
+constexpr DWORD ERROR_INTERNET_SECURITY_CHANNEL_ERROR = 12157; // the TLS handshake failed
+constexpr DWORD ERROR_INTERNET_SEC_INVALID_CERT = 12169;       // here: self-signed
+// Ours, where the platform has no code.
+constexpr DWORD ERROR_INTERNET_TLS_NOT_OFFERED = 12901;    // ftpes:// and the server refused AUTH TLS
+constexpr DWORD ERROR_INTERNET_CA_FILE_UNREADABLE = 12902; // ZEL_FTP_CAFILE names no readable PEM file
+constexpr DWORD ERROR_INTERNET_COPY_MISMATCH = 12903;      // the copy's size or checksum differs, after every retry
 
 HINTERNET InternetOpenA(const char* agent, DWORD accessType, const char* proxy, const char* proxyBypass, DWORD flags);
-// Connects and logs in. port 0 = 21; "host:port" in server is accepted.
+// Connects and logs in. port 0 = 21; "host:port" and "ftpes://host[:port]" in server are accepted.
 HINTERNET InternetConnectA(HINTERNET session, const char* server, std::uint16_t port, const char* user,
                            const char* password, DWORD service, DWORD flags, std::uintptr_t context);
 BOOL FtpGetFileA(HINTERNET connection, const char* remoteFile, const char* newFile, BOOL failIfExists,
@@ -50,8 +76,14 @@ BOOL FtpGetRemoteFileSize(HINTERNET connection, const char* remoteFile, std::uin
 BOOL InternetGetLastResponseInfoA(DWORD* error, char* buffer, DWORD* length);
 BOOL InternetCloseHandle(HINTERNET handle);
 
-// Process-wide hook called while any call blocks (connect, transfers, commands); false cancels the
-// call, which then fails with ERROR_INTERNET_OPERATION_CANCELLED. An empty hook removes it.
+// Process-wide hook called while any call blocks (connect, transfers, commands, the waits before retries); false
+// cancels the call, which then fails with ERROR_INTERNET_OPERATION_CANCELLED. An empty hook removes it. What the
+// hook throws ends the call (curl is left first) and reaches its caller.
 void SetProgressHook(zel::ProgressHook hook);
+
+// Process-wide hook told, on the calling thread, when a call is about to be retried: one status line ("Connection
+// lost at 63% — resuming (2 of 3)") and the wait that starts now. An empty hook removes it.
+using NoticeHook = std::function<void(const std::string& text, std::chrono::milliseconds wait)>;
+void SetNoticeHook(NoticeHook hook);
 
 } // namespace inet

@@ -5,14 +5,21 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <utility>
 #include <vector>
+
+#include <unistd.h>
 
 using namespace inet;
 using testsupport::ReadFile;
@@ -54,6 +61,11 @@ private Q_SLOTS:
     void lineBreaksAndFolderNamesRefused();
     void failuresLeaveFilesAndTheHandleUsable();
     void hookSeesProgressCancelsOrCloses();
+    void transfersSurviveAPoorLine_data();
+    void transfersSurviveAPoorLine();
+    void retryWaitCallsTheHookAndCancels();
+    void whatHooksThrowReachesTheCaller();
+    void verboseOutputHidesThePassword();
 
 private:
     HINTERNET connect();
@@ -65,6 +77,8 @@ private:
         return FtpGetFileA(conn, remote, (m_Local + "/" + local).toUtf8().constData(), FALSE, 0, 2, 0);
     }
     QString home() const { return m_Root + "/home/cust01"; }
+    // Serves as the notice hook's action too, for the rows that change things while a retry waits.
+    std::function<void()> m_OnNotice;
 
     QTemporaryDir m_Dir;
     QString m_Root;
@@ -72,6 +86,7 @@ private:
     std::unique_ptr<FtpServer> m_Server;
     HINTERNET m_Session = 0;
     std::vector<HINTERNET> m_Open; // closed after each test; closing twice is harmless
+    QStringList m_Notices;         // what the notice hook was told during the test
 };
 
 void tst_inet::initTestCase() {
@@ -86,10 +101,18 @@ void tst_inet::initTestCase() {
 void tst_inet::init() {
     QVERIFY(m_Server->clearFaults() && m_Server->clearLog());
     QVERIFY(QDir(m_Local).removeRecursively() && QDir().mkpath(m_Local));
+    m_Notices.clear();
+    m_OnNotice = nullptr;
+    SetNoticeHook([this](const std::string& text, std::chrono::milliseconds) {
+        m_Notices << QString::fromStdString(text);
+        if (m_OnNotice)
+            m_OnNotice();
+    });
 }
 
 void tst_inet::cleanup() {
     SetProgressHook({});
+    SetNoticeHook({});
     for (HINTERNET handle : std::exchange(m_Open, {}))
         InternetCloseHandle(handle);
 }
@@ -131,6 +154,7 @@ void tst_inet::connectFailures() {
              HINTERNET(0));
     QCOMPARE(winapi::GetLastError(), error);
     QVERIFY(m_Server->commandLog().isEmpty());
+    QCOMPARE(m_Notices, QStringList()); // a server that is not there is not tried again
 }
 
 void tst_inet::handlesAreChecked() {
@@ -253,6 +277,158 @@ void tst_inet::hookSeesProgressCancelsOrCloses() {
     QCOMPARE(QDir(m_Local).entryList(QDir::Files | QDir::Hidden), QStringList({"FIXED.ZIP", "ZEL.ZIP"}));
     QVERIFY(!FtpDeleteFileA(conn, "FIXED.ZIP"));
     QCOMPARE(winapi::GetLastError(), winapi::ERROR_INVALID_HANDLE);
+}
+
+void tst_inet::transfersSurviveAPoorLine_data() {
+    QTest::addColumn<QString>("call");   // "get", "put" or "connect"
+    QTest::addColumn<QString>("faults"); // in the server's words; "bigger" grows the remote partial during the wait
+    QTest::addColumn<DWORD>("error");    // 0: done, with identical bytes
+    QTest::addColumn<QStringList>("notices");
+    QTest::addColumn<QStringList>("sent"); // starts of command lines the server must have seen
+    const QString lost = "Connection lost \u2014 trying again (1 of 3)";
+    const QString mismatch = "The copy did not match the original \u2014 transferring it again (1 of 3)";
+    const auto anyOf = [](int count) { return QStringList(count, QString()); };
+    const auto row = [](const char* name, const char* call, const char* faults, DWORD error, QStringList notices,
+                        QStringList sent = {}) { QTest::newRow(name) << call << faults << error << notices << sent; };
+    // Downloads resume with REST from what the partial file holds.
+    row("get: drops three times", "get", "break 200000 3 426", 0,
+        {"Connection lost at 19% \u2014 resuming (1 of 3)", "Connection lost at 38% \u2014 resuming (2 of 3)",
+         "Connection lost at 57% \u2014 resuming (3 of 3)"},
+        {"REST 200000", "REST 400000", "REST 600000"});
+    row("get: reset", "get", "break 300000 1 reset", 0, anyOf(1), {"REST "});
+    row("get: 421 midway", "get", "break 300000 1 421", 0, anyOf(1), {"REST "});
+    row("get: stalls", "get", "break 300000 1 stall", 0, anyOf(1), {"REST "});
+    row("get: 421 at RETR", "get", "close421 RETR", 0, {lost});
+    row("get: REST refused", "get", "break 300000 1 426;refuse REST", 0, anyOf(1), {"REST 300000"});
+    row("get: a byte changed, HASH", "get", "checksum HASH;flip RETR 1", 0, {mismatch}, {"HASH /home/cust01/f.bin"});
+    row("get: a byte changed, XMD5", "get", "checksum XMD5;flip RETR 1", 0, {mismatch}, {"XMD5 /home/cust01/f.bin"});
+    row("get: drops every time", "get", "drop 100000", ERROR_INTERNET_CONNECTION_ABORTED, anyOf(3));
+    row("get: no such file", "get", "", ERROR_INTERNET_EXTENDED_ERROR, {});
+    // Uploads ask SIZE, then APPE, REST + STOR, or STOR again.
+    row("put: drops three times", "put", "break 200000 3 426", 0, anyOf(3), {"SIZE /home/cust01/up.bin", "APPE "});
+    row("put: reset", "put", "break 300000 1 reset", 0, anyOf(1), {"APPE "});
+    row("put: 421 midway", "put", "break 300000 1 421", 0, anyOf(1), {"APPE "});
+    row("put: stalls", "put", "break 300000 1 stall", 0, anyOf(1), {"APPE "});
+    row("put: APPE refused", "put", "break 300000 1 426;refuse APPE", 0, anyOf(1), {"APPE ", "REST "});
+    row("put: APPE and REST refused", "put", "break 300000 1 426;refuse APPE;refuse REST", 0, anyOf(1),
+        {"APPE ", "REST "});
+    row("put: remote partial bigger", "put", "break 300000 1 426;bigger", 0, anyOf(1));
+    row("put: stored short once", "put", "shorten 100 1", 0, {mismatch});
+    row("put: stored short every time", "put", "shorten 100", ERROR_INTERNET_COPY_MISMATCH, anyOf(3));
+    row("put: a byte changed, XCRC", "put", "checksum XCRC;flip STOR 1", 0, {mismatch}, {"XCRC /home/cust01/up.bin"});
+    row("put: a byte changed, HASH", "put", "checksum HASH;flip STOR 1", 0, {mismatch}, {"HASH /home/cust01/up.bin"});
+    row("put: refused", "put", "refuse-stor on", ERROR_INTERNET_EXTENDED_ERROR, {});
+    // A login the server turned away for the moment is tried again; refused ones are in connectFailures.
+    row("connect: 421 at login", "connect", "close421 PASS", 0, {lost});
+}
+
+void tst_inet::transfersSurviveAPoorLine() {
+    QFETCH(QString, call);
+    QFETCH(QString, faults);
+    QFETCH(DWORD, error);
+    QFETCH(QStringList, notices);
+    QFETCH(QStringList, sent);
+    const QByteArray data = pattern(1 << 20);
+    WriteFile(home() + "/f.bin", data);
+    WriteFile(m_Local + "/f.bin", call == "put" ? data : "previous");
+    QFile::remove(home() + "/up.bin");
+    // The client gives up on a stalled line after two seconds; only those rows can afford so short a limit.
+    const bool stalls = faults.contains("stall");
+    if (stalls)
+        qputenv("ZEL_FTP_TIMEOUT", "2");
+    if (faults.contains("bigger"))
+        m_OnNotice = [this] { WriteFile(home() + "/up.bin", pattern(3 << 20)); };
+    QVERIFY(m_Server->setFaults(QString(faults).remove("bigger")));
+    HINTERNET conn = call == "connect" ? 0 : connect();
+    BOOL done = FALSE;
+    if (call == "get")
+        done = get(conn, error && !faults.contains("drop") ? "/home/cust01/none.bin" : "/home/cust01/f.bin", "f.bin");
+    else if (call == "put")
+        done = put(conn, "f.bin", "/home/cust01/up.bin");
+    else
+        done = (conn = connect()) != 0;
+    qunsetenv("ZEL_FTP_TIMEOUT");
+    QCOMPARE(done ? DWORD(0) : winapi::GetLastError(), error);
+
+    QCOMPARE(m_Notices.size(), notices.size());
+    for (qsizetype i = 0; i < notices.size(); ++i) {
+        if (!notices[i].isEmpty())
+            QCOMPARE(m_Notices[i], notices[i]);
+    }
+    const QStringList log = m_Server->commandLog();
+    for (const QString& start : sent)
+        QVERIFY2(std::any_of(log.begin(), log.end(), [&](const QString& line) { return line.startsWith(start); }),
+                 qPrintable(start + " not in " + log.join(" | ")));
+    // The local side: the new file in place, or the old one as it was, and nothing partial beside it.
+    const QByteArray local = call == "get" && error ? QByteArray("previous") : data;
+    QCOMPARE(Snapshot(m_Local), (QMap<QString, QByteArray>{{"f.bin", call == "connect" ? "previous" : local}}));
+    if (call == "put" && !error)
+        QCOMPARE(ReadFile(home() + "/up.bin"), data);
+    if (call == "connect")
+        QVERIFY(FtpDeleteFileA(conn, "/home/cust01/f.bin"));
+}
+
+void tst_inet::retryWaitCallsTheHookAndCancels() {
+    WriteFile(home() + "/f.bin", pattern(1 << 20));
+    WriteFile(m_Local + "/f.bin", "previous");
+    const HINTERNET conn = connect();
+    QVERIFY(conn && m_Server->breakData(100000, 1, "426"));
+    // A wait far longer than the test may take: only the hook can end it.
+    qputenv("ZEL_FTP_RETRY_WAITS", "600");
+    std::chrono::milliseconds announced{0};
+    SetNoticeHook([&](const std::string&, std::chrono::milliseconds wait) { announced = wait; });
+    int callsWhileWaiting = 0;
+    SetProgressHook([&](std::uint64_t, std::uint64_t) { return announced.count() == 0 || ++callsWhileWaiting < 5; });
+    const BOOL done = get(conn, "/home/cust01/f.bin", "f.bin");
+    qputenv("ZEL_FTP_RETRY_WAITS", "0,0,0");
+    QVERIFY(!done);
+    QCOMPARE(winapi::GetLastError(), ERROR_INTERNET_OPERATION_CANCELLED);
+    QCOMPARE(announced, std::chrono::milliseconds(600000));
+    // The hook ran during the wait and ended it: no second attempt was made.
+    QCOMPARE(callsWhileWaiting, 5);
+    QCOMPARE(m_Server->commandLog().filter(QRegularExpression("^RETR ")).size(), 1);
+    QCOMPARE(Snapshot(m_Local), (QMap<QString, QByteArray>{{"f.bin", "previous"}}));
+}
+
+void tst_inet::whatHooksThrowReachesTheCaller() {
+    WriteFile(home() + "/f.bin", pattern(1 << 20));
+    WriteFile(m_Local + "/f.bin", "previous");
+    const HINTERNET conn = connect();
+    QVERIFY(conn);
+    // Thrown inside curl's progress callback, and during the wait before a retry.
+    for (const bool duringWait : {false, true}) {
+        QVERIFY(m_Server->breakData(100000, duringWait ? 1 : 0, "426"));
+        m_Notices.clear();
+        SetProgressHook([&](std::uint64_t, std::uint64_t) -> bool {
+            if (!duringWait || !m_Notices.isEmpty())
+                throw std::runtime_error("stopped by the window");
+            return true;
+        });
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, get(conn, "/home/cust01/f.bin", "f.bin"));
+        SetProgressHook({});
+        QCOMPARE(Snapshot(m_Local), (QMap<QString, QByteArray>{{"f.bin", "previous"}}));
+        QVERIFY(m_Server->clearFaults());
+    }
+    // The handle is free again.
+    QVERIFY(get(conn, "/home/cust01/f.bin", "f.bin"));
+}
+
+void tst_inet::verboseOutputHidesThePassword() {
+    QTemporaryFile capture;
+    QVERIFY(capture.open());
+    std::fflush(stderr);
+    const int saved = ::dup(2);
+    ::dup2(capture.handle(), 2);
+    qputenv("ZEL_INET_VERBOSE", "1");
+    const HINTERNET conn = connect();
+    qunsetenv("ZEL_INET_VERBOSE");
+    std::fflush(stderr);
+    ::dup2(saved, 2);
+    ::close(saved);
+    QVERIFY(conn && capture.seek(0));
+    const QByteArray text = capture.readAll();
+    QVERIFY2(text.contains("> USER cust01\n") && text.contains("> PASS ****\n"), text.constData());
+    QVERIFY2(!text.contains("secret"), text.constData());
 }
 
 QTEST_GUILESS_MAIN(tst_inet)

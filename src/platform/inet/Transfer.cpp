@@ -1,0 +1,611 @@
+// Downloads and uploads: retried with resume where the line failed, verified once complete.
+#include "platform/files/Files.h"
+#include "platform/inet/InetShared.h"
+
+#include <openssl/evp.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <random>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace inet {
+
+namespace {
+
+using namespace detail;
+using winapi::ERROR_ACCESS_DENIED;
+using winapi::ERROR_FILE_EXISTS;
+using winapi::ERROR_INVALID_PARAMETER;
+using winapi::ERROR_NOT_ENOUGH_MEMORY;
+using winapi::ERROR_PATH_NOT_FOUND;
+using winapi::ERROR_WRITE_FAULT;
+using winapi::FALSE;
+constexpr DWORD ERROR_READ_FAULT = 30;
+constexpr size_t kHashChunk = 1 << 20;
+
+// How one attempt ended.
+struct Outcome {
+    DWORD error = ERROR_SUCCESS;
+    bool retriable = false;
+    bool mismatch = false; // complete, but not the same bytes: start again from the beginning
+    std::uint64_t done = 0;
+    std::uint64_t total = 0;
+};
+
+Outcome Failed(const Connection& conn, CURLcode result) {
+    return {MapResult(conn, result), Retriable(conn, result), false, conn.done, conn.total};
+}
+
+Outcome Mismatch(const Connection& conn) {
+    return {ERROR_INTERNET_COPY_MISMATCH, true, true, conn.done, conn.total};
+}
+
+std::string RetryText(const Outcome& outcome, size_t retry, size_t retries) {
+    const std::string count = " (" + std::to_string(retry) + " of " + std::to_string(retries) + ")";
+    if (outcome.mismatch)
+        return "The copy did not match the original \u2014 transferring it again" + count;
+    if (outcome.total > 0 && outcome.done > 0)
+        return "Connection lost at " + std::to_string(outcome.done * 100 / outcome.total) + "% \u2014 resuming" + count;
+    return "Connection lost \u2014 trying again" + count;
+}
+
+// Runs attempts until one succeeds, fails for good, or the retries are used up; the result becomes the thread's
+// last-error code.
+template <typename Attempt> BOOL WithRetries(Connection& conn, Attempt attempt) {
+    const auto waits = RetryWaits();
+    bool resume = false;
+    for (size_t retry = 0;; ++retry) {
+        const Outcome outcome = attempt(resume);
+        if (outcome.error == ERROR_SUCCESS)
+            return Succeed();
+        if (!outcome.retriable || retry == waits.size())
+            return Fail(outcome.error);
+        if (!AnnounceAndWait(conn, RetryText(outcome, retry + 1, waits.size()), waits[retry]))
+            return Fail(ERROR_INTERNET_OPERATION_CANCELLED);
+        resume = !outcome.mismatch;
+    }
+}
+
+bool SeekTo(std::FILE* file, std::uint64_t offset) {
+#ifdef _WIN32
+    return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
+#else
+    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
+bool FlushToDisk(std::FILE* file) {
+    if (std::fflush(file) != 0)
+        return false;
+#ifdef _WIN32
+    return _commit(_fileno(file)) == 0;
+#else
+    return ::fsync(fileno(file)) == 0;
+#endif
+}
+
+// --- What the server can tell about a remote file
+
+// The server's SIZE of a remote file; nothing when it cannot tell (no such file, no SIZE), or when the request
+// failed (then `result` says how).
+std::optional<std::uint64_t> AskSize(Connection& conn, const char* remote, CURLcode& result) {
+    // Without a body curl asks for the size in binary mode (and keeps its own idea of the mode right).
+    PrepareRequest(conn, RemoteUrl(conn, remote), false, true);
+    result = Perform(conn);
+    const bool answered =
+        std::any_of(conn.replies.begin(), conn.replies.end(), [](const Reply& reply) { return reply.code == 213; });
+    curl_off_t length = -1;
+    if (result != CURLE_OK || !answered ||
+        curl_easy_getinfo(conn.easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK || length < 0)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(length);
+}
+
+std::string Upper(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+bool Computable(const std::string& algorithm) {
+    return algorithm == "SHA-256" || algorithm == "SHA-1" || algorithm == "MD5" || algorithm == "CRC32";
+}
+
+// Reads FEAT once per connection and picks the checksum the server offers: HASH (its current algorithm where we
+// can compute it, else one we can), else XMD5, else XCRC.
+void LearnFeatures(Connection& conn) {
+    if (conn.featuresKnown)
+        return;
+    CURLcode result = CURLE_OK;
+    const int code = SendCommand(conn, "FEAT", result);
+    if (result != CURLE_OK && Retriable(conn, result))
+        return; // asked again on the next attempt
+    conn.featuresKnown = true;
+    if (code != 211)
+        return;
+    std::vector<std::string> features;
+    const std::string& text = conn.replies.back().text;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end;
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        // Feature lines start with a blank; the first and the last line carry the code.
+        if (line.empty() || line[0] != ' ')
+            continue;
+        line.erase(0, line.find_first_not_of(' '));
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+            line.pop_back();
+        features.push_back(Upper(line));
+    }
+    ChecksumMethod& method = conn.checksum;
+    for (const std::string& feature : features) {
+        if (feature.rfind("HASH ", 0) != 0)
+            continue;
+        std::string list = feature.substr(5) + ";";
+        std::string current;
+        std::string usable;
+        for (size_t start = 0, end; (end = list.find(';', start)) != std::string::npos; start = end + 1) {
+            std::string name = list.substr(start, end - start);
+            const bool selected = !name.empty() && name.back() == '*';
+            if (selected)
+                name.pop_back();
+            if (!Computable(name))
+                continue;
+            if (selected)
+                current = name;
+            if (usable.empty() || name == "SHA-256")
+                usable = name;
+        }
+        if (!current.empty() || !usable.empty()) {
+            method = {"HASH", current.empty() ? usable : current, current.empty()};
+            return;
+        }
+    }
+    for (const auto& [command, algorithm] : {std::pair{"XMD5", "MD5"}, std::pair{"XCRC", "CRC32"}}) {
+        if (std::find(features.begin(), features.end(), command) != features.end()) {
+            method = {command, algorithm, false};
+            return;
+        }
+    }
+}
+
+bool IsHex(const std::string& text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(),
+                                        [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
+// The checksum in the server's reply, lower-case; empty when there is none.
+std::string ChecksumInReply(const std::string& reply, const ChecksumMethod& method) {
+    const size_t digits = method.algorithm == "SHA-256" ? 64
+                          : method.algorithm == "SHA-1" ? 40
+                          : method.algorithm == "MD5"   ? 32
+                                                        : 8;
+    std::vector<std::string> words;
+    for (size_t start = 4; start < reply.size();) {
+        const size_t end = std::min(reply.find_first_of(" \r\n", start), reply.size());
+        if (end > start)
+            words.push_back(reply.substr(start, end - start));
+        start = end + 1;
+    }
+    // HASH answers "<algorithm> <range> <checksum> <name>"; the X commands answer the checksum, perhaps with words
+    // around it. A name is never taken for the checksum.
+    if (method.command == "HASH")
+        words.resize(std::min<size_t>(words.size(), 3));
+    for (std::string word : words) {
+        if (word.size() <= digits && IsHex(word) && (word.size() == digits || method.algorithm == "CRC32")) {
+            // Some servers leave out a CRC's leading zeros.
+            word.insert(0, digits - word.size(), '0');
+            std::transform(word.begin(), word.end(), word.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            return word;
+        }
+    }
+    return {};
+}
+
+struct DigestCleanup {
+    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+};
+
+// The checksum of a local file, lower-case hex, calling the hook as it reads; nothing when cancelled or unreadable.
+std::optional<std::string> LocalChecksum(Connection& conn, const std::string& path, const std::string& algorithm) {
+    FilePtr file(std::fopen(path.c_str(), "rb"));
+    if (!file)
+        return std::nullopt;
+    std::unique_ptr<EVP_MD_CTX, DigestCleanup> digest;
+    uLong crc = crc32(0L, Z_NULL, 0);
+    if (algorithm != "CRC32") {
+        const EVP_MD* md = algorithm == "SHA-256" ? EVP_sha256() : algorithm == "SHA-1" ? EVP_sha1() : EVP_md5();
+        digest.reset(EVP_MD_CTX_new());
+        if (!digest || EVP_DigestInit_ex(digest.get(), md, nullptr) != 1)
+            return std::nullopt;
+    }
+    std::vector<unsigned char> buffer(kHashChunk);
+    for (;;) {
+        const size_t got = std::fread(buffer.data(), 1, buffer.size(), file.get());
+        if (got == 0)
+            break;
+        if (digest)
+            EVP_DigestUpdate(digest.get(), buffer.data(), got);
+        else
+            crc = crc32(crc, buffer.data(), static_cast<uInt>(got));
+        if (!HookAllows(conn)) {
+            RethrowStashed(conn);
+            return std::nullopt;
+        }
+    }
+    if (std::ferror(file.get()))
+        return std::nullopt;
+    unsigned char value[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (digest) {
+        EVP_DigestFinal_ex(digest.get(), value, &length);
+    } else {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            value[length++] = static_cast<unsigned char>(crc >> shift);
+    }
+    std::string hex;
+    for (unsigned int i = 0; i < length; ++i) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02x", value[i]);
+        hex += pair;
+    }
+    return hex;
+}
+
+enum class Check { Same, Different, Unknown, Lost, Cancelled };
+
+// Compares the server's checksum of a remote file with that of the local copy, where the server offers one.
+Check CompareChecksums(Connection& conn, const char* remote, const std::string& local, CURLcode& result) {
+    result = CURLE_OK;
+    LearnFeatures(conn);
+    const ChecksumMethod method = conn.checksum;
+    if (method.command.empty())
+        return Check::Unknown;
+    if (method.select) {
+        const int code = SendCommand(conn, "OPTS HASH " + method.algorithm, result);
+        if (result != CURLE_OK)
+            return Retriable(conn, result) ? Check::Lost : Check::Unknown;
+        if (code < 200 || code >= 300)
+            return Check::Unknown;
+    }
+    const int code = SendCommand(conn, method.command + " " + remote, result);
+    if (result != CURLE_OK)
+        return Retriable(conn, result) ? Check::Lost : Check::Unknown;
+    const std::string theirs = code >= 200 && code < 300 ? ChecksumInReply(conn.replies.back().text, method) : "";
+    if (theirs.empty())
+        return Check::Unknown; // a server that cannot checksum this file: the size has to do
+    conn.done = conn.total;
+    const std::optional<std::string> ours = LocalChecksum(conn, local, method.algorithm);
+    if (!ours)
+        return conn.cancelled || conn.closing ? Check::Cancelled : Check::Unknown;
+    return *ours == theirs ? Check::Same : Check::Different;
+}
+
+Outcome Verified(Connection& conn, Check check, CURLcode result) {
+    switch (check) {
+    case Check::Different:
+        return Mismatch(conn);
+    case Check::Lost:
+        return Failed(conn, result);
+    case Check::Cancelled:
+        return {ERROR_INTERNET_OPERATION_CANCELLED, false, false, 0, 0};
+    default:
+        return {};
+    }
+}
+
+// --- Downloads
+
+// The download's own file beside the target, removed unless it replaced the target.
+class PartialFile {
+public:
+    explicit PartialFile(const std::string& target) : m_Target(target) {
+        static std::mt19937_64 random{std::random_device{}()};
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            char suffix[32];
+            std::snprintf(suffix, sizeof suffix, "%s%012llx", files::TemporaryMarker,
+                          static_cast<unsigned long long>(random() >> 16));
+            m_Path = target + suffix;
+            errno = 0;
+            if ((m_File = std::fopen(m_Path.c_str(), "wbx")))
+                return;
+            if (errno != EEXIST)
+                break;
+        }
+        m_Error = errno == ENOENT ? ERROR_PATH_NOT_FOUND : FileErrorFromErrno(errno, ERROR_ACCESS_DENIED);
+        m_Path.clear();
+    }
+    ~PartialFile() {
+        if (m_File)
+            std::fclose(m_File);
+        if (!m_Path.empty()) {
+            std::error_code ec;
+            std::filesystem::remove(m_Path, ec);
+        }
+    }
+    PartialFile(const PartialFile&) = delete;
+    PartialFile& operator=(const PartialFile&) = delete;
+
+    DWORD OpenError() const { return m_File ? ERROR_SUCCESS : m_Error; }
+    std::FILE* File() const { return m_File; }
+    const std::string& Path() const { return m_Path; }
+
+    // What earlier attempts wrote; nothing when the file cannot tell.
+    std::optional<std::uint64_t> Size() const {
+        if (std::fflush(m_File) != 0)
+            return std::nullopt;
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(m_Path, ec);
+        return ec ? std::nullopt : std::optional<std::uint64_t>(size);
+    }
+    bool Empty() {
+        m_File = std::freopen(m_Path.c_str(), "wb", m_File);
+        return m_File != nullptr;
+    }
+    // Flushed to disk and renamed over the target.
+    DWORD Commit() {
+        DWORD error = FlushToDisk(m_File) ? ERROR_SUCCESS : FileErrorFromErrno(errno, ERROR_WRITE_FAULT);
+        if (std::fclose(std::exchange(m_File, nullptr)) != 0 && error == ERROR_SUCCESS)
+            error = FileErrorFromErrno(errno, ERROR_WRITE_FAULT);
+        if (error != ERROR_SUCCESS)
+            return error;
+        std::error_code ec;
+        std::filesystem::rename(m_Path, m_Target, ec);
+        if (ec)
+            return FileErrorFromErrno(ec.value(), ERROR_ACCESS_DENIED);
+        m_Path.clear();
+        return ERROR_SUCCESS;
+    }
+
+private:
+    std::string m_Target;
+    std::string m_Path;
+    std::FILE* m_File = nullptr;
+    DWORD m_Error = ERROR_SUCCESS;
+};
+
+CURLcode Receive(Connection& conn, const char* remote, PartialFile& partial, std::uint64_t offset, bool ascii) {
+    LocalFile local{&conn, partial.File()};
+    PrepareRequest(conn, RemoteUrl(conn, remote), false, false);
+    curl_easy_setopt(conn.easy.get(), CURLOPT_WRITEFUNCTION, &OnWrite);
+    curl_easy_setopt(conn.easy.get(), CURLOPT_WRITEDATA, &local);
+    curl_easy_setopt(conn.easy.get(), CURLOPT_TRANSFERTEXT, ascii ? 1L : 0L);
+    curl_easy_setopt(conn.easy.get(), CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(offset));
+    conn.offset = offset;
+    CURLcode result = CURLE_OK;
+    try {
+        result = Perform(conn);
+    } catch (...) {
+        // The write callback must not outlive `local`, not even in a request that throws.
+        curl_easy_setopt(conn.easy.get(), CURLOPT_WRITEFUNCTION, &Discard);
+        throw;
+    }
+    curl_easy_setopt(conn.easy.get(), CURLOPT_WRITEFUNCTION, &Discard);
+    return result;
+}
+
+Outcome DownloadAttempt(Connection& conn, const char* remote, PartialFile& partial, bool resume, bool ascii) {
+    std::uint64_t offset = 0;
+    if (resume) {
+        const auto size = partial.Size();
+        offset = size.value_or(0);
+    }
+    if (offset == 0 && !partial.Empty())
+        return {FileErrorFromErrno(errno, ERROR_WRITE_FAULT)};
+    CURLcode result = Receive(conn, remote, partial, offset, ascii);
+    if (offset > 0 && (result == CURLE_FTP_COULDNT_USE_REST || result == CURLE_BAD_DOWNLOAD_RESUME)) {
+        // The server does not resume (or its file is shorter now): the whole file again, at once.
+        if (!partial.Empty())
+            return {FileErrorFromErrno(errno, ERROR_WRITE_FAULT)};
+        offset = 0;
+        result = Receive(conn, remote, partial, offset, ascii);
+    }
+    KeepLastReply(conn);
+    if (result != CURLE_OK)
+        return Failed(conn, result);
+
+    // The size the server announced, where it did.
+    curl_off_t rest = -1;
+    const auto size = partial.Size();
+    if (!size)
+        return {FileErrorFromErrno(errno, ERROR_WRITE_FAULT)};
+    if (curl_easy_getinfo(conn.easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &rest) == CURLE_OK && rest >= 0 &&
+        offset + static_cast<std::uint64_t>(rest) != *size)
+        return Mismatch(conn);
+    conn.total = conn.done = *size;
+    CURLcode checkResult = CURLE_OK;
+    const Check check = CompareChecksums(conn, remote, partial.Path(), checkResult);
+    return Verified(conn, check, checkResult);
+}
+
+// --- Uploads
+
+enum class Method { Store, Append, RestartStore };
+
+CURLcode Send(Connection& conn, const char* remote, std::FILE* file, std::uint64_t size, std::uint64_t offset,
+              Method method, bool ascii) {
+    if (!SeekTo(file, offset)) {
+        conn.localError = FileErrorFromErrno(errno, ERROR_READ_FAULT);
+        return CURLE_READ_ERROR;
+    }
+    SlistPtr restart;
+    if (method == Method::RestartStore) {
+        restart.reset(curl_slist_append(nullptr, ("REST " + std::to_string(offset)).c_str()));
+        if (!restart)
+            return CURLE_OUT_OF_MEMORY;
+    }
+    LocalFile local{&conn, file};
+    PrepareRequest(conn, RemoteUrl(conn, remote), true, false);
+    CURL* easy = conn.easy.get();
+    curl_easy_setopt(easy, CURLOPT_READFUNCTION, &OnRead);
+    curl_easy_setopt(easy, CURLOPT_READDATA, &local);
+    curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size - offset));
+    curl_easy_setopt(easy, CURLOPT_TRANSFERTEXT, ascii ? 1L : 0L);
+    curl_easy_setopt(easy, CURLOPT_APPEND, method == Method::Append ? 1L : 0L);
+    // Sent right before STOR, after the data connection is set up.
+    curl_easy_setopt(easy, CURLOPT_PREQUOTE, restart.get());
+    conn.offset = offset;
+    conn.total = size;
+    conn.uploading = true;
+    // Neither the read callback nor the list may outlive this frame, not even in a request that throws.
+    const auto release = [easy] {
+        curl_easy_setopt(easy, CURLOPT_READFUNCTION, nullptr);
+        curl_easy_setopt(easy, CURLOPT_READDATA, nullptr);
+        curl_easy_setopt(easy, CURLOPT_PREQUOTE, nullptr);
+    };
+    CURLcode result = CURLE_OK;
+    try {
+        result = Perform(conn);
+    } catch (...) {
+        release();
+        throw;
+    }
+    release();
+    return result;
+}
+
+struct UploadState {
+    bool appendRefused = false;
+    bool restartRefused = false;
+};
+
+Outcome UploadAttempt(Connection& conn, const char* remote, const std::string& source, std::FILE* file,
+                      std::uint64_t size, bool resume, bool ascii, UploadState& state) {
+    std::uint64_t offset = 0;
+    CURLcode result = CURLE_OK;
+    if (resume) {
+        // What reached the server is what its SIZE says; a partial bigger than the file is not ours to extend.
+        const auto there = AskSize(conn, remote, result);
+        if (result != CURLE_OK && Retriable(conn, result))
+            return Failed(conn, result);
+        if (there && *there <= size)
+            offset = *there;
+    }
+    if (!resume || offset < size) {
+        for (;;) {
+            Method method = Method::Store;
+            if (offset > 0 && !state.appendRefused)
+                method = Method::Append;
+            else if (offset > 0 && !state.restartRefused)
+                method = Method::RestartStore;
+            result = Send(conn, remote, file, size, method == Method::Store ? 0 : offset, method, ascii);
+            // A server that refuses to resume gets the other way, then the whole file.
+            const int code = LastReplyCode(conn);
+            if (result != CURLE_OK && method != Method::Store && conn.localError == ERROR_SUCCESS && code >= 500 &&
+                code != 530) {
+                (method == Method::Append ? state.appendRefused : state.restartRefused) = true;
+                continue;
+            }
+            break;
+        }
+        KeepLastReply(conn);
+        if (result != CURLE_OK)
+            return Failed(conn, result);
+    }
+
+    // What the server holds must be what was sent.
+    const auto there = AskSize(conn, remote, result);
+    if (result != CURLE_OK && Retriable(conn, result))
+        return Failed(conn, result);
+    if (there && *there != size)
+        return Mismatch(conn);
+    conn.total = conn.done = size;
+    const Check check = CompareChecksums(conn, remote, source, result);
+    return Verified(conn, check, result);
+}
+
+} // namespace
+
+BOOL FtpGetFileA(HINTERNET connection, const char* remoteFile, const char* newFile, BOOL failIfExists,
+                 DWORD flagsAndAttributes, DWORD flags, std::uintptr_t context) {
+    (void)flagsAndAttributes; // every download is flushed to disk before it replaces the target
+    (void)context;
+    if (!UsableRemoteFile(remoteFile) || !newFile || *newFile == '\0')
+        return Fail(ERROR_INVALID_PARAMETER);
+    auto conn = UseConnection(connection);
+    if (!conn)
+        return FALSE;
+    const std::string target = files::NativePath(newFile);
+    std::error_code ec;
+    if (failIfExists && std::filesystem::exists(target, ec))
+        return Fail(ERROR_FILE_EXISTS);
+
+    // The previous file stays as it was until the new one is complete and verified.
+    PartialFile partial(target);
+    if (partial.OpenError() != ERROR_SUCCESS)
+        return Fail(partial.OpenError());
+    BusyScope busy(*conn);
+    const bool ascii = (flags & 3) == FTP_TRANSFER_TYPE_ASCII;
+    const BOOL done =
+        WithRetries(*conn, [&](bool resume) { return DownloadAttempt(*conn, remoteFile, partial, resume, ascii); });
+    if (!done)
+        return FALSE;
+    const DWORD error = partial.Commit();
+    return error == ERROR_SUCCESS ? Succeed() : Fail(error);
+}
+
+BOOL FtpPutFileA(HINTERNET connection, const char* localFile, const char* newRemoteFile, DWORD flags,
+                 std::uintptr_t context) {
+    (void)context;
+    if (!UsableRemoteFile(newRemoteFile) || !localFile || *localFile == '\0')
+        return Fail(ERROR_INVALID_PARAMETER);
+    auto conn = UseConnection(connection);
+    if (!conn)
+        return FALSE;
+    const std::string source = files::NativePath(localFile);
+    std::error_code ec;
+    if (std::filesystem::is_directory(source, ec))
+        return Fail(ERROR_ACCESS_DENIED);
+    errno = 0;
+    FilePtr file(std::fopen(source.c_str(), "rb"));
+    if (!file)
+        return Fail(FileErrorFromErrno(errno, ERROR_ACCESS_DENIED));
+    const auto size = std::filesystem::file_size(source, ec);
+    if (ec)
+        return Fail(ERROR_ACCESS_DENIED);
+
+    BusyScope busy(*conn);
+    const bool ascii = (flags & 3) == FTP_TRANSFER_TYPE_ASCII;
+    UploadState state;
+    return WithRetries(*conn, [&](bool resume) {
+        return UploadAttempt(*conn, newRemoteFile, source, file.get(), size, resume, ascii, state);
+    });
+}
+
+BOOL FtpGetRemoteFileSize(HINTERNET connection, const char* remoteFile, std::uint64_t* size) {
+    if (!UsableRemoteFile(remoteFile) || !size)
+        return Fail(ERROR_INVALID_PARAMETER);
+    auto conn = UseConnection(connection);
+    if (!conn)
+        return FALSE;
+    CURLcode result = CURLE_OK;
+    const auto answer = AskSize(*conn, remoteFile, result);
+    KeepLastReply(*conn);
+    if (result != CURLE_OK)
+        return Fail(MapResult(*conn, result));
+    if (!answer) {
+        // The refusal of SIZE, not curl's next command, is the reply that explains.
+        auto refusal = std::find_if(conn->replies.rbegin(), conn->replies.rend(),
+                                    [](const Reply& reply) { return reply.code >= 400; });
+        if (refusal != conn->replies.rend())
+            KeepReply(*refusal);
+        return Fail(ERROR_INTERNET_EXTENDED_ERROR);
+    }
+    *size = *answer;
+    return Succeed();
+}
+
+} // namespace inet
