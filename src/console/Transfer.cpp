@@ -69,9 +69,11 @@ PlatformHooks::PlatformHooks(TransferRun& run) {
     auto hook = [&run](std::uint64_t done, std::uint64_t total) { return run.Progress(done, total); };
     inet::SetProgressHook(hook);
     zipengine::SetProgressHook(hook);
+    inet::SetNoticeHook([&run](const std::string& text, std::chrono::milliseconds wait) { run.Retrying(text, wait); });
 }
 
 PlatformHooks::~PlatformHooks() {
+    inet::SetNoticeHook({});
     inet::SetProgressHook({});
     zipengine::SetProgressHook({});
 }

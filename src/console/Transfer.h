@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -34,11 +35,17 @@ public:
     // Progress of the step; false once the run is cancelled. Keeps the window alive however often it is called.
     virtual bool Progress(std::uint64_t done, std::uint64_t total) = 0;
     virtual bool Cancelled() const = 0;
+    // The line dropped and the step is tried again after `wait`: the user is told, and shown the countdown.
+    virtual void Retrying(const std::string& text, std::chrono::milliseconds wait) {
+        (void)wait;
+        PrintStatus(text);
+    }
     // The user is leaving (window closed, Exit pressed): a failure winds up without asking anything.
     virtual bool Leaving() const = 0;
 };
 
-// While alive, the platform's long calls (logins, transfers, packing, unpacking) report to the run's Progress.
+// While alive, the platform's long calls (logins, transfers, packing, unpacking) report to the run's Progress,
+// and the transfers' retries to its Retrying.
 class PlatformHooks {
 public:
     explicit PlatformHooks(TransferRun& run);

@@ -56,6 +56,17 @@ void Workflow::BeginStep(const std::string& step, bool files) {
         m_Window.m_Progress->hide();
 }
 
+void Workflow::Retrying(const std::string& text, std::chrono::milliseconds wait) {
+    PrintStatus(text);
+    // Shown at once, with Cancel: the user may rather stop than wait.
+    m_Step = text;
+    m_StepStart = Clock::now() - ShowAfter;
+    m_RetryAt = Clock::now() + wait;
+    m_FirstCall = true;
+    if (m_Window.m_Progress)
+        m_Window.m_Progress->hide();
+}
+
 bool Workflow::Progress(std::uint64_t done, std::uint64_t total) {
     const auto now = Clock::now();
     if (m_FirstCall) {
@@ -71,9 +82,14 @@ bool Workflow::Progress(std::uint64_t done, std::uint64_t total) {
             m_LastShown = Clock::time_point{};
         }
         if (now - m_LastShown >= RefreshEvery) {
-            const double seconds = std::chrono::duration<double>(now - m_StepStart).count();
-            const double rate = seconds > 0.5 && done > m_StepBytesAtStart ? (done - m_StepBytesAtStart) / seconds : 0;
-            progress->ShowProgress(done, total, rate, m_Files);
+            if (now < m_RetryAt) {
+                progress->ShowWaiting(std::chrono::duration<double>(m_RetryAt - now).count());
+            } else {
+                const double seconds = std::chrono::duration<double>(now - m_StepStart).count();
+                const double rate =
+                    seconds > 0.5 && done > m_StepBytesAtStart ? (done - m_StepBytesAtStart) / seconds : 0;
+                progress->ShowProgress(done, total, rate, m_Files);
+            }
             m_LastShown = now;
         }
     }

@@ -25,6 +25,7 @@ public:
     bool Progress(std::uint64_t done, std::uint64_t total) override;
     bool Cancelled() const override { return m_Cancelled; }
     bool Leaving() const override;
+    void Retrying(const std::string& text, std::chrono::milliseconds wait) override;
 
     // Asks the running step to stop (Cancel, the window being closed, Exit).
     void Cancel() { m_Cancelled = true; }
@@ -43,4 +44,5 @@ private:
     std::uint64_t m_StepBytesAtStart = 0;
     bool m_Cancelled = false;
     bool m_FirstCall = true;
+    Clock::time_point m_RetryAt; // a retry waits until then
 };

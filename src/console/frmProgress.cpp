@@ -93,6 +93,12 @@ void frmProgress::ShowProgress(std::uint64_t done, std::uint64_t total, double r
         m_lblTimeLeft->clear();
 }
 
+void frmProgress::ShowWaiting(double seconds) {
+    m_barProgress->setRange(0, 0);
+    m_lblRate->clear();
+    m_lblTimeLeft->setText(QStringLiteral("Trying again in %1").arg(FormatDuration(seconds)));
+}
+
 void frmProgress::reject() {
     cmdCancel_Click();
 }

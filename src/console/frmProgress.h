@@ -17,6 +17,8 @@ public:
     void ShowStep(const QString& step);
     // done of total bytes, or files (total 0 = unknown); rate per second (0 = not known yet).
     void ShowProgress(std::uint64_t done, std::uint64_t total, double rate, bool files = false);
+    // A retry is due in so many seconds.
+    void ShowWaiting(double seconds);
     bool CancelRequested() const { return m_CancelRequested; }
     void ResetCancel() { m_CancelRequested = false; }
 

@@ -7,8 +7,8 @@
 #include "console/Transfer.h"
 #include "ftp/cFTP.h"
 #include "platform/inet/Inet.h"
-#include "support/ScriptedUi.h"
 #include "platform/zipengine/ZipEngine.h"
+#include "support/ScriptedUi.h"
 
 #include <QCoreApplication>
 

@@ -71,6 +71,27 @@ private Q_SLOTS:
         QVERIFY(s.control("cmdGet")->isEnabled());
     }
 
+    void credentialsThatCannotBeSentAreRefused_data() {
+        QTest::addColumn<QString>("password");
+        QTest::newRow("NUL") << QString("sec") + QChar(0) + "ret";
+        QTest::newRow("line break") << QString("secret\r\nDELE x");
+    }
+    void credentialsThatCannotBeSentAreRefused() {
+        QFETCH(QString, password);
+        Session s(Product::Tova);
+        QVERIFY(s.start());
+        static_cast<QLineEdit*>(s.control("txtUser"))->setText("cust01");
+        static_cast<QLineEdit*>(s.control("txtPassword"))->setText(password);
+        if (static_cast<QLineEdit*>(s.control("txtPassword"))->text() != password)
+            QSKIP("the password box does not take this character");
+        s.click("cmdTest");
+        QCOMPARE(s.ui.boxes.size(), size_t(1));
+        QVERIFY2(s.ui.boxes[0].text.find("contains a line break or a NUL character") != std::string::npos,
+                 s.ui.boxes[0].text.c_str());
+        QCOMPARE(s.server->commandLog().filter("USER").size(), 0); // refused before connecting: no other login
+        QVERIFY(!s.control("cmdGet")->isEnabled());
+    }
+
     void userNameWithABlankIsUsedAsTyped() {
         Session s(Product::Tova, "cust 01");
         QVERIFY(s.start());

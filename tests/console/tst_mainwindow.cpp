@@ -2,8 +2,8 @@
 #include "console/frmFtpTest.h"
 #include "dialogs/dlgHost.h"
 #include "dialogs/frmHelp.h"
-#include "support/ScriptedUi.h"
 #include "support/Gui.h"
+#include "support/ScriptedUi.h"
 
 #include <QAbstractButton>
 #include <QGroupBox>

@@ -1,7 +1,7 @@
 // Start-up of the main window: profile discovery, product chooser, confirmations and the first look.
 #include "console/frmFtpTest.h"
-#include "support/ScriptedUi.h"
 #include "support/Gui.h"
+#include "support/ScriptedUi.h"
 
 #include <QAbstractButton>
 #include <QGroupBox>

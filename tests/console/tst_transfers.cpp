@@ -305,7 +305,7 @@ private Q_SLOTS:
         }
         ready(s);
         if (fault == "login")
-            QVERIFY(s.server->close421OnNext("USER"));
+            QVERIFY(s.server->refuse("PASS"));
         if (fault == "drop")
             QVERIFY(s.server->dropDataAfter(20000));
         const auto before = Snapshot(s.data());
@@ -374,7 +374,9 @@ private Q_SLOTS:
         s.click("cmdPut");
         QCOMPARE(s.ui.boxes.size(), size_t(2));
         QVERIFY2(s.ui.boxes[1].text.find(text.toStdString()) != std::string::npos, s.ui.boxes[1].text.c_str());
-        QCOMPARE(s.log().size(), 4);                   // no "sent without errors"
+        // Three retries for a line that keeps dropping, none for a refusal; never "sent without errors".
+        QCOMPARE(s.log().filter(" (3 of 3)").size(), fault == "drop" ? 1 : 0);
+        QCOMPARE(s.log().size(), fault == "drop" ? 7 : 4);
         QVERIFY(QFile::exists(s.data() + "/ZEL.ZIP")); // the local archive is kept
         QVERIFY(!s.window->Ftp->Connected());
         QVERIFY(!s.control("cmdGet")->isEnabled());
@@ -412,7 +414,8 @@ private Q_SLOTS:
         QVERIFY2(text.find("The server holds ") != std::string::npos &&
                      text.find(" bytes were sent") != std::string::npos,
                  text.c_str());
-        QCOMPARE(s.log().size(), 4); // not reported as sent
+        QVERIFY(s.log().last().startsWith("The copy did not match the original — transferring it again (3 of 3)"));
+        QCOMPARE(s.log().size(), 7); // not reported as sent
         QVERIFY(QFile::exists(s.data() + "/ZEL.ZIP"));
         QVERIFY(!s.window->Ftp->Connected());
     }
