@@ -699,6 +699,62 @@ int ReadAll(const std::string& path, std::string& content) {
     }
 }
 
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+    const std::string m = mode;
+    const bool exclusive = m.find('x') != std::string::npos;
+#ifdef _WIN32
+    if (exclusive) {
+        const int fd = ::_wopen(Path(path).c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+        return fd < 0 ? nullptr : ::_fdopen(fd, "wb");
+    }
+    return ::_wfopen(Path(path).c_str(), std::wstring(m.begin(), m.end()).c_str());
+#else
+    if (exclusive) {
+        const int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
+        return fd < 0 ? nullptr : ::fdopen(fd, "wb");
+    }
+    return std::fopen(path.c_str(), mode);
+#endif
+}
+
+bool FlushToDisk(std::FILE* file) {
+    if (std::fflush(file) != 0)
+        return false;
+#ifdef _WIN32
+    const int err = SyncFd(::_fileno(file));
+#else
+    const int err = SyncFd(::fileno(file));
+#endif
+    errno = err;
+    return err == 0;
+}
+
+int RenameOver(const std::string& from, const std::string& to) {
+    return Rename(Path(from), Path(to), true);
+}
+
+bool SizeOf(const std::string& path, std::uint64_t& size) {
+    std::error_code ec;
+    if (!fs::is_regular_file(Path(path), ec))
+        return false;
+    const std::uintmax_t bytes = fs::file_size(Path(path), ec);
+    size = static_cast<std::uint64_t>(bytes);
+    return !ec;
+}
+
+bool IsFolderPath(const std::string& path) {
+    return IsFolder(path);
+}
+
+bool ExistsPath(const std::string& path) {
+    return Exists(path);
+}
+
+void Discard(const std::string& path) {
+    std::error_code ec;
+    fs::remove(Path(path), ec);
+}
+
 bool Identify(const std::string& path, FileId& id) {
     return IdentifyNative(Path(NativePath(path)), id);
 }

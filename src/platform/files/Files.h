@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -73,6 +74,21 @@ int ReplaceFile(const std::string& target, const std::function<bool(int fd)>& fi
 bool WriteAll(int fd, const char* data, std::size_t size);
 // Reads a whole plain file at a native path: 0, or an errno (EISDIR for anything but a plain file).
 int ReadAll(const std::string& path, std::string& content);
+
+// ---- Native paths (UTF-8, "/" or "\\") for the other stand-ins, the same way on every system ----
+
+// std::fopen for a native path; "x" in the mode creates a new file only (fails with EEXIST).
+std::FILE* OpenFile(const std::string& path, const char* mode);
+// fflush, then the file's data to disk; false with errno set.
+bool FlushToDisk(std::FILE* file);
+// Renames over an existing target in one step; 0 or an errno.
+int RenameOver(const std::string& from, const std::string& to);
+// The size of a plain file; false when it has none.
+bool SizeOf(const std::string& path, std::uint64_t& size);
+bool IsFolderPath(const std::string& path);
+bool ExistsPath(const std::string& path);
+// Deletes a file if it is there; failures are not reported (for the program's own leftovers).
+void Discard(const std::string& path);
 
 // ---- Exact names, for the program's own bookkeeping: no wildcards, no case folding ----
 

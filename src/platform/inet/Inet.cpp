@@ -130,6 +130,8 @@ std::uint64_t QueuedBytes(curl_socket_t socket) {
     if (socket != CURL_SOCKET_BAD && ::ioctl(socket, SIOCOUTQ, &queued) == 0 && queued > 0)
         return static_cast<std::uint64_t>(queued);
 #else
+    // No system here tells what is still queued: the send buffer is kept small instead (OnSocket), so
+    // progress runs ahead by at most that much and the wait for the final reply stays short.
     (void)socket;
 #endif
     return 0;
@@ -158,6 +160,10 @@ int OnProgress(void* user, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ulto
 
 int OnSocket(void* user, curl_socket_t socket, curlsocktype) noexcept {
     static_cast<Connection*>(user)->lastSocket = socket;
+#ifndef __linux__
+    const int buffer = 256 * 1024;
+    setsockopt(socket, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&buffer), sizeof buffer);
+#endif
     return CURL_SOCKOPT_OK;
 }
 
@@ -373,24 +379,6 @@ std::string RemoteUrl(const Connection& conn, const char* remote) {
     return url;
 }
 
-DWORD FileErrorFromErrno(int error, DWORD fallback) {
-    switch (error) {
-    case ENOENT:
-        return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-        return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-    case EROFS:
-        return ERROR_ACCESS_DENIED;
-    case ENOSPC:
-        return ERROR_DISK_FULL;
-    default:
-        return fallback;
-    }
-}
-
 size_t Discard(char*, size_t size, size_t count, void*) noexcept {
     return size * count;
 }
@@ -399,7 +387,7 @@ size_t OnWrite(char* data, size_t size, size_t count, void* user) noexcept {
     auto* local = static_cast<LocalFile*>(user);
     const size_t written = std::fwrite(data, size, count, local->file);
     if (written != count)
-        local->conn->localError = FileErrorFromErrno(errno, ERROR_WRITE_FAULT);
+        local->conn->localError = files::SystemCode(errno, ERROR_WRITE_FAULT);
     return written * size;
 }
 
@@ -410,7 +398,7 @@ size_t OnRead(char* buffer, size_t size, size_t count, void* user) noexcept {
     if (got > 0)
         return got;
     if (std::ferror(local->file)) {
-        conn->localError = FileErrorFromErrno(errno, ERROR_READ_FAULT);
+        conn->localError = files::SystemCode(errno, ERROR_READ_FAULT);
         return CURL_READFUNC_ABORT;
     }
     if (const std::uint64_t queued = QueuedBytes(conn->lastSocket); queued > 0) {

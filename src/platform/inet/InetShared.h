@@ -4,6 +4,8 @@
 #include "platform/inet/Inet.h"
 
 #include <curl/curl.h>
+// curl.h pulls in <windows.h> on Windows.
+#include "platform/error/WindowsMacros.h"
 
 #include <chrono>
 #include <cstdint>
@@ -125,7 +127,6 @@ bool SafeText(const char* text);
 // A remote file name must name a file: curl would list a folder for an empty name or a trailing "/".
 bool UsableRemoteFile(const char* remote);
 std::string RemoteUrl(const Connection& conn, const char* remote);
-DWORD FileErrorFromErrno(int error, DWORD fallback);
 // The connection for a call, or nullptr with the last-error code set.
 std::shared_ptr<Connection> UseConnection(HINTERNET handle);
 

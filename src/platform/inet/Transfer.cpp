@@ -9,15 +9,8 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <optional>
 #include <random>
-
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace inet {
 
@@ -82,16 +75,6 @@ bool SeekTo(std::FILE* file, std::uint64_t offset) {
     return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
 #else
     return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
-#endif
-}
-
-bool FlushToDisk(std::FILE* file) {
-    if (std::fflush(file) != 0)
-        return false;
-#ifdef _WIN32
-    return _commit(_fileno(file)) == 0;
-#else
-    return ::fsync(fileno(file)) == 0;
 #endif
 }
 
@@ -221,7 +204,7 @@ struct DigestCleanup {
 
 // The checksum of a local file, lower-case hex, calling the hook as it reads; nothing when cancelled or unreadable.
 std::optional<std::string> LocalChecksum(Connection& conn, const std::string& path, const std::string& algorithm) {
-    FilePtr file(std::fopen(path.c_str(), "rb"));
+    FilePtr file(files::OpenFile(path, "rb"));
     if (!file)
         return std::nullopt;
     std::unique_ptr<EVP_MD_CTX, DigestCleanup> digest;
@@ -320,21 +303,19 @@ public:
                           static_cast<unsigned long long>(random() >> 16));
             m_Path = target + suffix;
             errno = 0;
-            if ((m_File = std::fopen(m_Path.c_str(), "wbx")))
+            if ((m_File = files::OpenFile(m_Path, "wbx")))
                 return;
             if (errno != EEXIST)
                 break;
         }
-        m_Error = errno == ENOENT ? ERROR_PATH_NOT_FOUND : FileErrorFromErrno(errno, ERROR_ACCESS_DENIED);
+        m_Error = errno == ENOENT ? ERROR_PATH_NOT_FOUND : files::SystemCode(errno, ERROR_ACCESS_DENIED);
         m_Path.clear();
     }
     ~PartialFile() {
         if (m_File)
             std::fclose(m_File);
-        if (!m_Path.empty()) {
-            std::error_code ec;
-            std::filesystem::remove(m_Path, ec);
-        }
+        if (!m_Path.empty())
+            files::Discard(m_Path);
     }
     PartialFile(const PartialFile&) = delete;
     PartialFile& operator=(const PartialFile&) = delete;
@@ -347,25 +328,23 @@ public:
     std::optional<std::uint64_t> Size() const {
         if (std::fflush(m_File) != 0)
             return std::nullopt;
-        std::error_code ec;
-        const auto size = std::filesystem::file_size(m_Path, ec);
-        return ec ? std::nullopt : std::optional<std::uint64_t>(size);
+        std::uint64_t size = 0;
+        return files::SizeOf(m_Path, size) ? std::optional<std::uint64_t>(size) : std::nullopt;
     }
     bool Empty() {
-        m_File = std::freopen(m_Path.c_str(), "wb", m_File);
+        std::fclose(m_File);
+        m_File = files::OpenFile(m_Path, "wb");
         return m_File != nullptr;
     }
     // Flushed to disk and renamed over the target.
     DWORD Commit() {
-        DWORD error = FlushToDisk(m_File) ? ERROR_SUCCESS : FileErrorFromErrno(errno, ERROR_WRITE_FAULT);
+        DWORD error = files::FlushToDisk(m_File) ? ERROR_SUCCESS : files::SystemCode(errno, ERROR_WRITE_FAULT);
         if (std::fclose(std::exchange(m_File, nullptr)) != 0 && error == ERROR_SUCCESS)
-            error = FileErrorFromErrno(errno, ERROR_WRITE_FAULT);
+            error = files::SystemCode(errno, ERROR_WRITE_FAULT);
         if (error != ERROR_SUCCESS)
             return error;
-        std::error_code ec;
-        std::filesystem::rename(m_Path, m_Target, ec);
-        if (ec)
-            return FileErrorFromErrno(ec.value(), ERROR_ACCESS_DENIED);
+        if (const int err = files::RenameOver(m_Path, m_Target); err != 0)
+            return files::SystemCode(err, ERROR_ACCESS_DENIED);
         m_Path.clear();
         return ERROR_SUCCESS;
     }
@@ -404,12 +383,12 @@ Outcome DownloadAttempt(Connection& conn, const char* remote, PartialFile& parti
         offset = size.value_or(0);
     }
     if (offset == 0 && !partial.Empty())
-        return {FileErrorFromErrno(errno, ERROR_WRITE_FAULT)};
+        return {files::SystemCode(errno, ERROR_WRITE_FAULT)};
     CURLcode result = Receive(conn, remote, partial, offset, ascii);
     if (offset > 0 && (result == CURLE_FTP_COULDNT_USE_REST || result == CURLE_BAD_DOWNLOAD_RESUME)) {
         // The server does not resume (or its file is shorter now): the whole file again, at once.
         if (!partial.Empty())
-            return {FileErrorFromErrno(errno, ERROR_WRITE_FAULT)};
+            return {files::SystemCode(errno, ERROR_WRITE_FAULT)};
         offset = 0;
         result = Receive(conn, remote, partial, offset, ascii);
     }
@@ -421,7 +400,7 @@ Outcome DownloadAttempt(Connection& conn, const char* remote, PartialFile& parti
     curl_off_t rest = -1;
     const auto size = partial.Size();
     if (!size)
-        return {FileErrorFromErrno(errno, ERROR_WRITE_FAULT)};
+        return {files::SystemCode(errno, ERROR_WRITE_FAULT)};
     if (curl_easy_getinfo(conn.easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &rest) == CURLE_OK && rest >= 0 &&
         offset + static_cast<std::uint64_t>(rest) != *size)
         return Mismatch(conn);
@@ -438,7 +417,7 @@ enum class Method { Store, Append, RestartStore };
 CURLcode Send(Connection& conn, const char* remote, std::FILE* file, std::uint64_t size, std::uint64_t offset,
               Method method, bool ascii) {
     if (!SeekTo(file, offset)) {
-        conn.localError = FileErrorFromErrno(errno, ERROR_READ_FAULT);
+        conn.localError = files::SystemCode(errno, ERROR_READ_FAULT);
         return CURLE_READ_ERROR;
     }
     SlistPtr restart;
@@ -539,8 +518,7 @@ BOOL FtpGetFileA(HINTERNET connection, const char* remoteFile, const char* newFi
     if (!conn)
         return FALSE;
     const std::string target = files::NativePath(newFile);
-    std::error_code ec;
-    if (failIfExists && std::filesystem::exists(target, ec))
+    if (failIfExists && files::ExistsPath(target))
         return Fail(ERROR_FILE_EXISTS);
 
     // The previous file stays as it was until the new one is complete and verified.
@@ -566,15 +544,14 @@ BOOL FtpPutFileA(HINTERNET connection, const char* localFile, const char* newRem
     if (!conn)
         return FALSE;
     const std::string source = files::NativePath(localFile);
-    std::error_code ec;
-    if (std::filesystem::is_directory(source, ec))
+    if (files::IsFolderPath(source))
         return Fail(ERROR_ACCESS_DENIED);
     errno = 0;
-    FilePtr file(std::fopen(source.c_str(), "rb"));
+    FilePtr file(files::OpenFile(source, "rb"));
     if (!file)
-        return Fail(FileErrorFromErrno(errno, ERROR_ACCESS_DENIED));
-    const auto size = std::filesystem::file_size(source, ec);
-    if (ec)
+        return Fail(files::SystemCode(errno, ERROR_ACCESS_DENIED));
+    std::uint64_t size = 0;
+    if (!files::SizeOf(source, size))
         return Fail(ERROR_ACCESS_DENIED);
 
     BusyScope busy(*conn);
