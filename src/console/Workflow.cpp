@@ -14,8 +14,8 @@ constexpr auto RefreshEvery = std::chrono::milliseconds(200);
 } // namespace
 
 Workflow::Workflow(frmFtpTest& window, QAbstractButton* other)
-    : m_Window(window), m_Other(other), m_Hooks(*this), m_StepStart(Clock::now()), m_LastPump(m_StepStart),
-      m_LastShown(m_StepStart) {
+    : m_Window(window), m_Other(other), m_Hooks(*this), m_StepStart(Clock::now()), m_Pump(PumpEvery),
+      m_Refresh(RefreshEvery) {
     m_Window.m_Running = true;
     m_Window.m_Workflow = this;
 }
@@ -79,9 +79,9 @@ bool Workflow::Progress(std::uint64_t done, std::uint64_t total) {
         if (!progress->isVisible()) {
             progress->ShowStep(QString::fromStdString(m_Step));
             progress->show();
-            m_LastShown = Clock::time_point{};
+            m_Refresh.Reset();
         }
-        if (now - m_LastShown >= RefreshEvery) {
+        if (m_Refresh.Due()) {
             if (now < m_RetryAt) {
                 progress->ShowWaiting(std::chrono::duration<double>(m_RetryAt - now).count());
             } else {
@@ -90,12 +90,9 @@ bool Workflow::Progress(std::uint64_t done, std::uint64_t total) {
                     seconds > 0.5 && done > m_StepBytesAtStart ? (done - m_StepBytesAtStart) / seconds : 0;
                 progress->ShowProgress(done, total, rate, m_Files);
             }
-            m_LastShown = now;
         }
     }
-    if (now - m_LastPump >= PumpEvery) {
-        m_LastPump = now;
+    if (m_Pump.Due())
         ui::Current().DoEvents();
-    }
     return !m_Cancelled;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "console/Transfer.h"
+#include "platform/error/ProgressHook.h"
 
 #include <chrono>
 #include <cstdint>
@@ -39,8 +40,8 @@ private:
     std::string m_Step;
     bool m_Files = false;
     Clock::time_point m_StepStart;
-    Clock::time_point m_LastPump;
-    Clock::time_point m_LastShown;
+    zel::Throttle m_Pump;
+    zel::Throttle m_Refresh;
     std::uint64_t m_StepBytesAtStart = 0;
     bool m_Cancelled = false;
     bool m_FirstCall = true;

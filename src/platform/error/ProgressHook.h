@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 
@@ -9,5 +10,28 @@ namespace zel {
 // The stand-ins call it at least every 50 ms, also while nothing moves (connecting, waiting for a
 // reply), so the caller can pump window events. Returning false cancels the call.
 using ProgressHook = std::function<bool(std::uint64_t done, std::uint64_t total)>;
+
+// The one throttle for progress reports and event pumps: Due() is true at the first call and then once per
+// interval, so a caller in a tight loop reports often enough without reporting on every byte.
+class Throttle {
+public:
+    using Clock = std::chrono::steady_clock;
+    explicit Throttle(Clock::duration interval) : m_Interval(interval) {}
+    bool Due() {
+        const auto now = Clock::now();
+        if (m_Started && now - m_Last < m_Interval)
+            return false;
+        m_Started = true;
+        m_Last = now;
+        return true;
+    }
+    // The next Due() is true again.
+    void Reset() { m_Started = false; }
+
+private:
+    Clock::duration m_Interval;
+    Clock::time_point m_Last{};
+    bool m_Started = false;
+};
 
 } // namespace zel

@@ -454,10 +454,8 @@ void PrepareRequest(Connection& conn, const std::string& url, bool upload, bool 
 bool HookAllows(Connection& conn) noexcept {
     if (conn.closing || conn.cancelled)
         return false;
-    const auto now = std::chrono::steady_clock::now();
-    if (now - conn.lastHook < kHookInterval)
+    if (!conn.hookDue.Due())
         return true;
-    conn.lastHook = now;
     try {
         if (zel::ProgressHook hook = CurrentHook(); hook && !hook(conn.done, conn.total))
             conn.cancelled = true;
@@ -474,7 +472,7 @@ CURLcode Perform(Connection& conn) {
     conn.done = conn.offset;
     conn.localError = ERROR_SUCCESS;
     conn.cancelled = false;
-    conn.lastHook = std::chrono::steady_clock::now() - kHookInterval;
+    conn.hookDue.Reset();
     conn.lastSocket = CURL_SOCKET_BAD;
     conn.uploadEnded = false;
     conn.paused = false;
@@ -649,7 +647,7 @@ bool AnnounceAndWait(Connection& conn, const std::string& text, std::chrono::mil
         notice(text, wait);
     BusyScope busy(conn);
     conn.cancelled = false;
-    conn.lastHook = std::chrono::steady_clock::now() - kHookInterval;
+    conn.hookDue.Reset();
     const auto end = std::chrono::steady_clock::now() + wait;
     for (;;) {
         if (!HookAllows(conn)) {

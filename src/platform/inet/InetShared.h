@@ -78,7 +78,7 @@ struct Connection {
     bool busy = false;
     bool closing = false;   // closed by the hook while a call runs
     bool cancelled = false; // the hook said no
-    std::chrono::steady_clock::time_point lastHook;
+    zel::Throttle hookDue{kHookInterval};
 
     bool featuresKnown = false;
     ChecksumMethod checksum;
