@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need (only those missing).
 set -euo pipefail
-packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-private-dev libgl-dev libcurl4-openssl-dev libzip-dev
+packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-private-dev libgl-dev libcurl4-openssl-dev libzip-dev libdeflate-dev
           zlib1g-dev python3 python3-pyftpdlib zip unzip xvfb xauth fonts-dejavu-core)
 missing=()
 for p in "${packages[@]}"; do

@@ -110,6 +110,17 @@ public:
         }
         return !m_Cancelled;
     }
+    // Reports how far the work is, calling the hook whatever the time since the last call: for a caller that
+    // paces its own calls. False once the caller asked to cancel.
+    bool Report(std::uint64_t done) {
+        m_Done = done;
+        if (m_Hook && !m_Cancelled) {
+            m_Last = std::chrono::steady_clock::now();
+            if (!m_Hook(m_Done, m_Total))
+                m_Cancelled = true;
+        }
+        return !m_Cancelled;
+    }
     bool Cancelled() const { return m_Cancelled; }
 
 private:
