@@ -98,8 +98,10 @@ class Progress {
 public:
     Progress(zel::ProgressHook hook, std::uint64_t total) : m_Hook(std::move(hook)), m_Total(total) {}
     // Adds bytes done; false once the caller asked to cancel.
-    bool Tick(std::uint64_t bytes) {
-        m_Done += bytes;
+    bool Tick(std::uint64_t bytes) { return Update(m_Done + bytes); }
+    // Sets the bytes done, calling the hook when a hook interval has passed since its last call.
+    bool Update(std::uint64_t done) {
+        m_Done = done;
         if (m_Hook && !m_Cancelled) {
             auto now = std::chrono::steady_clock::now();
             if (now - m_Last >= HookInterval) {
@@ -191,7 +193,7 @@ inline std::time_t ModTime(const fs::path& p) {
 }
 
 inline std::string RandomSuffix() {
-    static std::mt19937 gen{std::random_device{}()};
+    thread_local std::mt19937 gen{std::random_device{}()};
     static const char chars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     std::string s;
     for (int i = 0; i < 8; ++i)
