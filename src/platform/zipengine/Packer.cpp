@@ -272,11 +272,11 @@ public:
         }
         m_WorkCv.notify_all();
         if (out.item != item) {
-            Fail("zip error: internal error: the blocks of " + m_Items[item].file.string() + " came out of order.\n");
+            Fail("zip error: internal error: the blocks of " + m_Items[item].file + " came out of order.\n");
             return false;
         }
         if (out.problem != Problem::None) {
-            Fail(ProblemText(m_Items[item].file.string(), out.problem, out.err));
+            Fail(ProblemText(m_Items[item].file, out.problem, out.err));
             return false;
         }
         m_Done.fetch_add(out.length, std::memory_order_relaxed);

@@ -28,7 +28,7 @@ struct FileState {
 FileState StateOf(const struct stat& st);
 
 struct PackItem {
-    fs::path file;
+    std::string file; // native path
     std::string entry;
     std::time_t mtime = 0;
     FileState state;

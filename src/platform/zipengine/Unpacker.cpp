@@ -17,9 +17,22 @@ namespace {
 constexpr std::uint64_t WholeEntryLimit = 8u << 20;
 
 struct ZipFileCloser {
-    void operator()(zip_file_t* zf) const { zip_fclose(zf); }
+    std::mutex* lock;
+    void operator()(zip_file_t* zf) const {
+        std::lock_guard guard(*lock);
+        zip_fclose(zf);
+    }
 };
 using ZipFilePtr = std::unique_ptr<zip_file_t, ZipFileCloser>;
+
+// Reads from an entry, holding the archive's lock; the error text is taken under it too.
+zip_int64_t ReadLocked(std::mutex& lock, zip_file_t* zf, void* buf, std::size_t size, std::string& detail) {
+    std::lock_guard guard(lock);
+    const zip_int64_t n = zip_fread(zf, buf, size);
+    if (n < 0)
+        detail = zip_file_strerror(zf);
+    return n;
+}
 
 // The entry's data in pieces: bytes written to `buf` (0 at the end), or -1 with `detail` set.
 class EntryData {
@@ -31,22 +44,20 @@ public:
 // What libzip hands out: stored data, or data it decrypts and decompresses itself.
 class LibzipData : public EntryData {
 public:
-    explicit LibzipData(zip_file_t* zf) : m_File(zf) {}
+    LibzipData(std::mutex& lock, zip_file_t* zf) : m_Lock(lock), m_File(zf) {}
     zip_int64_t Read(unsigned char* buf, std::size_t size, std::string& detail) override {
-        const zip_int64_t n = zip_fread(m_File, buf, size);
-        if (n < 0)
-            detail = zip_file_strerror(m_File);
-        return n;
+        return ReadLocked(m_Lock, m_File, buf, size, detail);
     }
 
 private:
+    std::mutex& m_Lock;
     zip_file_t* m_File;
 };
 
 // Raw deflate data inflated with zlib, a piece at a time.
 class StreamInflate : public EntryData {
 public:
-    explicit StreamInflate(zip_file_t* zf) : m_File(zf), m_In(ChunkSize) {
+    StreamInflate(std::mutex& lock, zip_file_t* zf) : m_Lock(lock), m_File(zf), m_In(ChunkSize) {
         if (inflateInit2(&m_Z, -15) != Z_OK)
             throw std::bad_alloc();
     }
@@ -58,11 +69,9 @@ public:
         m_Z.avail_out = static_cast<uInt>(size);
         while (m_Z.avail_out == size) {
             if (m_Z.avail_in == 0 && !m_InEnd) {
-                const zip_int64_t n = zip_fread(m_File, m_In.data(), m_In.size());
-                if (n < 0) {
-                    detail = zip_file_strerror(m_File);
+                const zip_int64_t n = ReadLocked(m_Lock, m_File, m_In.data(), m_In.size(), detail);
+                if (n < 0)
                     return -1;
-                }
                 m_InEnd = n == 0;
                 m_Z.next_in = m_In.data();
                 m_Z.avail_in = static_cast<uInt>(n);
@@ -81,6 +90,7 @@ public:
     }
 
 private:
+    std::mutex& m_Lock;
     zip_file_t* m_File;
     std::vector<unsigned char> m_In;
     z_stream m_Z{};
@@ -91,7 +101,7 @@ private:
 // Raw deflate data of a small entry inflated in one piece with libdeflate, then handed out.
 class WholeInflate : public EntryData {
 public:
-    WholeInflate(zip_file_t* zf, const zip_stat_t& st) : m_File(zf), m_Stat(st) {}
+    WholeInflate(std::mutex& lock, zip_file_t* zf, const zip_stat_t& st) : m_Lock(lock), m_File(zf), m_Stat(st) {}
     zip_int64_t Read(unsigned char* buf, std::size_t size, std::string& detail) override {
         if (!m_Inflated) {
             m_Inflated = true;
@@ -108,9 +118,10 @@ private:
     bool Inflate(std::string& detail) {
         std::vector<unsigned char> in(static_cast<std::size_t>(m_Stat.comp_size));
         for (std::size_t got = 0; got < in.size();) {
-            const zip_int64_t n = zip_fread(m_File, in.data() + got, in.size() - got);
+            const zip_int64_t n = ReadLocked(m_Lock, m_File, in.data() + got, in.size() - got, detail);
             if (n <= 0) {
-                detail = n < 0 ? zip_file_strerror(m_File) : "the compressed data ends too early";
+                if (n == 0)
+                    detail = "the compressed data ends too early";
                 return false;
             }
             got += static_cast<std::size_t>(n);
@@ -136,6 +147,7 @@ private:
         }
     }
 
+    std::mutex& m_Lock;
     zip_file_t* m_File;
     const zip_stat_t& m_Stat;
     std::vector<unsigned char> m_Out;
@@ -185,7 +197,7 @@ int TempFile::Commit(const fs::path& target) {
 
 // ---- one entry ----
 
-Extracted ExtractEntry(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const char* password,
+Extracted ExtractEntry(SharedArchive& archive, zip_uint64_t index, const zip_stat_t& st, const char* password,
                        const fs::path* target, const Tick& tick) {
     Extracted out;
     const bool encrypted = st.encryption_method != ZIP_EM_NONE;
@@ -202,26 +214,30 @@ Extracted ExtractEntry(zip_t* za, zip_uint64_t index, const zip_stat_t& st, cons
     const auto known = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD;
     // Deflated data is inflated here rather than by libzip, which would also compute a CRC of its own.
     const bool raw = !encrypted && (st.valid & known) == known && st.comp_method == ZIP_CM_DEFLATE;
-    zip_file_t* opened = encrypted ? zip_fopen_index_encrypted(za, index, 0, password ? password : "")
-                                   : zip_fopen_index(za, index, raw ? ZIP_FL_COMPRESSED : 0);
-    if (!opened) {
-        const int ze = zip_error_code_zip(zip_get_error(za));
-        std::string detail = zip_strerror(za);
-        zip_error_clear(za);
-        if (ze == ZIP_ER_WRONGPASSWD || ze == ZIP_ER_NOPASSWD)
-            return fail(Outcome::BadPassword, detail);
-        if (ze == ZIP_ER_ENCRNOTSUPP || ze == ZIP_ER_COMPNOTSUPP)
-            return fail(Outcome::Unsupported, detail);
-        return fail(Outcome::Damaged, detail);
+    ZipFilePtr zf(nullptr, {&archive.lock});
+    {
+        std::lock_guard guard(archive.lock);
+        zip_t* za = archive.za;
+        zf.reset(encrypted ? zip_fopen_index_encrypted(za, index, 0, password ? password : "")
+                           : zip_fopen_index(za, index, raw ? ZIP_FL_COMPRESSED : 0));
+        if (!zf) {
+            const int ze = zip_error_code_zip(zip_get_error(za));
+            std::string detail = zip_strerror(za);
+            zip_error_clear(za);
+            if (ze == ZIP_ER_WRONGPASSWD || ze == ZIP_ER_NOPASSWD)
+                return fail(Outcome::BadPassword, detail);
+            if (ze == ZIP_ER_ENCRNOTSUPP || ze == ZIP_ER_COMPNOTSUPP)
+                return fail(Outcome::Unsupported, detail);
+            return fail(Outcome::Damaged, detail);
+        }
     }
-    ZipFilePtr zf(opened);
     std::unique_ptr<EntryData> data;
     if (!raw)
-        data = std::make_unique<LibzipData>(zf.get());
+        data = std::make_unique<LibzipData>(archive.lock, zf.get());
     else if (st.size <= WholeEntryLimit && st.comp_size <= WholeEntryLimit)
-        data = std::make_unique<WholeInflate>(zf.get(), st);
+        data = std::make_unique<WholeInflate>(archive.lock, zf.get(), st);
     else
-        data = std::make_unique<StreamInflate>(zf.get());
+        data = std::make_unique<StreamInflate>(archive.lock, zf.get());
 
     if (target) {
         out.temp = std::make_unique<TempFile>(*target);
@@ -277,7 +293,7 @@ Extracted Failed(Outcome outcome, std::string detail) {
 
 } // namespace
 
-ExtractPool::ExtractPool(const fs::path& archive, unsigned workers) : m_Archive(archive), m_Workers(workers) {}
+ExtractPool::ExtractPool(SharedArchive& archive, unsigned workers) : m_Archive(archive), m_Workers(workers) {}
 
 ExtractPool::~ExtractPool() {
     Stop();
@@ -320,7 +336,6 @@ void ExtractPool::Stop() {
 }
 
 void ExtractPool::Work() noexcept {
-    ZipPtr za;
     const Tick tick = [this](std::uint64_t n) {
         m_Done.fetch_add(n, std::memory_order_relaxed);
         return !m_Stopping.load(std::memory_order_relaxed);
@@ -341,15 +356,7 @@ void ExtractPool::Work() noexcept {
         }
         Extracted result;
         try {
-            if (!za) {
-                int err = 0;
-                za.reset(zip_open(m_Archive.c_str(), ZIP_RDONLY, &err));
-            }
-            if (za)
-                result =
-                    ExtractEntry(za.get(), job->index, job->st, nullptr, job->target ? &*job->target : nullptr, tick);
-            else
-                result = Failed(Outcome::Damaged, "the archive could not be opened again");
+            result = ExtractEntry(m_Archive, job->index, job->st, nullptr, job->target ? &*job->target : nullptr, tick);
         } catch (const std::exception& e) {
             result = Failed(Outcome::WriteError, e.what());
         } catch (...) {

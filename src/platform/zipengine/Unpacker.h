@@ -47,6 +47,13 @@ private:
     bool m_Committed = false;
 };
 
+// One handle on the archive for every thread: each libzip call on it, or on an entry opened from it, holds the
+// lock (libzip's handles share their file position and error state).
+struct SharedArchive {
+    zip_t* za;
+    std::mutex lock;
+};
+
 struct Extracted {
     Outcome outcome = Outcome::Ok;
     std::string detail;
@@ -58,13 +65,13 @@ struct Extracted {
 using Tick = std::function<bool(std::uint64_t)>;
 
 // Reads one entry and checks its size and CRC; with a target, writes it to a temporary file beside the target.
-Extracted ExtractEntry(zip_t* za, zip_uint64_t index, const zip_stat_t& st, const char* password,
+Extracted ExtractEntry(SharedArchive& archive, zip_uint64_t index, const zip_stat_t& st, const char* password,
                        const fs::path* target, const Tick& tick);
 
-// Extracts entries that need no password on worker threads, each with its own handle on the archive.
+// Extracts entries that need no password on worker threads.
 class ExtractPool {
 public:
-    ExtractPool(const fs::path& archive, unsigned workers);
+    ExtractPool(SharedArchive& archive, unsigned workers);
     ~ExtractPool(); // stops the workers; results not taken are removed
     ExtractPool(const ExtractPool&) = delete;
     ExtractPool& operator=(const ExtractPool&) = delete;
@@ -89,7 +96,7 @@ private:
     };
     void Work() noexcept;
 
-    const fs::path m_Archive;
+    SharedArchive& m_Archive;
     const unsigned m_Workers;
     std::vector<std::thread> m_Threads;
     std::mutex m_Mutex;

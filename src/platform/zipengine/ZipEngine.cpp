@@ -172,9 +172,12 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
         return PK_PARAM;
     }
     fs::path archive = ResolveNoCase(fs::path(files::NativePath(dcl.lpszZipFN)));
+    // Opening checks every entry's header: a while for a large archive, so the hook keeps being called.
+    Progress progress(S().hook);
     int err = 0;
-    zip_t* raw = zip_open(archive.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &err);
-    if (!raw) {
+    ZipPtr za =
+        WhilePumping(progress, [&] { return ZipPtr(zip_open(archive.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &err)); });
+    if (!za) {
         if (err == ZIP_ER_NOENT || err == ZIP_ER_OPEN)
             print("unzip error: cannot find or open " + archive.string() + ".\n");
         else if (std::string twice; err == ZIP_ER_EXISTS && !(twice = DuplicateEntryName(archive)).empty())
@@ -184,7 +187,6 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
             print("unzip error: " + archive.string() + " is not a zip archive or it is damaged.\n");
         return PK_NOZIP;
     }
-    ZipPtr za(raw);
 
     fs::path dir = (dcl.lpszExtractDir && *dcl.lpszExtractDir)
                        ? ResolveNoCase(fs::path(files::NativePath(dcl.lpszExtractDir)))
@@ -215,11 +217,11 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
         if (zip_stat_index(za.get(), static_cast<zip_uint64_t>(i), 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE))
             total += st.size;
     }
-    Progress progress(S().hook, total);
-    progress.Tick(0);
+    progress.SetTotal(total);
     // Entries that need no password are read on worker threads; their results are put in place here, in entry
     // order, so that what a stopped run leaves is the same as if the entries had been read one by one.
-    ExtractPool pool(archive, PackThreads());
+    SharedArchive shared{za.get(), {}};
+    ExtractPool pool(shared, PackThreads());
     struct Pending {
         std::string shown;
         fs::path target;
@@ -305,7 +307,13 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
     for (zip_int64_t i = 0; i < count; ++i) {
         const auto index = static_cast<zip_uint64_t>(i);
         zip_stat_t st;
-        if (zip_stat_index(za.get(), index, 0, &st) != 0 || !(st.valid & ZIP_STAT_NAME)) {
+        bool readable = false, symlink = false;
+        {
+            std::lock_guard guard(shared.lock);
+            readable = zip_stat_index(za.get(), index, 0, &st) == 0 && (st.valid & ZIP_STAT_NAME);
+            symlink = readable && IsSymlinkEntry(za.get(), index);
+        }
+        if (!readable) {
             fail(PK_ERR, "  error: entry " + std::to_string(i + 1) + " of the archive cannot be read.\n");
             continue;
         }
@@ -354,7 +362,7 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
             fail(PK_WARN, "  skipping: " + shown + " has no usable file name.\n");
             continue;
         }
-        if (IsSymlinkEntry(za.get(), index)) {
+        if (symlink) {
             fail(PK_WARN, "  skipping: " + shown + " is a symbolic link; links are not created.\n");
             continue;
         }
@@ -438,7 +446,7 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
                 buf[PasswordBufferSize - 1] = '\0';
                 password = std::string(buf);
             }
-            r = ExtractEntry(za.get(), index, st, password->c_str(), out ? &*out : nullptr, [&](std::uint64_t n) {
+            r = ExtractEntry(shared, index, st, password->c_str(), out ? &*out : nullptr, [&](std::uint64_t n) {
                 here += n;
                 return report();
             });

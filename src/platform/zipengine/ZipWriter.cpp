@@ -16,31 +16,35 @@ namespace zipengine::detail {
 
 namespace {
 
-std::string EntryName(const fs::path& file, const fs::path& root, bool junkDir) {
-    if (junkDir)
-        return file.filename().generic_string();
-    fs::path abs = fs::absolute(file).lexically_normal();
+// The entry names of a folder's files start with this: the folder relative to the root, or its whole path when
+// it is outside the root.
+std::string EntryPrefix(const fs::path& folder, const fs::path& root) {
+    fs::path abs = fs::absolute(folder).lexically_normal();
     fs::path rel = abs.lexically_relative(fs::absolute(root).lexically_normal());
-    if (rel.empty() || *rel.begin() == ".." || rel == ".")
+    if (rel == ".")
+        return {};
+    if (rel.empty() || *rel.begin() == "..")
         rel = abs.relative_path();
-    return rel.generic_string();
+    std::string prefix = rel.generic_string();
+    return prefix.empty() || prefix.back() == '/' ? prefix : prefix + "/";
 }
 
 // Hidden and system files are not part of a data set unless asked for.
-bool IsHiddenOrSystem(const fs::path& path) {
+bool IsHiddenOrSystem(const fs::path& folder, const std::string& name) {
 #ifdef _WIN32
-    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const DWORD attributes = GetFileAttributesW((folder / name).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0;
 #else
-    const std::string name = path.filename().string();
+    (void)folder;
     return !name.empty() && name[0] == '.';
 #endif
 }
 
 class Collector {
 public:
-    Collector(const fs::path& archive, const fs::path& root, bool recurse, bool junkDir, bool system, Printer& print)
-        : m_Archive(archive), m_Root(root), m_Recurse(recurse), m_JunkDir(junkDir), m_System(system), m_Print(print) {
+    Collector(const fs::path& archive, const fs::path& root, bool recurse, bool junkDir, bool system, Printer& print,
+              Progress& progress)
+        : m_Root(root), m_Recurse(recurse), m_JunkDir(junkDir), m_System(system), m_Print(print), m_Progress(progress) {
         struct stat st {};
         if (::stat(archive.c_str(), &st) == 0)
             m_ArchiveState = StateOf(st);
@@ -60,7 +64,9 @@ public:
             std::error_code ec;
             struct stat st {};
             if (::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-                AddFile(p, fs::weakly_canonical(p, ec), st);
+                const fs::path dir = p.parent_path();
+                AddFile(dir, EntryPrefix(dir, m_Root), {p.filename().string(), false, st},
+                        fs::weakly_canonical(p, ec).string());
                 matched = true;
             } else if (fs::is_directory(p, ec)) {
                 if (m_Recurse)
@@ -69,82 +75,89 @@ public:
                     m_Print("  zip warning: " + name + " is a folder; its files are packed only with recursion\n");
             }
         }
-        if (!matched)
+        if (!matched && !m_Progress.Cancelled())
             m_Print("  zip warning: name not matched: " + name + "\n");
     }
 
-    std::vector<PackItem>& Items() { return m_Items; }
+    std::vector<PackItem> TakeItems() { return std::move(m_Items); }
 
 private:
     struct Found {
-        fs::path path;
+        std::string name;
         bool link;
         struct stat st;
     };
 
     // True when the pattern matched at least one file, also one that is then left out (the archive itself, a
-    // hidden file, a temporary file of the program).
+    // hidden file, a temporary file of the program). A large folder takes a while: the hook keeps being called
+    // and may cancel.
     bool AddFolder(const fs::path& dir, const std::string& pattern, bool recurse) {
         std::error_code ec;
         std::vector<Found> files;
         std::vector<fs::path> folders;
         bool matched = false;
         for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+            if (!m_Progress.Poll())
+                return matched;
             std::error_code ec2;
             const fs::path& path = it->path();
+            std::string name = path.filename().string();
             auto type = it->symlink_status(ec2).type();
             if (type == fs::file_type::directory) {
-                if (m_System || !IsHiddenOrSystem(path))
+                if (m_System || !IsHiddenOrSystem(dir, name))
                     folders.push_back(path);
                 continue;
             }
-            Found f{path, type == fs::file_type::symlink, {}};
-            if (::stat(path.c_str(), &f.st) != 0 || !S_ISREG(f.st.st_mode) ||
-                !files::MatchesPattern(path.filename().string(), pattern))
+            Found f{std::move(name), type == fs::file_type::symlink, {}};
+            if (::stat(path.c_str(), &f.st) != 0 || !S_ISREG(f.st.st_mode) || !files::MatchesPattern(f.name, pattern))
                 continue;
             matched = true;
-            if (Excluded(path))
-                continue;
-            files.push_back(std::move(f));
+            if (!Excluded(dir, f.name))
+                files.push_back(std::move(f));
         }
-        std::sort(files.begin(), files.end(), [](const Found& a, const Found& b) { return a.path < b.path; });
+        std::sort(files.begin(), files.end(), [](const Found& a, const Found& b) { return a.name < b.name; });
         std::sort(folders.begin(), folders.end());
         // One canonical folder for its files: the same file reached twice, by two names given or through a
         // link, is packed once.
-        const fs::path canonical = fs::weakly_canonical(dir, ec);
-        for (const auto& f : files)
-            AddFile(f.path, f.link ? fs::weakly_canonical(f.path, ec) : canonical / f.path.filename(), f.st);
+        const std::string canonical = fs::weakly_canonical(dir, ec).string() + "/";
+        const std::string prefix = EntryPrefix(dir, m_Root);
+        for (const auto& f : files) {
+            if (!m_Progress.Poll())
+                return matched;
+            AddFile(dir, prefix, f, f.link ? fs::weakly_canonical(dir / f.name, ec).string() : canonical + f.name);
+        }
         if (recurse)
             for (const auto& d : folders)
                 matched = AddFolder(d, pattern, true) || matched;
         return matched;
     }
 
-    bool Excluded(const fs::path& file) const {
-        return files::IsTemporaryName(file.filename().string()) || (!m_System && IsHiddenOrSystem(file));
+    bool Excluded(const fs::path& dir, const std::string& name) const {
+        return files::IsTemporaryName(name) || (!m_System && IsHiddenOrSystem(dir, name));
     }
 
-    void AddFile(const fs::path& file, const fs::path& key, const struct stat& st) {
-        const FileState state = StateOf(st);
+    void AddFile(const fs::path& dir, const std::string& prefix, const Found& f, std::string key) {
+        const FileState state = StateOf(f.st);
         // Never pack the archive being written, nor the program's own temporary files.
-        if ((m_ArchiveState && state.dev == m_ArchiveState->dev && state.ino == m_ArchiveState->ino) || Excluded(file))
+        if ((m_ArchiveState && state.dev == m_ArchiveState->dev && state.ino == m_ArchiveState->ino) ||
+            Excluded(dir, f.name))
             return;
-        if (!m_Seen.insert(key.string()).second)
+        if (!m_Seen.insert(std::move(key)).second)
             return;
         PackItem item;
-        item.file = file;
-        item.entry = EntryName(file, m_Root, m_JunkDir);
-        item.mtime = static_cast<std::time_t>(st.st_mtim.tv_sec);
+        item.file = (dir / f.name).string();
+        item.entry = m_JunkDir ? f.name : prefix + f.name;
+        item.mtime = static_cast<std::time_t>(f.st.st_mtim.tv_sec);
         item.state = state;
         m_Items.push_back(std::move(item));
     }
 
-    fs::path m_Archive;
     fs::path m_Root;
     bool m_Recurse;
     bool m_JunkDir;
     bool m_System;
     Printer& m_Print;
+    Progress& m_Progress;
     std::optional<FileState> m_ArchiveState;
     std::vector<PackItem> m_Items;
     std::set<std::string> m_Seen;
@@ -187,11 +200,19 @@ std::int32_t Archive(const ZCL& C) {
     if (root.empty())
         root = fs::current_path(ec);
 
-    Collector collector(archive, root, o.fRecurse != 0, o.fJunkDir != 0, o.fSystem != 0, print);
-    for (std::int32_t i = 0; i < C.argc; ++i)
-        if (C.FNV && C.FNV[i])
-            collector.AddName(C.FNV[i]);
-    auto& items = collector.Items();
+    Progress progress(s.hook);
+    std::vector<PackItem> items;
+    {
+        Collector collector(archive, root, o.fRecurse != 0, o.fJunkDir != 0, o.fSystem != 0, print, progress);
+        for (std::int32_t i = 0; i < C.argc && !progress.Cancelled(); ++i)
+            if (C.FNV && C.FNV[i])
+                collector.AddName(C.FNV[i]);
+        items = collector.TakeItems();
+    }
+    if (progress.Cancelled()) {
+        print("zip: cancelled; " + archive.string() + " was not written.\n");
+        return ZE_ABORT;
+    }
     if (items.empty()) {
         print("zip error: Nothing to do! No files were found to pack into " + std::string(C.lpszZipFN) + ".\n");
         return ZE_NONE;
@@ -200,9 +221,9 @@ std::int32_t Archive(const ZCL& C) {
     std::uint64_t total = 0;
     for (const auto& item : items)
         total += item.state.size;
-    Progress progress(s.hook, total);
-    // The first call comes before any file is read.
-    if (!progress.Tick(0)) {
+    progress.SetTotal(total);
+    // This call comes after the listing and before any file is read.
+    if (!progress.Report(0)) {
         print("zip: cancelled; " + archive.string() + " was not written.\n");
         return ZE_ABORT;
     }
