@@ -218,6 +218,8 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
             total += st.size;
     }
     progress.SetTotal(total);
+    // This call comes after the opening and before any entry is read.
+    progress.Report(0);
     // Entries that need no password are read on worker threads; their results are put in place here, in entry
     // order, so that what a stopped run leaves is the same as if the entries had been read one by one.
     SharedArchive shared{za.get(), {}};

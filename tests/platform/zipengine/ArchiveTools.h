@@ -99,7 +99,7 @@ inline std::int32_t Print(char* buffer, std::uint32_t length) {
     return 0;
 }
 
-inline bool Printed(const char* text) {
+inline bool Printed(const std::string& text) {
     return printed.find(text) != std::string::npos;
 }
 
