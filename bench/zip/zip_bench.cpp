@@ -187,6 +187,7 @@ int EngineChild(const std::string& mode, const std::string& archive, const std::
 
 struct Run {
     double seconds = 0;
+    double cpu = 0; // user and system time
     long maxRssKiB = 0;
     int status = -1;
     std::string out;
@@ -222,6 +223,8 @@ Run Spawn(const std::vector<std::string>& args, const fs::path& cwd = {}) {
     ::wait4(pid, &status, 0, &usage);
     run.seconds = Seconds(start);
     run.maxRssKiB = usage.ru_maxrss;
+    run.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+              static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
 }
@@ -234,7 +237,7 @@ double Median(std::vector<double> v) {
 struct Row {
     std::string set;
     std::string job;
-    double ours, peer, mib;
+    double ours, peer, oursCpu, peerCpu, mib;
     double sizeRatio;
     double gap;
     double cancel;
@@ -278,6 +281,7 @@ int main(int argc, char** argv) {
         const double mib = static_cast<double>(set->files) * static_cast<double>(set->fileSize) / (1 << 20);
 
         std::vector<double> zipOurs, zipPeer, unzipOurs, unzipPeer, zipGap, unzipGap;
+        std::vector<double> zipOursCpu, zipPeerCpu, unzipOursCpu, unzipPeerCpu;
         long zipRss = 0, unzipRss = 0;
         for (int r = 0; r < runs; ++r) {
             std::fprintf(stderr, "%s: run %d of %d\n", set->name.c_str(), r + 1, runs);
@@ -289,12 +293,14 @@ int main(int argc, char** argv) {
                     Run z = Spawn({self, "--engine", "zip", ours, data.string()});
                     ok = ok && z.status == 0 && z.out.rfind("0 ", 0) == 0;
                     zipOurs.push_back(z.seconds);
+                    zipOursCpu.push_back(z.cpu);
                     zipGap.push_back(std::atof(z.out.c_str() + z.out.find(' ')));
                     zipRss = std::max(zipRss, z.maxRssKiB);
                 } else {
                     Run z = Spawn({"zip", "-q", "-6", "-r", peer, "."}, data);
                     ok = ok && z.status == 0;
                     zipPeer.push_back(z.seconds);
+                    zipPeerCpu.push_back(z.cpu);
                 }
             }
             for (int turn = 0; turn < 2; ++turn) {
@@ -305,12 +311,14 @@ int main(int argc, char** argv) {
                     Run u = Spawn({self, "--engine", "unzip", peer, x.string()});
                     ok = ok && u.status == 0 && u.out.rfind("0 ", 0) == 0;
                     unzipOurs.push_back(u.seconds);
+                    unzipOursCpu.push_back(u.cpu);
                     unzipGap.push_back(std::atof(u.out.c_str() + u.out.find(' ')));
                     unzipRss = std::max(unzipRss, u.maxRssKiB);
                 } else {
                     Run u = Spawn({"unzip", "-o", "-j", "-q", peer, "-d", x.string()});
                     ok = ok && u.status == 0;
                     unzipPeer.push_back(u.seconds);
+                    unzipPeerCpu.push_back(u.cpu);
                 }
             }
         }
@@ -333,26 +341,30 @@ int main(int argc, char** argv) {
         ok = ok && !fs::exists(ours);
         fs::create_directories(dir / "x");
         const double unzipCancel = latency("unzip", peer, dir / "x");
-        rows.push_back({set->name, "zip", Median(zipOurs), Median(zipPeer), mib, sizeRatio,
-                        *std::max_element(zipGap.begin(), zipGap.end()), zipCancel, zipRss});
-        rows.push_back({set->name, "unzip", Median(unzipOurs), Median(unzipPeer), mib, 0,
-                        *std::max_element(unzipGap.begin(), unzipGap.end()), unzipCancel, unzipRss});
+        rows.push_back({set->name, "zip", Median(zipOurs), Median(zipPeer), Median(zipOursCpu), Median(zipPeerCpu), mib,
+                        sizeRatio, *std::max_element(zipGap.begin(), zipGap.end()), zipCancel, zipRss});
+        rows.push_back({set->name, "unzip", Median(unzipOurs), Median(unzipPeer), Median(unzipOursCpu),
+                        Median(unzipPeerCpu), mib, 0, *std::max_element(unzipGap.begin(), unzipGap.end()), unzipCancel,
+                        unzipRss});
         if (!tested)
             std::fprintf(stderr, "%s: the engine's archive failed a reader's test\n", set->name.c_str());
         fs::remove_all(dir);
     }
     fs::remove_all(root);
 
-    std::printf("\n%-6s %-6s %9s %9s %7s %9s %9s %10s %10s %9s\n", "data", "job", "ours s", "peer s", "ratio",
-                "ours MiB/s", "size/zip6", "max gap ms", "cancel ms", "peak MiB");
+    std::printf("\n%-6s %-6s %8s %8s %6s %8s %8s %9s %9s %8s %8s %8s\n", "data", "job", "ours s", "peer s", "ratio",
+                "ours cpu", "peer cpu", "ours MiB/s", "size/zip6", "gap ms", "cancel", "peak MiB");
     for (const auto& r : rows) {
         char size[16] = "-";
         if (r.sizeRatio > 0)
             std::snprintf(size, sizeof size, "%.4f", r.sizeRatio);
-        std::printf("%-6s %-6s %9.2f %9.2f %7.2f %9.1f %9s %10.0f %10.0f %9.1f\n", r.set.c_str(), r.job.c_str(), r.ours,
-                    r.peer, r.ours / r.peer, r.mib / r.ours, size, r.gap, r.cancel, r.rss / 1024.0);
+        std::printf("%-6s %-6s %8.2f %8.2f %6.2f %8.2f %8.2f %9.1f %9s %8.0f %8.0f %8.1f\n", r.set.c_str(),
+                    r.job.c_str(), r.ours, r.peer, r.ours / r.peer, r.oursCpu, r.peerCpu, r.mib / r.ours, size, r.gap,
+                    r.cancel, r.rss / 1024.0);
     }
-    std::printf("(%d runs each, medians; peers: zip -q -6 -r, unzip -o -j -q; %u cores)\n", runs,
-                std::thread::hardware_concurrency());
+    std::printf(
+        "(%d runs each, medians; peers: zip -q -6 -r, unzip -o -j -q; cpu: user and system seconds; gap: the\n"
+        "longest time without a hook call; cancel: ms from a cancel half-way to the engine's return; %u cores)\n",
+        runs, std::thread::hardware_concurrency());
     return ok ? 0 : 1;
 }

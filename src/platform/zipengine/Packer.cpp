@@ -174,6 +174,8 @@ public:
 
     PackResult Result() const {
         const std::string path = m_Archive.string();
+        if (m_Written) // a cancel that came once the archive was in place is too late
+            return {};
         if (!m_Failure.empty())
             return {PackOutcome::SourceFailed, m_Failure};
         if (m_Cancelled)
@@ -252,6 +254,7 @@ public:
         {
             std::lock_guard lock(m_Mutex);
             m_WriteErrno = m_WriteErrno ? m_WriteErrno : err;
+            m_Written = m_Prepared && err == 0 && !m_Internal;
             m_WriterDone = true;
         }
         Stop(); // workers still waiting for room have nothing more to do
@@ -398,6 +401,7 @@ private:
     std::string m_Text;
     bool m_WriterDone = false;
     bool m_Prepared = false; // the temporary file exists and libzip runs on it
+    bool m_Written = false;  // the archive is in place
     std::string m_Failure;   // a source's problem, the first one met
     std::string m_Detail;    // a problem of libzip's own
     int m_WriteErrno = 0;
