@@ -67,7 +67,13 @@ public:
     int Errno() const { return m_Errno; }
 
     static zip_int64_t Callback(void* userdata, void* data, zip_uint64_t len, zip_source_cmd_t cmd) noexcept {
-        return static_cast<ArchiveSink*>(userdata)->Command(data, len, cmd);
+        auto* sink = static_cast<ArchiveSink*>(userdata);
+        try {
+            return sink->Command(data, len, cmd);
+        } catch (...) { // the buffer could not grow: nothing may unwind through libzip
+            zip_error_set(&sink->m_Error, ZIP_ER_MEMORY, 0);
+            return -1;
+        }
     }
 
 private:
@@ -86,7 +92,7 @@ private:
         return true;
     }
 
-    zip_int64_t Command(void* data, zip_uint64_t len, zip_source_cmd_t cmd) noexcept {
+    zip_int64_t Command(void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
         switch (cmd) {
         case ZIP_SOURCE_STAT:
             // There is no archive yet: libzip starts a new one.
