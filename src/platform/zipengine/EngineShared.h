@@ -11,14 +11,18 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <exception>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace zipengine::detail {
@@ -94,12 +98,17 @@ private:
     std::vector<char> m_Buffer;
 };
 
+// The hook's calls, at least every hook interval of work from the start on, with bytes done that only grow.
 class Progress {
 public:
-    Progress(zel::ProgressHook hook, std::uint64_t total) : m_Hook(std::move(hook)), m_Total(total) {}
+    explicit Progress(zel::ProgressHook hook, std::uint64_t total = 0)
+        : m_Hook(std::move(hook)), m_Total(total), m_Last(std::chrono::steady_clock::now()) {}
+    void SetTotal(std::uint64_t total) { m_Total = total; }
     // Adds bytes done; false once the caller asked to cancel.
-    bool Tick(std::uint64_t bytes) {
-        m_Done += bytes;
+    bool Tick(std::uint64_t bytes) { return Update(m_Done + bytes); }
+    // Sets the bytes done, calling the hook when a hook interval has passed since its last call.
+    bool Update(std::uint64_t done) {
+        m_Done = done;
         if (m_Hook && !m_Cancelled) {
             auto now = std::chrono::steady_clock::now();
             if (now - m_Last >= HookInterval) {
@@ -110,15 +119,63 @@ public:
         }
         return !m_Cancelled;
     }
+    // Calls the hook if it is time, with the bytes done as they are.
+    bool Poll() { return Update(m_Done); }
+    // Reports how far the work is, calling the hook whatever the time since the last call: for a caller that
+    // paces its own calls. False once the caller asked to cancel.
+    bool Report(std::uint64_t done) {
+        m_Done = done;
+        if (m_Hook && !m_Cancelled) {
+            m_Last = std::chrono::steady_clock::now();
+            if (!m_Hook(m_Done, m_Total))
+                m_Cancelled = true;
+        }
+        return !m_Cancelled;
+    }
     bool Cancelled() const { return m_Cancelled; }
 
 private:
     zel::ProgressHook m_Hook;
     std::uint64_t m_Total;
     std::uint64_t m_Done = 0;
-    std::chrono::steady_clock::time_point m_Last{};
+    std::chrono::steady_clock::time_point m_Last;
     bool m_Cancelled = false;
 };
+
+// Runs one long call that cannot report progress (such as opening a large archive) on a thread of its own, while
+// this thread keeps calling the hook. A cancel is kept for the caller to act on once the call has returned; an
+// exception from the hook or from the call is rethrown after the call has ended.
+template <typename F> auto WhilePumping(Progress& progress, F work) {
+    std::optional<decltype(work())> result;
+    std::exception_ptr error;
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+    std::thread thread([&] {
+        try {
+            result.emplace(work());
+        } catch (...) {
+            error = std::current_exception();
+        }
+        std::lock_guard lock(mutex);
+        done = true;
+        ended.notify_all();
+    });
+    struct Joiner {
+        std::thread& thread;
+        ~Joiner() { thread.join(); }
+    } joiner{thread};
+    std::unique_lock lock(mutex);
+    while (!ended.wait_for(lock, HookInterval, [&] { return done; })) {
+        lock.unlock();
+        progress.Poll();
+        lock.lock();
+    }
+    lock.unlock();
+    if (error)
+        std::rethrow_exception(error);
+    return std::move(*result);
+}
 
 // ---- paths ----
 
@@ -180,7 +237,7 @@ inline std::time_t ModTime(const fs::path& p) {
 }
 
 inline std::string RandomSuffix() {
-    static std::mt19937 gen{std::random_device{}()};
+    thread_local std::mt19937 gen{std::random_device{}()};
     static const char chars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     std::string s;
     for (int i = 0; i < 8; ++i)

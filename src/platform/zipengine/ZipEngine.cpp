@@ -1,6 +1,8 @@
 #include "platform/zipengine/ZipEngine.h"
 
 #include "platform/zipengine/EngineShared.h"
+#include "platform/zipengine/Packer.h"
+#include "platform/zipengine/Unpacker.h"
 
 #include "platform/error/Error.h"
 #include "platform/files/Files.h"
@@ -17,6 +19,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -27,149 +30,6 @@ namespace zipengine {
 using namespace detail;
 
 namespace {
-
-enum class Outcome { Ok, BadPassword, Damaged, NoPassword, Unsupported, WriteError, DiskFull, Cancelled };
-
-// A temporary file next to its target, removed unless committed.
-class TempFile {
-public:
-    explicit TempFile(const fs::path& target) {
-        for (int i = 0; i < 100 && !m_File; ++i) {
-            m_Path = target.parent_path() / (target.filename().string() + files::TemporaryMarker + RandomSuffix());
-            m_File = std::fopen(m_Path.c_str(), "wbx");
-            if (!m_File && errno != EEXIST)
-                break;
-        }
-        m_Errno = m_File ? 0 : errno;
-    }
-    ~TempFile() {
-        if (m_File)
-            std::fclose(m_File);
-        if (!m_Committed && !m_Path.empty()) {
-            std::error_code ec;
-            fs::remove(m_Path, ec);
-        }
-    }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-
-    std::FILE* File() const { return m_File; }
-    int OpenErrno() const { return m_Errno; }
-    // Closes the file (0 or the errno of a failed flush).
-    int Close() {
-        int r = 0;
-        if (m_File && std::fclose(m_File) != 0)
-            r = errno ? errno : EIO;
-        m_File = nullptr;
-        return r;
-    }
-    // Renames into place; 0 or an errno.
-    int Commit(const fs::path& target) {
-        std::error_code ec;
-        fs::rename(m_Path, target, ec);
-        if (ec)
-            return ec.value();
-        m_Committed = true;
-        return 0;
-    }
-    const fs::path& Path() const { return m_Path; }
-
-private:
-    fs::path m_Path;
-    std::FILE* m_File = nullptr;
-    int m_Errno = 0;
-    bool m_Committed = false;
-};
-
-struct ZipFileCloser {
-    void operator()(zip_file_t* zf) const { zip_fclose(zf); }
-};
-
-struct Extractor {
-    zip_t* za;
-    const DCL& dcl;
-    USERFUNCTIONS* uf;
-    Printer& print;
-    Progress& progress;
-    int lastErrno = 0;
-
-    // Reads one entry, checks size and CRC, and (when target is set) writes it through a temporary file.
-    Outcome ExtractOne(zip_uint64_t index, const zip_stat_t& st, const char* password, const fs::path* target,
-                       std::string& detail) {
-        bool encrypted = st.encryption_method != ZIP_EM_NONE;
-        zip_file_t* raw = encrypted ? zip_fopen_index_encrypted(za, index, 0, password ? password : "")
-                                    : zip_fopen_index(za, index, 0);
-        if (!raw) {
-            int ze = zip_error_code_zip(zip_get_error(za));
-            detail = zip_strerror(za);
-            zip_error_clear(za);
-            if (ze == ZIP_ER_WRONGPASSWD || ze == ZIP_ER_NOPASSWD)
-                return Outcome::BadPassword;
-            if (ze == ZIP_ER_ENCRNOTSUPP || ze == ZIP_ER_COMPNOTSUPP)
-                return Outcome::Unsupported;
-            return Outcome::Damaged;
-        }
-        std::unique_ptr<zip_file_t, ZipFileCloser> zf(raw);
-        std::unique_ptr<TempFile> temp;
-        if (target) {
-            temp = std::make_unique<TempFile>(*target);
-            if (!temp->File()) {
-                lastErrno = temp->OpenErrno();
-                detail = SysText(lastErrno);
-                return IsDiskFull(lastErrno) ? Outcome::DiskFull : Outcome::WriteError;
-            }
-        }
-        std::vector<char> buf(ChunkSize);
-        uLong crc = crc32(0L, Z_NULL, 0);
-        std::uint64_t total = 0;
-        for (;;) {
-            zip_int64_t n = zip_fread(zf.get(), buf.data(), buf.size());
-            if (n < 0) {
-                detail = zip_file_strerror(zf.get());
-                return encrypted ? Outcome::BadPassword : Outcome::Damaged;
-            }
-            if (n == 0)
-                break;
-            total += static_cast<std::uint64_t>(n);
-            if ((st.valid & ZIP_STAT_SIZE) && total > st.size) {
-                detail = "more data than recorded";
-                return encrypted ? Outcome::BadPassword : Outcome::Damaged;
-            }
-            crc = crc32(crc, reinterpret_cast<const Bytef*>(buf.data()), static_cast<uInt>(n));
-            if (temp &&
-                std::fwrite(buf.data(), 1, static_cast<std::size_t>(n), temp->File()) != static_cast<std::size_t>(n)) {
-                lastErrno = errno;
-                detail = SysText(lastErrno);
-                return IsDiskFull(lastErrno) ? Outcome::DiskFull : Outcome::WriteError;
-            }
-            if (!progress.Tick(static_cast<std::uint64_t>(n)))
-                return Outcome::Cancelled;
-        }
-        // A wrong password can pass the first check and produce garbage: trust nothing before the CRC.
-        if (((st.valid & ZIP_STAT_SIZE) && total != st.size) || ((st.valid & ZIP_STAT_CRC) && crc != st.crc)) {
-            detail = "CRC error";
-            return encrypted ? Outcome::BadPassword : Outcome::Damaged;
-        }
-        if (!temp)
-            return Outcome::Ok;
-        if (int e = temp->Close()) {
-            lastErrno = e;
-            detail = SysText(e);
-            return IsDiskFull(e) ? Outcome::DiskFull : Outcome::WriteError;
-        }
-        if (st.valid & ZIP_STAT_MTIME) {
-            std::error_code ec;
-            fs::last_write_time(
-                temp->Path(), std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(st.mtime)), ec);
-        }
-        if (int e = temp->Commit(*target)) {
-            lastErrno = e;
-            detail = SysText(e);
-            return Outcome::WriteError;
-        }
-        return Outcome::Ok;
-    }
-};
 
 // A name as it can be shown in a message: control characters written out, so a name cannot break the lines.
 std::string Printable(const std::string& name) {
@@ -312,9 +172,12 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
         return PK_PARAM;
     }
     fs::path archive = ResolveNoCase(fs::path(files::NativePath(dcl.lpszZipFN)));
+    // Opening checks every entry's header: a while for a large archive, so the hook keeps being called.
+    Progress progress(S().hook);
     int err = 0;
-    zip_t* raw = zip_open(archive.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &err);
-    if (!raw) {
+    ZipPtr za =
+        WhilePumping(progress, [&] { return ZipPtr(zip_open(archive.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &err)); });
+    if (!za) {
         if (err == ZIP_ER_NOENT || err == ZIP_ER_OPEN)
             print("unzip error: cannot find or open " + archive.string() + ".\n");
         else if (std::string twice; err == ZIP_ER_EXISTS && !(twice = DuplicateEntryName(archive)).empty())
@@ -324,7 +187,6 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
             print("unzip error: " + archive.string() + " is not a zip archive or it is damaged.\n");
         return PK_NOZIP;
     }
-    ZipPtr za(raw);
 
     fs::path dir = (dcl.lpszExtractDir && *dcl.lpszExtractDir)
                        ? ResolveNoCase(fs::path(files::NativePath(dcl.lpszExtractDir)))
@@ -355,9 +217,21 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
         if (zip_stat_index(za.get(), static_cast<zip_uint64_t>(i), 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE))
             total += st.size;
     }
-    Progress progress(S().hook, total);
-    progress.Tick(0);
-    Extractor ex{za.get(), dcl, uf, print, progress};
+    progress.SetTotal(total);
+    // This call comes after the opening and before any entry is read.
+    progress.Report(0);
+    // Entries that need no password are read on worker threads; their results are put in place here, in entry
+    // order, so that what a stopped run leaves is the same as if the entries had been read one by one.
+    SharedArchive shared{za.get(), {}};
+    ExtractPool pool(shared, PackThreads());
+    struct Pending {
+        std::string shown;
+        fs::path target;
+    };
+    std::deque<Pending> pending;
+    const std::size_t window = 4 * PackThreads();
+    std::uint64_t here = 0; // bytes read on this thread
+    auto report = [&] { return progress.Update(here + pool.Done()); };
 
     std::int32_t result = 0;
     int failed = 0;
@@ -371,17 +245,87 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
         result = std::max(result, code);
         ++failed;
     };
+    auto cancelled = [&](const std::string& shown) {
+        pool.Stop();
+        print("unzip: cancelled; " + (pending.empty() ? shown : pending.front().shown) +
+              " and the files after it were not extracted.\n");
+        return IZ_CTRLC;
+    };
+    // Puts one entry in place and reports it; a result when the run ends here.
+    auto finish = [&](const std::string& shown, const fs::path& target, Extracted& r) -> std::optional<std::int32_t> {
+        if (r.outcome == Outcome::Ok && r.temp) {
+            if (int e = r.temp->Commit(target)) {
+                r.outcome = Outcome::WriteError;
+                r.detail = SysText(e);
+            }
+        }
+        switch (r.outcome) {
+        case Outcome::Ok:
+            ++done;
+            if (quiet < 2)
+                print((writing ? "  inflating: " + target.string() : "    testing: " + shown + "   OK") + "\n");
+            break;
+        case Outcome::NoPassword:
+            fail(IZ_BADPWD, "  skipping: " + shown + " needs a password, and none was given.\n");
+            break;
+        case Outcome::Unsupported:
+            fail(PK_ERR, "  skipping: " + shown + " is packed in a way that is not supported (" + r.detail + ").\n");
+            break;
+        case Outcome::BadPassword:
+        case Outcome::Damaged:
+            fail(PK_ERR, "  error: " + shown + " is damaged (" + r.detail + "); it was not extracted.\n");
+            break;
+        case Outcome::WriteError:
+            fail(PK_ERR, "  error: could not write " + target.string() + " (" + r.detail + ").\n");
+            break;
+        case Outcome::DiskFull:
+            pool.Stop();
+            print("unzip error: there is not enough disk space to extract " + shown + " into " + dir.string() + ".\n");
+            return PK_DISK;
+        case Outcome::Cancelled:
+            pool.Stop();
+            print("unzip: cancelled; " + shown + " and the files after it were not extracted.\n");
+            return IZ_CTRLC;
+        }
+        return std::nullopt;
+    };
+    // Puts the oldest results in place until no more than `keep` are outstanding.
+    auto drain = [&](std::size_t keep) -> std::optional<std::int32_t> {
+        while (pending.size() > keep) {
+            std::optional<Extracted> r = pool.TakeOldest(HookInterval);
+            if (!r) {
+                if (!report())
+                    return cancelled({});
+                continue;
+            }
+            const Pending p = std::move(pending.front());
+            pending.pop_front();
+            if (auto end = finish(p.shown, p.target, *r))
+                return end;
+        }
+        return std::nullopt;
+    };
 
     for (zip_int64_t i = 0; i < count; ++i) {
         const auto index = static_cast<zip_uint64_t>(i);
         zip_stat_t st;
-        if (zip_stat_index(za.get(), index, 0, &st) != 0 || !(st.valid & ZIP_STAT_NAME)) {
+        bool readable = false, symlink = false;
+        {
+            std::lock_guard guard(shared.lock);
+            readable = zip_stat_index(za.get(), index, 0, &st) == 0 && (st.valid & ZIP_STAT_NAME);
+            symlink = readable && IsSymlinkEntry(za.get(), index);
+        }
+        if (!readable) {
             fail(PK_ERR, "  error: entry " + std::to_string(i + 1) + " of the archive cannot be read.\n");
             continue;
         }
         const std::string name = st.name;
         const std::string shown = Printable(name);
+        if (!report())
+            return cancelled(shown);
         if (uf && uf->ServCallBk && uf->ServCallBk(name.c_str(), static_cast<std::uint32_t>(name.size())) != 0) {
+            if (auto end = drain(0))
+                return *end;
             print("unzip: stopped at the caller's request.\n");
             return IZ_CTRLC;
         }
@@ -420,7 +364,7 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
             fail(PK_WARN, "  skipping: " + shown + " has no usable file name.\n");
             continue;
         }
-        if (IsSymlinkEntry(za.get(), index)) {
+        if (symlink) {
             fail(PK_WARN, "  skipping: " + shown + " is a symbolic link; links are not created.\n");
             continue;
         }
@@ -438,11 +382,11 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
                      "  skipping: " + shown + " would overwrite another file of this archive (" + relative + ").\n");
                 continue;
             }
-            if (SameFile(target, archive)) {
+            auto tst = fs::symlink_status(target, ec);
+            if (fs::exists(tst) && SameFile(target, archive)) {
                 fail(PK_WARN, "  skipping: " + shown + " would overwrite the archive itself.\n");
                 continue;
             }
-            auto tst = fs::symlink_status(target, ec);
             if (fs::is_directory(tst)) {
                 fail(PK_ERR, "  error: cannot write " + target.string() + ": a folder of that name exists.\n");
                 continue;
@@ -477,60 +421,49 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
             }
         }
 
-        const bool encrypted = st.encryption_method != ZIP_EM_NONE;
-        Outcome outcome = Outcome::Ok;
-        std::string detail;
+        const std::optional<fs::path> out = writing ? std::optional<fs::path>(target) : std::nullopt;
+        if (st.encryption_method == ZIP_EM_NONE) {
+            pending.push_back({shown, target});
+            pool.Submit(index, st, out);
+            if (auto end = drain(window - 1))
+                return *end;
+            continue;
+        }
+        // An encrypted entry is read here, after the entries before it, as the password is asked for here.
+        if (auto end = drain(0))
+            return *end;
+        Extracted r;
         for (;;) {
-            if (encrypted && !password) {
+            if (!password) {
                 if (noMorePasswords || !uf || !uf->password) {
-                    outcome = Outcome::NoPassword;
+                    r.outcome = Outcome::NoPassword;
                     break;
                 }
                 char buf[PasswordBufferSize] = {};
                 if (uf->password(buf, PasswordBufferSize, "Enter password for: ", name.c_str()) != 0) {
                     noMorePasswords = true;
-                    outcome = Outcome::NoPassword;
+                    r.outcome = Outcome::NoPassword;
                     break;
                 }
                 buf[PasswordBufferSize - 1] = '\0';
                 password = std::string(buf);
             }
-            outcome =
-                ex.ExtractOne(index, st, encrypted ? password->c_str() : nullptr, writing ? &target : nullptr, detail);
-            if (outcome == Outcome::BadPassword && encrypted) {
+            r = ExtractEntry(shared, index, st, password->c_str(), out ? &*out : nullptr, [&](std::uint64_t n) {
+                here += n;
+                return report();
+            });
+            if (r.outcome == Outcome::BadPassword) {
                 print("  incorrect password for " + shown + "\n");
                 password.reset();
                 continue;
             }
             break;
         }
-        switch (outcome) {
-        case Outcome::Ok:
-            ++done;
-            if (quiet < 2)
-                print((writing ? "  inflating: " + target.string() : "    testing: " + shown + "   OK") + "\n");
-            break;
-        case Outcome::NoPassword:
-            fail(IZ_BADPWD, "  skipping: " + shown + " needs a password, and none was given.\n");
-            break;
-        case Outcome::Unsupported:
-            fail(PK_ERR, "  skipping: " + shown + " is packed in a way that is not supported (" + detail + ").\n");
-            break;
-        case Outcome::BadPassword:
-        case Outcome::Damaged:
-            fail(PK_ERR, "  error: " + shown + " is damaged (" + detail + "); it was not extracted.\n");
-            break;
-        case Outcome::WriteError:
-            fail(PK_ERR, "  error: could not write " + target.string() + " (" + detail + ").\n");
-            break;
-        case Outcome::DiskFull:
-            print("unzip error: there is not enough disk space to extract " + shown + " into " + dir.string() + ".\n");
-            return PK_DISK;
-        case Outcome::Cancelled:
-            print("unzip: cancelled; " + shown + " and the files after it were not extracted.\n");
-            return IZ_CTRLC;
-        }
+        if (auto end = finish(shown, target, r))
+            return *end;
     }
+    if (auto end = drain(0))
+        return *end;
     if (failed)
         print("  " + std::to_string(failed) + " problem(s) in " + archive.string() +
               "; not every file was extracted.\n");

@@ -140,7 +140,9 @@ std::int32_t Wiz_SingleEntryUnzip(std::int32_t ifnc, const char* const* ifnv, st
 
 // ---- outside the libraries' shape ----
 
-// Called while an archive is built or extracted, at least every ~50 ms of work; false cancels the run.
+// Called while an archive is built or extracted, at least every ~50 ms of work; false cancels the run. It is
+// always called on the thread that called the engine (the work itself runs on threads of the engine's own),
+// and once after the files are listed (or the archive is opened) and before any file is read.
 void SetProgressHook(zel::ProgressHook hook);
 
 // What the engine last received, kept for tests. Texts are copied; null texts stay empty optionals.

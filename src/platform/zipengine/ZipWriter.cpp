@@ -1,134 +1,54 @@
 #include "platform/zipengine/EngineShared.h"
+#include "platform/zipengine/Packer.h"
 
-#include "platform/error/Error.h"
 #include "platform/files/Files.h"
 
-#include <zip.h>
-#include <zlib.h>
-// zlib.h maps this name onto a call; UzpVer has a field of that name.
-#undef zlib_version
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
-#include <chrono>
-#include <cstdio>
-#include <cstring>
-#include <ctime>
 #include <filesystem>
-#include <memory>
-#include <random>
 #include <set>
 
 namespace zipengine::detail {
 
 namespace {
 
-struct ZipItem {
-    fs::path file;
-    std::string entry;
-    std::uint64_t size = 0;
-    std::time_t mtime = 0;
-};
-
-struct ZipRun {
-    Printer& print;
-    Progress& progress;
-    bool quiet = false;
-    std::string failure; // first problem met while libzip reads the sources
-};
-
-struct FileSource {
-    ZipItem item;
-    ZipRun* run = nullptr;
-    std::FILE* f = nullptr;
-    std::uint64_t read = 0;
-    zip_error_t error;
-};
-
-zip_int64_t FileSourceCallback(void* userdata, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
-    auto* src = static_cast<FileSource*>(userdata);
-    switch (cmd) {
-    case ZIP_SOURCE_OPEN:
-        src->f = std::fopen(src->item.file.c_str(), "rb");
-        if (!src->f) {
-            int err = errno;
-            if (src->run->failure.empty())
-                src->run->failure = "zip error: could not open " + src->item.file.string() + " for reading (" +
-                                    SysText(err) + "). Close the program that uses it and try again.\n";
-            zip_error_set(&src->error, ZIP_ER_OPEN, err);
-            return -1;
-        }
-        src->read = 0;
-        if (!src->run->quiet)
-            src->run->print("  adding: " + src->item.entry + "\n");
-        return 0;
-    case ZIP_SOURCE_READ: {
-        std::uint64_t want = std::min<std::uint64_t>(len, src->item.size - src->read);
-        if (want == 0)
-            return 0;
-        std::size_t got = std::fread(data, 1, static_cast<std::size_t>(want), src->f);
-        if (got < want) {
-            int err = std::ferror(src->f) ? errno : 0;
-            if (src->run->failure.empty())
-                src->run->failure = "zip error: could not read " + src->item.file.string() + " (" +
-                                    (err ? SysText(err) : std::string("it changed while it was being packed")) + ").\n";
-            zip_error_set(&src->error, ZIP_ER_READ, err);
-            return -1;
-        }
-        src->read += got;
-        if (!src->run->progress.Tick(got)) {
-            zip_error_set(&src->error, ZIP_ER_CANCELLED, 0);
-            return -1;
-        }
-        return static_cast<zip_int64_t>(got);
-    }
-    case ZIP_SOURCE_CLOSE:
-        if (src->f)
-            std::fclose(src->f);
-        src->f = nullptr;
-        return 0;
-    case ZIP_SOURCE_STAT: {
-        auto* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, len, &src->error);
-        if (!st)
-            return -1;
-        zip_stat_init(st);
-        st->valid = ZIP_STAT_SIZE | ZIP_STAT_MTIME;
-        st->size = src->item.size;
-        st->mtime = src->item.mtime;
-        return sizeof(*st);
-    }
-    case ZIP_SOURCE_ERROR:
-        return zip_error_to_data(&src->error, data, len);
-    case ZIP_SOURCE_FREE:
-        if (src->f)
-            std::fclose(src->f);
-        zip_error_fini(&src->error);
-        delete src;
-        return 0;
-    case ZIP_SOURCE_SUPPORTS:
-        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
-                                              ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
-    default:
-        zip_error_set(&src->error, ZIP_ER_OPNOTSUPP, 0);
-        return -1;
-    }
+// The entry names of a folder's files start with this: the folder relative to the root, or its whole path when
+// it is outside the root.
+std::string EntryPrefix(const fs::path& folder, const fs::path& root) {
+    fs::path abs = fs::absolute(folder).lexically_normal();
+    fs::path rel = abs.lexically_relative(fs::absolute(root).lexically_normal());
+    if (rel == ".")
+        return {};
+    if (rel.empty() || *rel.begin() == "..")
+        rel = abs.relative_path();
+    std::string prefix = rel.generic_string();
+    return prefix.empty() || prefix.back() == '/' ? prefix : prefix + "/";
 }
 
-std::string EntryName(const fs::path& file, const fs::path& root, bool junkDir) {
-    if (junkDir)
-        return file.filename().generic_string();
-    fs::path abs = fs::absolute(file).lexically_normal();
-    fs::path rel = abs.lexically_relative(fs::absolute(root).lexically_normal());
-    if (rel.empty() || *rel.begin() == ".." || rel == ".")
-        rel = abs.relative_path();
-    return rel.generic_string();
+// Hidden and system files are not part of a data set unless asked for.
+bool IsHiddenOrSystem(const fs::path& folder, const std::string& name) {
+#ifdef _WIN32
+    const DWORD attributes = GetFileAttributesW((folder / name).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0;
+#else
+    (void)folder;
+    return !name.empty() && name[0] == '.';
+#endif
 }
 
 class Collector {
 public:
-    Collector(const fs::path& archive, const fs::path& root, bool recurse, bool junkDir, Printer& print)
-        : m_Archive(archive), m_Root(root), m_Recurse(recurse), m_JunkDir(junkDir), m_Print(print) {}
+    Collector(const fs::path& archive, const fs::path& root, bool recurse, bool junkDir, bool system, Printer& print,
+              Progress& progress)
+        : m_Root(root), m_Recurse(recurse), m_JunkDir(junkDir), m_System(system), m_Print(print), m_Progress(progress) {
+        struct stat st {};
+        if (::stat(archive.c_str(), &st) == 0)
+            m_ArchiveState = StateOf(st);
+    }
 
     void AddName(const std::string& name) {
         fs::path p(files::NativePath(name));
@@ -142,8 +62,11 @@ public:
         } else {
             p = ResolveNoCase(p);
             std::error_code ec;
-            if (fs::is_regular_file(p, ec)) {
-                AddFile(p);
+            struct stat st {};
+            if (::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+                const fs::path dir = p.parent_path();
+                AddFile(dir, EntryPrefix(dir, m_Root), {p.filename().string(), false, st},
+                        fs::weakly_canonical(p, ec).string());
                 matched = true;
             } else if (fs::is_directory(p, ec)) {
                 if (m_Recurse)
@@ -152,59 +75,91 @@ public:
                     m_Print("  zip warning: " + name + " is a folder; its files are packed only with recursion\n");
             }
         }
-        if (!matched)
+        if (!matched && !m_Progress.Cancelled())
             m_Print("  zip warning: name not matched: " + name + "\n");
     }
 
-    std::vector<ZipItem>& Items() { return m_Items; }
+    std::vector<PackItem> TakeItems() { return std::move(m_Items); }
 
 private:
-    // True when the pattern matched at least one file (the archive itself included, which is then left out).
+    struct Found {
+        std::string name;
+        bool link;
+        struct stat st;
+    };
+
+    // True when the pattern matched at least one file, also one that is then left out (the archive itself, a
+    // hidden file, a temporary file of the program). A large folder takes a while: the hook keeps being called
+    // and may cancel.
     bool AddFolder(const fs::path& dir, const std::string& pattern, bool recurse) {
         std::error_code ec;
-        std::vector<fs::path> files, folders;
+        std::vector<Found> files;
+        std::vector<fs::path> folders;
+        bool matched = false;
         for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+            if (!m_Progress.Poll())
+                return matched;
             std::error_code ec2;
-            auto st = it->symlink_status(ec2);
-            if (fs::is_directory(st))
-                folders.push_back(it->path());
-            else if (fs::is_regular_file(it->path(), ec2) &&
-                     files::MatchesPattern(it->path().filename().string(), pattern))
-                files.push_back(it->path());
+            const fs::path& path = it->path();
+            std::string name = path.filename().string();
+            auto type = it->symlink_status(ec2).type();
+            if (type == fs::file_type::directory) {
+                if (m_System || !IsHiddenOrSystem(dir, name))
+                    folders.push_back(path);
+                continue;
+            }
+            Found f{std::move(name), type == fs::file_type::symlink, {}};
+            if (::stat(path.c_str(), &f.st) != 0 || !S_ISREG(f.st.st_mode) || !files::MatchesPattern(f.name, pattern))
+                continue;
+            matched = true;
+            if (!Excluded(dir, f.name))
+                files.push_back(std::move(f));
         }
-        std::sort(files.begin(), files.end());
+        std::sort(files.begin(), files.end(), [](const Found& a, const Found& b) { return a.name < b.name; });
         std::sort(folders.begin(), folders.end());
-        bool matched = !files.empty();
-        for (const auto& f : files)
-            AddFile(f);
+        // One canonical folder for its files: the same file reached twice, by two names given or through a
+        // link, is packed once.
+        const std::string canonical = fs::weakly_canonical(dir, ec).string() + "/";
+        const std::string prefix = EntryPrefix(dir, m_Root);
+        for (const auto& f : files) {
+            if (!m_Progress.Poll())
+                return matched;
+            AddFile(dir, prefix, f, f.link ? fs::weakly_canonical(dir / f.name, ec).string() : canonical + f.name);
+        }
         if (recurse)
             for (const auto& d : folders)
                 matched = AddFolder(d, pattern, true) || matched;
         return matched;
     }
 
-    void AddFile(const fs::path& file) {
-        // Never pack the archive being written, whatever pattern covers it.
-        if (SameFile(file, m_Archive))
+    bool Excluded(const fs::path& dir, const std::string& name) const {
+        return files::IsTemporaryName(name) || (!m_System && IsHiddenOrSystem(dir, name));
+    }
+
+    void AddFile(const fs::path& dir, const std::string& prefix, const Found& f, std::string key) {
+        const FileState state = StateOf(f.st);
+        // Never pack the archive being written, nor the program's own temporary files.
+        if ((m_ArchiveState && state.dev == m_ArchiveState->dev && state.ino == m_ArchiveState->ino) ||
+            Excluded(dir, f.name))
             return;
-        std::error_code ec;
-        fs::path key = fs::weakly_canonical(file, ec);
-        if (!m_Seen.insert(key.string()).second)
+        if (!m_Seen.insert(std::move(key)).second)
             return;
-        ZipItem item;
-        item.file = file;
-        item.entry = EntryName(file, m_Root, m_JunkDir);
-        item.size = fs::file_size(file, ec);
-        item.mtime = ModTime(file);
+        PackItem item;
+        item.file = (dir / f.name).string();
+        item.entry = m_JunkDir ? f.name : prefix + f.name;
+        item.mtime = static_cast<std::time_t>(f.st.st_mtim.tv_sec);
+        item.state = state;
         m_Items.push_back(std::move(item));
     }
 
-    fs::path m_Archive;
     fs::path m_Root;
     bool m_Recurse;
     bool m_JunkDir;
+    bool m_System;
     Printer& m_Print;
-    std::vector<ZipItem> m_Items;
+    Progress& m_Progress;
+    std::optional<FileState> m_ArchiveState;
+    std::vector<PackItem> m_Items;
     std::set<std::string> m_Seen;
 };
 
@@ -245,11 +200,19 @@ std::int32_t Archive(const ZCL& C) {
     if (root.empty())
         root = fs::current_path(ec);
 
-    Collector collector(archive, root, o.fRecurse != 0, o.fJunkDir != 0, print);
-    for (std::int32_t i = 0; i < C.argc; ++i)
-        if (C.FNV && C.FNV[i])
-            collector.AddName(C.FNV[i]);
-    auto& items = collector.Items();
+    Progress progress(s.hook);
+    std::vector<PackItem> items;
+    {
+        Collector collector(archive, root, o.fRecurse != 0, o.fJunkDir != 0, o.fSystem != 0, print, progress);
+        for (std::int32_t i = 0; i < C.argc && !progress.Cancelled(); ++i)
+            if (C.FNV && C.FNV[i])
+                collector.AddName(C.FNV[i]);
+        items = collector.TakeItems();
+    }
+    if (progress.Cancelled()) {
+        print("zip: cancelled; " + archive.string() + " was not written.\n");
+        return ZE_ABORT;
+    }
     if (items.empty()) {
         print("zip error: Nothing to do! No files were found to pack into " + std::string(C.lpszZipFN) + ".\n");
         return ZE_NONE;
@@ -257,62 +220,32 @@ std::int32_t Archive(const ZCL& C) {
 
     std::uint64_t total = 0;
     for (const auto& item : items)
-        total += item.size;
-    Progress progress(s.hook, total);
-    ZipRun run{print, progress, o.fQuiet != 0, {}};
-    progress.Tick(0);
-
-    // Truncate: a leftover archive is replaced; libzip writes a temporary file and renames it in zip_close.
-    int err = 0;
-    ZipPtr za(zip_open(archive.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err));
-    if (!za) {
-        print("zip error: could not create " + archive.string() + ".\n");
+        total += item.state.size;
+    progress.SetTotal(total);
+    // This call comes after the listing and before any file is read.
+    if (!progress.Report(0)) {
+        print("zip: cancelled; " + archive.string() + " was not written.\n");
+        return ZE_ABORT;
+    }
+    // A leftover archive is replaced, never updated: the archive holds exactly the files found now.
+    const PackResult result = Pack(items, archive, DeflateLevel(o.fLevel), o.fQuiet != 0, progress, print);
+    switch (result.outcome) {
+    case PackOutcome::Written:
+        break;
+    case PackOutcome::Cancelled:
+        print(result.message);
+        return ZE_ABORT;
+    case PackOutcome::SourceFailed:
+        print(result.message);
+        return ZE_OPEN;
+    case PackOutcome::CreateFailed:
+        print(result.message);
         return ZE_CREAT;
-    }
-    const int level = DeflateLevel(o.fLevel);
-    for (const auto& item : items) {
-        auto* ctx = new FileSource{item, &run, nullptr, 0, {}};
-        zip_error_init(&ctx->error);
-        zip_source_t* src = zip_source_function(za.get(), FileSourceCallback, ctx);
-        if (!src) {
-            zip_error_fini(&ctx->error);
-            delete ctx;
-            print("zip error: out of memory.\n");
-            return ZE_WRITE;
-        }
-        zip_int64_t idx = zip_file_add(za.get(), item.entry.c_str(), src, ZIP_FL_ENC_UTF_8);
-        if (idx < 0) {
-            zip_source_free(src);
-            print("zip error: could not add " + item.entry + " (" + zip_strerror(za.get()) + ").\n");
-            return ZE_WRITE;
-        }
-        zip_set_file_compression(za.get(), static_cast<zip_uint64_t>(idx), level == 0 ? ZIP_CM_STORE : ZIP_CM_DEFLATE,
-                                 static_cast<zip_uint32_t>(level));
-        zip_file_set_mtime(za.get(), static_cast<zip_uint64_t>(idx), item.mtime, 0);
-    }
-
-    if (zip_close(za.get()) != 0) {
-        zip_error_t* e = zip_get_error(za.get());
-        int sys = zip_error_code_system(e);
-        if (progress.Cancelled()) {
-            print("zip: cancelled; " + archive.string() + " was not written.\n");
-            return ZE_ABORT;
-        }
-        if (!run.failure.empty()) {
-            print(run.failure);
-            return ZE_OPEN;
-        }
-        if (zip_error_code_zip(e) == ZIP_ER_WRITE || zip_error_code_zip(e) == ZIP_ER_TMPOPEN) {
-            print(IsDiskFull(sys)
-                      ? "zip error: there is not enough disk space to write " + archive.string() + ".\n"
-                      : "zip error: could not write " + archive.string() + " (" + zip_error_strerror(e) + ").\n");
-            return ZE_WRITE;
-        }
-        print("zip error: could not write " + archive.string() + " (" + zip_error_strerror(e) + ").\n");
+    case PackOutcome::WriteFailed:
+        print(result.message);
         return ZE_WRITE;
     }
-    za.release(); // zip_close freed it
-    if (!run.quiet)
+    if (o.fQuiet == 0)
         print("  " + std::to_string(items.size()) + " file(s) packed into " + archive.string() + "\n");
     return ZE_OK;
 }

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QStringList>
 
 #include <cstring>
@@ -33,6 +34,31 @@ inline std::pair<int, QString> Exec(const QString& program, const QStringList& a
     p.closeWriteChannel();
     bool ran = p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit;
     return {ran ? p.exitCode() : -1, QString::fromUtf8(p.readAll())};
+}
+
+// Both Info-ZIP's test and Python's zipfile find every entry whole: sizes, CRCs and the deflate streams.
+inline bool ReadersAgree(const QString& archive) {
+    const QString test = "import sys, zipfile\nsys.exit(zipfile.ZipFile(sys.argv[1]).testzip() is not None)";
+    return Exec("unzip", {"-tqq", archive}).first == 0 &&
+           Exec(qEnvironmentVariable("ZEL_PYTHON", ZEL_PYTHON_DEFAULT), {"-c", test, archive}).first == 0;
+}
+
+// Seeded data of the kinds a data set holds, in runs of random length: text records, random bytes, zeros.
+inline QByteArray Mixed(qsizetype size, quint32 seed) {
+    QRandomGenerator gen(seed);
+    QByteArray data;
+    while (data.size() < size) {
+        const qsizetype run = std::min<qsizetype>(size - data.size(), gen.bounded(1, 300000));
+        const int kind = gen.bounded(3);
+        for (qsizetype start = data.size(); data.size() - start < run;) {
+            if (kind == 0)
+                data += "record;" + QByteArray::number(gen.bounded(100000)) + ";ACME LTD;paid;\n";
+            else
+                data += kind == 1 ? char(gen.bounded(256)) : '\0';
+        }
+        data.truncate(std::min(data.size(), size));
+    }
+    return data;
 }
 
 // Entry names as Info-ZIP lists them, sorted.
@@ -73,7 +99,7 @@ inline std::int32_t Print(char* buffer, std::uint32_t length) {
     return 0;
 }
 
-inline bool Printed(const char* text) {
+inline bool Printed(const std::string& text) {
     return printed.find(text) != std::string::npos;
 }
 

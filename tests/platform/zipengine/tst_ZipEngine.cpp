@@ -3,6 +3,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <functional>
+#include <utility>
+
 using namespace ziptest;
 using namespace zipengine;
 
@@ -18,16 +21,32 @@ private Q_SLOTS:
     void builderWritesWhatInfoZipReads() {
         QTemporaryDir tmp;
         const QString data = tmp.filePath("data"), archive = data + "/ZEL.ZIP", p = data.mid(1) + "/";
-        const Files files{{"a.mdb", QByteArray(100000, 'a')}, {"B.MDB", "bee"}, {"sub/c.txt", "sea"}};
-        WriteAll(data, files);
+        // A file of several deflate blocks, an empty one and many small ones: the blocks deflated apart must
+        // join into whole streams, in order, with the right CRCs.
+        Files packed{{"a.mdb", QByteArray(100000, 'a')}, {"B.MDB", "bee"}, {"big.mdb", Mixed(3500000, 7)}, {"e", ""}};
+        for (int i = 0; i < 300; ++i)
+            packed.insert(QString("s%1.dat").arg(i), Mixed(i * 37, i));
+        WriteAll(data, packed);
+        // Not the data set: a folder without recursion, a hidden file, a temporary file of the program.
+        WriteAll(data, {{"sub/c.txt", "sea"}, {".hidden", "h"}, {"FIXED.ZIP.zel~a1B2c3", "partial download"}});
         WriteFile(archive, "not a zip: the leftover of a failed send");
         // The seed entry, then a Windows pattern that matches the archive itself; folders are not entered.
         QCOMPARE(Zip(archive, {"querty", QString(data + "/*.*").replace('/', '\\')}), 0);
         QVERIFY(Printed("name not matched: querty"));
-        QCOMPARE(Exec("unzip", {"-t", archive}).first, 0);
+        QVERIFY(ReadersAgree(archive));
         QVERIFY(Exec("unzip", {"-v", archive}).second.contains("Defl:N"));
         QCOMPARE(Exec("unzip", {"-q", archive, "-d", tmp.filePath("check")}).first, 0);
-        QCOMPARE(Snapshot(tmp.filePath("check")), (Files{{p + "a.mdb", files["a.mdb"]}, {p + "B.MDB", "bee"}}));
+        Files expected;
+        for (auto it = packed.cbegin(); it != packed.cend(); ++it)
+            expected.insert(p + it.key(), it.value());
+        QCOMPARE(Snapshot(tmp.filePath("check")), expected);
+        QCOMPARE(Unzip(archive, tmp.filePath("ours")), 0);
+        QCOMPARE(Snapshot(tmp.filePath("ours")), expected);
+        // Hidden files go in when asked for; temporary files never do.
+        ZPOPT system;
+        system.fSystem = 1;
+        QCOMPARE(Zip(tmp.filePath("all.zip"), {data + "/.h*", data + "/*.zel~*"}, system), 0);
+        QCOMPARE(Listing(tmp.filePath("all.zip")), QStringList{p + ".hidden"});
         // A valid leftover is replaced, not merged, even when updating is asked for; patterns ignore case.
         ZPOPT update;
         update.fUpdate = 1;
@@ -36,30 +55,125 @@ private Q_SLOTS:
         QCOMPARE(Zip(tmp.filePath("none.zip"), {"querty", data + "/*.TXT", tmp.filePath("none/*.*")}), 12);
         QVERIFY(Printed("Nothing to do"));
         QVERIFY(!QFileInfo::exists(tmp.filePath("none.zip")));
-        QCOMPARE(Snapshot(data).keys(), (QStringList{"B.MDB", "ZEL.ZIP", "a.mdb", "sub/c.txt"})); // no temporary file
+        for (const QString& f : Entries(data)) // no temporary file of this engine
+            QVERIFY2(!f.startsWith("ZEL.ZIP.zel~"), qPrintable(f));
+    }
+
+    // The file changes after it was listed, before or while it is read; or the disk fills. Each run fails
+    // naming the reason, and leaves the old archive and no temporary file.
+    void failedRunsKeepTheOldArchive() {
+        const char* changed = "changed while it was being packed; close the program that uses it and send again.";
+        const struct {
+            const char* name;
+            std::function<void(QFile&)> change;
+            qint64 sizeLimit;
+            int result;
+            QString text;
+        } cases[] = {
+            {"grows", [](QFile& f) { QVERIFY(f.open(QIODevice::Append) && f.write("more") == 4); }, 0, 18, changed},
+            {"shrinks", [](QFile& f) { QVERIFY(f.resize(1000)); }, 0, 18, changed},
+            {"rewritten",
+             [](QFile& f) {
+                 QVERIFY(f.open(QIODevice::ReadWrite));
+                 QVERIFY(f.setFileTime(f.fileTime(QFileDevice::FileModificationTime).addSecs(-2),
+                                       QFileDevice::FileModificationTime));
+             },
+             0, 18, changed},
+            {"vanishes", [](QFile& f) { QVERIFY(f.remove()); }, 0, 18,
+             "could not open %1 for reading (No such file or directory)."},
+            {"disk full", {}, 1 << 20, 14, "there is not enough disk space to write"},
+        };
+        for (const auto& c : cases) {
+            QTemporaryDir tmp;
+            const QString target = tmp.filePath("d/t.mdb"), archive = tmp.filePath("d/ZEL.ZIP");
+            WriteAll(tmp.filePath("d"),
+                     {{"a.mdb", Mixed(3 << 20, 1)}, {"t.mdb", Mixed(2500000, 2)}, {"ZEL.ZIP", "old"}});
+            bool first = true;
+            // The first call comes before any file is read.
+            SetProgressHook([&](std::uint64_t, std::uint64_t) {
+                QFile f(target);
+                if (std::exchange(first, false) && c.change)
+                    c.change(f);
+                return true;
+            });
+            printed.clear();
+            int result = -1;
+            auto run = [&] { result = Zip(archive, {tmp.filePath("d/*.*")}); };
+            if (c.sizeLimit)
+                WithFileSizeLimit(c.sizeLimit, run);
+            else
+                run();
+            QVERIFY2(result == c.result, c.name);
+            QVERIFY2(Printed(QString(c.text).replace("%1", target).toUtf8().constData()), printed.c_str());
+            QStringList left = Entries(tmp.filePath("d"));
+            left.removeOne("t.mdb");
+            QCOMPARE(left, (QStringList{"ZEL.ZIP", "a.mdb"}));
+            QCOMPARE(ReadFile(archive), QByteArray("old"));
+        }
     }
 
     void progressAndCancel() {
         QTemporaryDir tmp;
-        const QByteArray big(24 << 20, 'b');
-        WriteAll(tmp.filePath("d"), {{"big.bin", big}, {"small.bin", "s"}});
-        std::uint64_t lastTotal = 0;
-        SetProgressHook([&](std::uint64_t, std::uint64_t total) {
-            lastTotal = total;
+        // Random data: slow enough to deflate that the hook is called many times while the blocks are packed.
+        QByteArray random(32 << 20, Qt::Uninitialized);
+        QRandomGenerator(4).fillRange(reinterpret_cast<quint32*>(random.data()), random.size() / 4);
+        WriteAll(tmp.filePath("d"), {{"big.bin", random}, {"small.bin", "s"}});
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
+        SetProgressHook([&](std::uint64_t done, std::uint64_t total) {
+            calls.emplace_back(done, total);
             return true;
         });
         QCOMPARE(Zip(tmp.filePath("a.zip"), {tmp.filePath("d/*")}), 0);
-        QCOMPARE(lastTotal, std::uint64_t(big.size() + 1)); // the total counts every byte to pack
+        QVERIFY(calls.size() > 2);
+        for (std::size_t i = 0; i < calls.size(); ++i) { // every byte to pack counts, and the count only grows
+            QCOMPARE(calls[i].second, std::uint64_t(random.size() + 1));
+            QVERIFY(calls[i].first <= calls[i].second && (i == 0 || calls[i].first >= calls[i - 1].first));
+        }
 
-        SetProgressHook([](std::uint64_t done, std::uint64_t) { return done < 1024 * 1024; });
-        QVERIFY(Zip(tmp.filePath("b.zip"), {tmp.filePath("d/*")}) != 0);
-        QVERIFY(Printed("cancelled"));
-        QCOMPARE(Snapshot(tmp.path()).keys(), (QStringList{"a.zip", "d/big.bin", "d/small.bin"}));
+        // Cancelled, or the hook throws, while the blocks are packed: until then only a temporary file with the
+        // program's marker stood beside the archive's name; afterwards nothing does.
+        for (bool throws : {false, true}) {
+            QStringList during;
+            SetProgressHook([&](std::uint64_t done, std::uint64_t) {
+                if (done == 0)
+                    return true;
+                during = Entries(tmp.path());
+                if (throws)
+                    throw zel::Error(7, "hook", "Out of memory");
+                return false;
+            });
+            printed.clear();
+            int result = -1;
+            QCOMPARE(Failure([&] { result = Zip(tmp.filePath("b.zip"), {tmp.filePath("d/*")}); }),
+                     throws ? QString("7 hook: Out of memory") : QString());
+            QVERIFY(throws || (result == 9 && Printed("cancelled")));
+            QCOMPARE(during.size(), 3);
+            QVERIFY2(during[1].startsWith("b.zip.zel~"), qPrintable(during.join(' ')));
+            QCOMPARE(Entries(tmp.path()), (QStringList{"a.zip", "d"}));
+        }
+        SetProgressHook({});
+        QCOMPARE(Unzip(tmp.filePath("a.zip"), tmp.filePath("whole"), false), 0);
+        QCOMPARE(Snapshot(tmp.filePath("whole")), Snapshot(tmp.filePath("d")));
+        // Cancelled at the call that comes before any entry is read: nothing is extracted.
+        SetProgressHook([](std::uint64_t, std::uint64_t) { return false; });
         printed.clear();
-        QVERIFY(Unzip(tmp.filePath("a.zip"), tmp.filePath("x")) != 0);
-        QVERIFY(Printed("cancelled"));
-        for (const QString& f : Snapshot(tmp.filePath("x")).keys()) // no partial or temporary file
-            QVERIFY2(f.endsWith("/small.bin"), qPrintable(f));
+        QCOMPARE(Unzip(tmp.filePath("a.zip"), tmp.filePath("x"), false), 80);
+        QVERIFY2(Printed("cancelled; " + tmp.filePath("d/big.bin").mid(1).toStdString() + " and the files after it"),
+                 printed.c_str());
+        QCOMPARE(Entries(tmp.filePath("x")), QStringList());
+
+        // Entries are read on several threads but put in place in order: a disk that fills at the second entry
+        // leaves the first one in place and nothing else, also when the third was read already.
+        SetProgressHook({});
+        WriteAll(tmp.filePath("e"), {{"a.bin", Mixed(1 << 20, 8)}, {"b.bin", random.left(8 << 20)}, {"c.bin", "c"}});
+        QCOMPARE(Zip(tmp.filePath("e.zip"), {tmp.filePath("e/*")}), 0);
+        printed.clear();
+        int result = -1;
+        WithFileSizeLimit(4 << 20, [&] { result = Unzip(tmp.filePath("e.zip"), tmp.filePath("y"), false); });
+        QCOMPARE(result, 50);
+        QVERIFY2(Printed("not enough disk space to extract " + tmp.filePath("e/b.bin").mid(1).toStdString()),
+                 printed.c_str());
+        QCOMPARE(Entries(tmp.filePath("y")), QStringList{"a.bin"});
     }
 
     void extractsInfoZipArchivesWithAndWithoutFolders() {
@@ -129,8 +243,13 @@ private Q_SLOTS:
         QByteArray bytes = ReadFile(tmp.filePath("c.zip"));
         for (int i = 200; i < 260; ++i) // inside the compressed data of the only entry
             bytes[i] = static_cast<char>(bytes[i] ^ 0x5a);
-        WriteAll(tmp.path(), {{"c.zip", bytes}, {"g.zip", "garbage, not an archive"}});
-        for (const char* zip : {"c.zip", "g.zip", "missing.zip"})
+        // A large entry, inflated as a stream: one byte changed in its middle.
+        WriteFile(tmp.filePath("b.bin"), Mixed(9 << 20, 5));
+        QCOMPARE(Exec("zip", {"-q", "-j", tmp.filePath("b.zip"), tmp.filePath("b.bin")}).first, 0);
+        QByteArray large = ReadFile(tmp.filePath("b.zip"));
+        large[large.size() / 2] = static_cast<char>(large[large.size() / 2] ^ 1);
+        WriteAll(tmp.path(), {{"c.zip", bytes}, {"b.zip", large}, {"g.zip", "garbage, not an archive"}});
+        for (const char* zip : {"c.zip", "b.zip", "g.zip", "missing.zip"})
             QVERIFY2(Unzip(tmp.filePath(zip), tmp.filePath("x")) != 0, zip);
         QVERIFY(Printed("damaged"));
         QCOMPARE(Snapshot(tmp.filePath("x")), Files());

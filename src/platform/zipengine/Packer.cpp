@@ -1,0 +1,602 @@
+#include "platform/zipengine/Packer.h"
+
+#include "platform/files/Files.h"
+#include "platform/zipengine/Deflate.h"
+
+#include <zip.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace zipengine::detail {
+
+FileState StateOf(const struct stat& st) {
+    return {st.st_dev, st.st_ino, static_cast<std::uint64_t>(st.st_size), static_cast<std::int64_t>(st.st_mtim.tv_sec),
+            st.st_mtim.tv_nsec};
+}
+
+unsigned PackThreads() {
+    return std::clamp(std::thread::hardware_concurrency(), 1u, 16u);
+}
+
+namespace {
+
+enum class Problem { None, Open, Read, Changed, Compress };
+
+// One block of a file, deflated by a worker and waiting for the writer.
+struct Block {
+    std::size_t item = 0;
+    std::uint64_t length = 0; // input bytes
+    bool last = false;
+    std::uint32_t crc = 0;
+    std::vector<unsigned char> data;
+    Problem problem = Problem::None;
+    int err = 0;
+    bool ready = false;
+};
+
+struct Job {
+    std::uint64_t seq = 0;
+    std::size_t item = 0;
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+    bool last = false;
+};
+
+// The archive's bytes, written through a buffer to the descriptor of the temporary file.
+class ArchiveSink {
+public:
+    explicit ArchiveSink(int fd) : m_Fd(fd) {
+        zip_error_init(&m_Error);
+        m_Buffer.reserve(BufferSize);
+    }
+    ~ArchiveSink() { zip_error_fini(&m_Error); }
+    ArchiveSink(const ArchiveSink&) = delete;
+    ArchiveSink& operator=(const ArchiveSink&) = delete;
+
+    int Errno() const { return m_Errno; }
+
+    static zip_int64_t Callback(void* userdata, void* data, zip_uint64_t len, zip_source_cmd_t cmd) noexcept {
+        auto* sink = static_cast<ArchiveSink*>(userdata);
+        try {
+            return sink->Command(data, len, cmd);
+        } catch (...) { // the buffer could not grow: nothing may unwind through libzip
+            zip_error_set(&sink->m_Error, ZIP_ER_MEMORY, 0);
+            return -1;
+        }
+    }
+
+private:
+    static constexpr std::size_t BufferSize = 256 * 1024;
+
+    zip_int64_t Fail(int err) {
+        m_Errno = err;
+        zip_error_set(&m_Error, ZIP_ER_WRITE, err);
+        return -1;
+    }
+
+    bool Flush() {
+        if (!m_Buffer.empty() && !files::WriteAll(m_Fd, m_Buffer.data(), m_Buffer.size()))
+            return false;
+        m_Buffer.clear();
+        return true;
+    }
+
+    zip_int64_t Command(void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
+        switch (cmd) {
+        case ZIP_SOURCE_STAT:
+            // There is no archive yet: libzip starts a new one.
+            zip_error_set(&m_Error, ZIP_ER_READ, ENOENT);
+            return -1;
+        case ZIP_SOURCE_BEGIN_WRITE:
+        case ZIP_SOURCE_ROLLBACK_WRITE:
+        case ZIP_SOURCE_REMOVE:
+        case ZIP_SOURCE_FREE:
+            return 0; // the temporary file is the caller's to keep or remove
+        case ZIP_SOURCE_WRITE: {
+            const char* bytes = static_cast<const char*>(data);
+            if (m_Buffer.size() + len > BufferSize && !Flush())
+                return Fail(errno);
+            if (len >= BufferSize) {
+                if (!files::WriteAll(m_Fd, bytes, len))
+                    return Fail(errno);
+            } else {
+                m_Buffer.insert(m_Buffer.end(), bytes, bytes + len);
+            }
+            m_Position += len;
+            return static_cast<zip_int64_t>(len);
+        }
+        case ZIP_SOURCE_SEEK_WRITE: {
+            auto* args = ZIP_SOURCE_GET_ARGS(zip_source_args_seek_t, data, len, &m_Error);
+            if (!args)
+                return -1;
+            if (!Flush())
+                return Fail(errno);
+            off_t at = ::lseek(m_Fd, static_cast<off_t>(args->offset), args->whence);
+            if (at < 0)
+                return Fail(errno);
+            m_Position = static_cast<std::uint64_t>(at);
+            return 0;
+        }
+        case ZIP_SOURCE_TELL_WRITE:
+            return static_cast<zip_int64_t>(m_Position);
+        case ZIP_SOURCE_COMMIT_WRITE:
+            return Flush() ? 0 : Fail(errno);
+        case ZIP_SOURCE_ERROR:
+            return zip_error_to_data(&m_Error, data, len);
+        case ZIP_SOURCE_SUPPORTS:
+            return ZIP_SOURCE_SUPPORTS_WRITABLE;
+        default:
+            zip_error_set(&m_Error, ZIP_ER_OPNOTSUPP, 0);
+            return -1;
+        }
+    }
+
+    int m_Fd;
+    std::vector<char> m_Buffer;
+    std::uint64_t m_Position = 0;
+    int m_Errno = 0;
+    zip_error_t m_Error;
+};
+
+class Pipeline {
+public:
+    Pipeline(const std::vector<PackItem>& items, const fs::path& archive, int level, bool quiet, unsigned workers)
+        : m_Items(items), m_Archive(archive), m_Level(level), m_Quiet(quiet), m_Ring(3 * workers + 2) {}
+
+    // ---- the calling thread ----
+
+    // Waits until the writer ends or a hook interval passes; takes what is to be printed. True once ended.
+    bool Wait(std::string& text) {
+        std::unique_lock lock(m_Mutex);
+        m_PumpCv.wait_for(lock, HookInterval, [&] { return m_WriterDone; });
+        text.swap(m_Text);
+        m_Text.clear();
+        return m_WriterDone;
+    }
+
+    std::uint64_t Done() const { return m_Done.load(std::memory_order_relaxed); }
+
+    void Cancel() {
+        m_Cancelled = true;
+        Stop();
+    }
+
+    // Rethrows what failed inside a thread (out of memory, a thread that could not start).
+    void RethrowInternal() {
+        if (m_Internal)
+            std::rethrow_exception(m_Internal);
+    }
+
+    PackResult Result() const {
+        const std::string path = m_Archive.string();
+        if (m_Written) // a cancel that came once the archive was in place is too late
+            return {};
+        if (!m_Failure.empty())
+            return {PackOutcome::SourceFailed, m_Failure};
+        if (m_Cancelled)
+            return {PackOutcome::Cancelled, "zip: cancelled; " + path + " was not written.\n"};
+        if (!m_Detail.empty())
+            return {PackOutcome::WriteFailed, m_Detail};
+        if (m_WriteErrno && !m_Prepared)
+            return {PackOutcome::CreateFailed, "zip error: could not create " + path + ".\n"};
+        if (m_WriteErrno)
+            return {PackOutcome::WriteFailed,
+                    IsDiskFull(m_WriteErrno)
+                        ? "zip error: there is not enough disk space to write " + path + ".\n"
+                        : "zip error: could not write " + path + " (" + SysText(m_WriteErrno) + ").\n"};
+        return {};
+    }
+
+    // ---- any thread ----
+
+    void Stop() {
+        {
+            std::lock_guard lock(m_Mutex);
+            m_Stop = true;
+        }
+        m_WorkCv.notify_all();
+        m_ReadyCv.notify_all();
+    }
+
+    void Abort(std::exception_ptr e) {
+        {
+            std::lock_guard lock(m_Mutex);
+            if (!m_Internal)
+                m_Internal = e;
+        }
+        Stop();
+    }
+
+    // ---- the workers ----
+
+    void Work() noexcept {
+        try {
+            BlockDeflater deflater(m_Level);
+            auto buffer = std::make_unique<unsigned char[]>(DeflateBlockSize);
+            for (;;) {
+                Job job;
+                {
+                    std::unique_lock lock(m_Mutex);
+                    m_WorkCv.wait(lock, [&] {
+                        return m_Stop || m_NextItem == m_Items.size() || m_Issued - m_Taken < m_Ring.size();
+                    });
+                    if (m_Stop || m_NextItem == m_Items.size())
+                        return;
+                    job = NextJob();
+                }
+                Block block = Produce(job, deflater, buffer.get());
+                {
+                    std::lock_guard lock(m_Mutex);
+                    block.ready = true;
+                    m_Ring[job.seq % m_Ring.size()] = std::move(block);
+                }
+                m_ReadyCv.notify_all();
+            }
+        } catch (...) {
+            Abort(std::current_exception());
+        }
+    }
+
+    // ---- the writer ----
+
+    void Write() noexcept {
+        int err = 0;
+        try {
+            err = files::ReplaceFile(m_Archive.string(), [&](int fd) { return WriteArchive(fd); });
+        } catch (...) {
+            Abort(std::current_exception());
+        }
+        {
+            std::lock_guard lock(m_Mutex);
+            m_WriteErrno = m_WriteErrno ? m_WriteErrno : err;
+            m_Written = m_Prepared && err == 0 && !m_Internal;
+            m_WriterDone = true;
+        }
+        Stop(); // workers still waiting for room have nothing more to do
+        m_PumpCv.notify_all();
+    }
+
+    // The next block of the item, in order; false when the run stops (cancelled or failed).
+    bool Take(std::size_t item, Block& out) {
+        {
+            std::unique_lock lock(m_Mutex);
+            Block& slot = m_Ring[m_Taken % m_Ring.size()];
+            m_ReadyCv.wait(lock, [&] { return m_Stop || slot.ready; });
+            if (m_Stop)
+                return false;
+            out = std::move(slot);
+            slot = Block{};
+            ++m_Taken;
+        }
+        m_WorkCv.notify_all();
+        if (out.item != item) {
+            Fail("zip error: internal error: the blocks of " + m_Items[item].file + " came out of order.\n");
+            return false;
+        }
+        if (out.problem != Problem::None) {
+            Fail(ProblemText(m_Items[item].file, out.problem, out.err));
+            return false;
+        }
+        m_Done.fetch_add(out.length, std::memory_order_relaxed);
+        return true;
+    }
+
+    void Opened(const PackItem& item) {
+        if (m_Quiet)
+            return;
+        std::lock_guard lock(m_Mutex);
+        m_Text += "  adding: " + item.entry + "\n";
+    }
+
+    bool Stores() const { return m_Level == 0; }
+
+private:
+    Job NextJob() {
+        const PackItem& item = m_Items[m_NextItem];
+        Job job;
+        job.seq = m_Issued++;
+        job.item = m_NextItem;
+        job.offset = m_NextOffset;
+        job.length = std::min<std::uint64_t>(DeflateBlockSize, item.state.size - m_NextOffset);
+        job.last = m_NextOffset + job.length == item.state.size;
+        if (job.last) {
+            ++m_NextItem;
+            m_NextOffset = 0;
+        } else {
+            m_NextOffset += job.length;
+        }
+        return job;
+    }
+
+    // Reads and deflates one block. The file must stay as it was listed from its opening to the end of the read,
+    // and the name must still lead to it: anything else means a program is writing it.
+    Block Produce(const Job& job, BlockDeflater& deflater, unsigned char* buffer) {
+        const PackItem& item = m_Items[job.item];
+        Block block;
+        block.item = job.item;
+        block.length = job.length;
+        block.last = job.last;
+        auto fail = [&](Problem problem, int err) {
+            block.problem = problem;
+            block.err = err;
+            return std::move(block);
+        };
+        const int fd = ::open(item.file.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return fail(Problem::Open, errno);
+        files::Fd file(fd);
+        struct stat st {};
+        if (::fstat(fd, &st) != 0)
+            return fail(Problem::Read, errno);
+        if (StateOf(st) != item.state)
+            return fail(Problem::Changed, 0);
+        for (std::uint64_t got = 0; got < job.length;) {
+            const ssize_t n = ::pread(fd, buffer + got, job.length - got, static_cast<off_t>(job.offset + got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return fail(Problem::Read, errno);
+            if (n == 0)
+                return fail(Problem::Changed, 0);
+            got += static_cast<std::uint64_t>(n);
+        }
+        if (::stat(item.file.c_str(), &st) != 0 || StateOf(st) != item.state)
+            return fail(Problem::Changed, 0);
+        block.crc = Crc32(0, buffer, job.length);
+        if (!deflater.Deflate(buffer, job.length, job.last, block.data))
+            return fail(Problem::Compress, ENOMEM);
+        return block;
+    }
+
+    static std::string ProblemText(const std::string& path, Problem problem, int err) {
+        switch (problem) {
+        case Problem::Open:
+            return "zip error: could not open " + path + " for reading (" + SysText(err) +
+                   "). Close the program that uses it and try again.\n";
+        case Problem::Read:
+            return "zip error: could not read " + path + " (" + SysText(err) + ").\n";
+        case Problem::Changed:
+            return "zip error: " + path +
+                   " changed while it was being packed; close the program that uses it and send again.\n";
+        case Problem::Compress:
+        case Problem::None:
+            break;
+        }
+        return "zip error: could not compress " + path + " (out of memory).\n";
+    }
+
+    void Fail(std::string text) {
+        {
+            std::lock_guard lock(m_Mutex);
+            if (m_Failure.empty())
+                m_Failure = std::move(text);
+        }
+        Stop();
+    }
+
+    bool WriteArchive(int fd);
+
+    const std::vector<PackItem>& m_Items;
+    const fs::path m_Archive;
+    const int m_Level;
+    const bool m_Quiet;
+
+    std::mutex m_Mutex;
+    std::condition_variable m_WorkCv;  // a job may be taken, or the run stops
+    std::condition_variable m_ReadyCv; // a block is ready, or the run stops
+    std::condition_variable m_PumpCv;  // the writer ended
+    bool m_Stop = false;
+    std::atomic<bool> m_Cancelled = false;
+    std::size_t m_NextItem = 0;
+    std::uint64_t m_NextOffset = 0;
+    std::uint64_t m_Issued = 0;
+    std::uint64_t m_Taken = 0;
+    std::vector<Block> m_Ring; // issued, not yet taken blocks, by sequence number
+    std::atomic<std::uint64_t> m_Done = 0;
+    std::string m_Text;
+    bool m_WriterDone = false;
+    bool m_Prepared = false; // the temporary file exists and libzip runs on it
+    bool m_Written = false;  // the archive is in place
+    std::string m_Failure;   // a source's problem, the first one met
+    std::string m_Detail;    // a problem of libzip's own
+    int m_WriteErrno = 0;
+    std::exception_ptr m_Internal;
+};
+
+// The data of one entry, already deflated: libzip copies it as it is, since the stat names the method.
+struct EntrySource {
+    Pipeline& pipe;
+    std::size_t index;
+    const PackItem& item;
+    Block block;
+    std::size_t pos = 0;
+    bool finished = false;
+    std::uint32_t crc = 0;
+    zip_error_t error{};
+};
+
+zip_int64_t EntryCallback(void* userdata, void* data, zip_uint64_t len, zip_source_cmd_t cmd) noexcept {
+    auto* s = static_cast<EntrySource*>(userdata);
+    try {
+        switch (cmd) {
+        case ZIP_SOURCE_OPEN:
+            s->pos = 0;
+            s->block = Block{};
+            s->finished = false;
+            s->crc = 0;
+            s->pipe.Opened(s->item);
+            return 0;
+        case ZIP_SOURCE_READ: {
+            while (s->pos == s->block.data.size()) {
+                if (s->finished)
+                    return 0;
+                if (!s->pipe.Take(s->index, s->block)) {
+                    zip_error_set(&s->error, ZIP_ER_CANCELLED, 0);
+                    return -1;
+                }
+                s->pos = 0;
+                s->crc = Crc32Combine(s->crc, s->block.crc, s->block.length);
+                s->finished = s->block.last;
+            }
+            const std::size_t n = std::min<std::size_t>(len, s->block.data.size() - s->pos);
+            std::memcpy(data, s->block.data.data() + s->pos, n);
+            s->pos += n;
+            return static_cast<zip_int64_t>(n);
+        }
+        case ZIP_SOURCE_CLOSE:
+            s->block = Block{};
+            return 0;
+        case ZIP_SOURCE_STAT: {
+            auto* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, len, &s->error);
+            if (!st)
+                return -1;
+            zip_stat_init(st);
+            st->valid = ZIP_STAT_SIZE | ZIP_STAT_MTIME | ZIP_STAT_COMP_METHOD;
+            st->size = s->item.state.size;
+            st->mtime = s->item.mtime;
+            st->comp_method = s->pipe.Stores() ? ZIP_CM_STORE : ZIP_CM_DEFLATE;
+            if (s->finished) {
+                st->valid |= ZIP_STAT_CRC;
+                st->crc = s->crc;
+            }
+            return sizeof(*st);
+        }
+        case ZIP_SOURCE_ERROR:
+            return zip_error_to_data(&s->error, data, len);
+        case ZIP_SOURCE_FREE:
+            zip_error_fini(&s->error);
+            delete s;
+            return 0;
+        case ZIP_SOURCE_SUPPORTS:
+            return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                                                  ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+        default:
+            zip_error_set(&s->error, ZIP_ER_OPNOTSUPP, 0);
+            return -1;
+        }
+    } catch (...) {
+        // Nothing may unwind through libzip: the run stops and the exception is rethrown on the calling thread.
+        s->pipe.Abort(std::current_exception());
+        zip_error_set(&s->error, ZIP_ER_INTERNAL, 0);
+        return -1;
+    }
+}
+
+bool Pipeline::WriteArchive(int fd) {
+    ArchiveSink sink(fd);
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t* out = zip_source_function_create(&ArchiveSink::Callback, &sink, &error);
+    zip_t* za = out ? zip_open_from_source(out, ZIP_CREATE | ZIP_TRUNCATE, &error) : nullptr;
+    if (!za) {
+        m_Detail = "zip error: could not create " + m_Archive.string() + " (" + zip_error_strerror(&error) + ").\n";
+        zip_error_fini(&error);
+        if (out)
+            zip_source_free(out);
+        errno = EIO;
+        return false;
+    }
+    zip_error_fini(&error);
+    ZipPtr archive(za);
+    m_Prepared = true;
+    for (std::size_t i = 0; i < m_Items.size(); ++i) {
+        auto* ctx = new EntrySource{*this, i, m_Items[i], {}, 0, false, 0, {}};
+        zip_error_init(&ctx->error);
+        zip_source_t* src = zip_source_function(za, EntryCallback, ctx);
+        if (!src) {
+            zip_error_fini(&ctx->error);
+            delete ctx;
+            m_Detail = "zip error: out of memory.\n";
+            errno = ENOMEM;
+            return false;
+        }
+        const zip_int64_t idx = zip_file_add(za, m_Items[i].entry.c_str(), src, ZIP_FL_ENC_UTF_8);
+        if (idx < 0) {
+            zip_source_free(src);
+            m_Detail = "zip error: could not add " + m_Items[i].entry + " (" + zip_strerror(za) + ").\n";
+            errno = EINVAL;
+            return false;
+        }
+        if (m_Level == 0)
+            zip_set_file_compression(za, static_cast<zip_uint64_t>(idx), ZIP_CM_STORE, 0);
+        zip_file_set_mtime(za, static_cast<zip_uint64_t>(idx), m_Items[i].mtime, 0);
+    }
+    if (zip_close(za) != 0) {
+        zip_error_t* e = zip_get_error(za);
+        // A stopped run has its own reason, which the result puts first.
+        if (sink.Errno())
+            m_WriteErrno = sink.Errno();
+        else
+            m_Detail = "zip error: could not write " + m_Archive.string() + " (" + zip_error_strerror(e) + ").\n";
+        errno = sink.Errno() ? sink.Errno() : EIO;
+        return false;
+    }
+    archive.release(); // zip_close freed it
+    if (m_Cancelled) {
+        errno = ECANCELED;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+PackResult Pack(const std::vector<PackItem>& items, const fs::path& archive, int level, bool quiet, Progress& progress,
+                Printer& print) {
+    const unsigned workers = PackThreads();
+    Pipeline pipe(items, archive, level, quiet, workers);
+    std::vector<std::thread> threads;
+    // Whatever happens here, every thread is stopped and joined before the pipeline goes away.
+    struct Joiner {
+        Pipeline& pipe;
+        std::vector<std::thread>& threads;
+        bool finished = false;
+        ~Joiner() {
+            if (!finished)
+                pipe.Cancel();
+            for (auto& t : threads)
+                if (t.joinable())
+                    t.join();
+        }
+    } joiner{pipe, threads};
+    threads.emplace_back([&pipe] { pipe.Write(); });
+    for (unsigned i = 0; i < workers; ++i)
+        threads.emplace_back([&pipe] { pipe.Work(); });
+
+    std::exception_ptr callerError;
+    for (bool ended = false; !ended;) {
+        std::string text;
+        ended = pipe.Wait(text);
+        if (callerError)
+            continue;
+        try {
+            if (!text.empty())
+                print(text);
+            if (!ended && !progress.Report(pipe.Done()))
+                pipe.Cancel();
+        } catch (...) {
+            callerError = std::current_exception();
+            pipe.Cancel();
+        }
+    }
+    joiner.finished = true;
+    for (auto& t : threads)
+        t.join();
+    if (callerError)
+        std::rethrow_exception(callerError);
+    pipe.RethrowInternal();
+    return pipe.Result();
+}
+
+} // namespace zipengine::detail

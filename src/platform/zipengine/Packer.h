@@ -1,0 +1,54 @@
+#pragma once
+
+// Writes an archive from a list of files: deflated in blocks on every core, written by libzip on a thread of its
+// own, while the calling thread only shows progress and prints. Internal to the engine.
+
+#include "platform/zipengine/EngineShared.h"
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace zipengine::detail {
+
+// What a file looked like when it was listed; packing fails when it no longer looks so.
+struct FileState {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    std::uint64_t size = 0;
+    std::int64_t mtimeSec = 0;
+    long mtimeNsec = 0;
+    bool operator==(const FileState&) const = default;
+};
+FileState StateOf(const struct stat& st);
+
+struct PackItem {
+    std::string file; // native path
+    std::string entry;
+    std::time_t mtime = 0;
+    FileState state;
+};
+
+enum class PackOutcome { Written, Cancelled, SourceFailed, CreateFailed, WriteFailed };
+
+struct PackResult {
+    PackOutcome outcome = PackOutcome::Written;
+    std::string message; // what to print when the archive was not written
+};
+
+// Packs the items into the archive at a native path: written beside it under a temporary name and renamed into
+// place when complete, so the archive is either the old one or the whole new one. level 0 stores, 1..9 deflate.
+// The hook is called through `progress` from the calling thread only; "  adding:" lines go to `print` unless
+// quiet. An exception thrown by the hook or the printer ends the run (no archive) and is rethrown.
+PackResult Pack(const std::vector<PackItem>& items, const fs::path& archive, int level, bool quiet, Progress& progress,
+                Printer& print);
+
+// How many threads deflate at once.
+unsigned PackThreads();
+
+} // namespace zipengine::detail

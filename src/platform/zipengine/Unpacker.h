@@ -1,0 +1,111 @@
+#pragma once
+
+// Reading entries out of an archive: one entry checked and written to a temporary file, and a pool of threads
+// that does so for several entries at once. The caller renames the results into place, in entry order.
+// Internal to the engine.
+
+#include "platform/zipengine/EngineShared.h"
+
+#include <zip.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace zipengine::detail {
+
+enum class Outcome { Ok, BadPassword, Damaged, NoPassword, Unsupported, WriteError, DiskFull, Cancelled };
+
+// A temporary file next to its target, removed unless committed.
+class TempFile {
+public:
+    explicit TempFile(const fs::path& target);
+    ~TempFile();
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    std::FILE* File() const { return m_File; }
+    int OpenErrno() const { return m_Errno; }
+    // Closes the file (0 or the errno of a failed flush).
+    int Close();
+    // Renames into place; 0 or an errno.
+    int Commit(const fs::path& target);
+    const fs::path& Path() const { return m_Path; }
+
+private:
+    fs::path m_Path;
+    std::FILE* m_File = nullptr;
+    int m_Errno = 0;
+    bool m_Committed = false;
+};
+
+// One handle on the archive for every thread: each libzip call on it, or on an entry opened from it, holds the
+// lock (libzip's handles share their file position and error state).
+struct SharedArchive {
+    zip_t* za;
+    std::mutex lock;
+};
+
+struct Extracted {
+    Outcome outcome = Outcome::Ok;
+    std::string detail;
+    int err = 0;
+    std::unique_ptr<TempFile> temp; // the whole entry, checked and closed, with its time set
+};
+
+// Called with the bytes written since the last call; false stops the entry (Cancelled).
+using Tick = std::function<bool(std::uint64_t)>;
+
+// Reads one entry and checks its size and CRC; with a target, writes it to a temporary file beside the target.
+Extracted ExtractEntry(SharedArchive& archive, zip_uint64_t index, const zip_stat_t& st, const char* password,
+                       const fs::path* target, const Tick& tick);
+
+// Extracts entries that need no password on worker threads.
+class ExtractPool {
+public:
+    ExtractPool(SharedArchive& archive, unsigned workers);
+    ~ExtractPool(); // stops the workers; results not taken are removed
+    ExtractPool(const ExtractPool&) = delete;
+    ExtractPool& operator=(const ExtractPool&) = delete;
+
+    void Submit(zip_uint64_t index, const zip_stat_t& st, std::optional<fs::path> target);
+    // The result of the oldest entry submitted and not yet taken, once it is ready; waits up to `wait`.
+    std::optional<Extracted> TakeOldest(std::chrono::milliseconds wait);
+    std::size_t Outstanding() const { return m_Jobs.size(); }
+    // Bytes written by the workers so far.
+    std::uint64_t Done() const { return m_Done.load(std::memory_order_relaxed); }
+    // Workers finish at once; what they had not finished is removed.
+    void Stop();
+
+private:
+    struct Job {
+        zip_uint64_t index;
+        zip_stat_t st;
+        std::optional<fs::path> target;
+        bool started = false;
+        bool ready = false;
+        Extracted result;
+    };
+    void Work() noexcept;
+
+    SharedArchive& m_Archive;
+    const unsigned m_Workers;
+    std::vector<std::thread> m_Threads;
+    std::mutex m_Mutex;
+    std::condition_variable m_WorkCv;
+    std::condition_variable m_ReadyCv;
+    std::deque<Job> m_Jobs; // submitted and not yet taken, oldest first
+    bool m_Stop = false;
+    std::atomic<bool> m_Stopping = false;
+    std::atomic<std::uint64_t> m_Done = 0;
+};
+
+} // namespace zipengine::detail
