@@ -109,6 +109,9 @@ private Q_SLOTS:
             s.install().writeTova(s.data());
         layTova(s);
         WriteFile(s.data() + "/ZEL.ZIP", "stale archive of an earlier send");
+        // Not the data set: a hidden file, and what a killed run of the program left.
+        WriteFile(s.data() + "/.hidden", "x");
+        WriteFile(s.data() + "/FIXED.ZIP.zel~a1b2c3", "x");
         ready(s);
         s.ui.answers = {ui::Answer::Ok};
         s.click("cmdPut");
