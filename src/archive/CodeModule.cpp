@@ -33,6 +33,13 @@ zel::Error AsError(const std::exception& e, const std::string& source) {
     return zel::Error(51, source, std::string("Internal error: ") + e.what());
 }
 
+// A library that cannot be loaded fails every call into it, as the platform's loader does.
+template <class Library> const Library& Loaded(const Library* library, const char* name) {
+    if (!library)
+        throw zel::Error(zel::rt::FileNotFound, name, std::string("File not found: ") + name);
+    return *library;
+}
+
 // Returned when the zip engine could not run at all: the caller must never read that as "archive written".
 constexpr std::int32_t ZipEngineUnavailable = -1;
 
@@ -87,18 +94,19 @@ std::int32_t VBZip(std::int16_t argc, const std::string& zipname, const ZipNameL
     zcl.lpszZipFN = zipname.c_str();
     zcl.FNV = names.data();
 
+    const zipengine::Zip32Library* zip32 = zipengine::Zip32();
     try {
-        result = zipengine::ZpInit(&functions);
+        result = Loaded(zip32, "zip32.dll").ZpInit(&functions);
     } catch (const std::exception& e) {
         failure = e.what();
     }
     try {
-        result = zipengine::ZpSetOptions(&options);
+        result = Loaded(zip32, "zip32.dll").ZpSetOptions(&options);
     } catch (const std::exception& e) {
         failure = e.what();
     }
     try {
-        result = zipengine::ZpArchive(zcl);
+        result = Loaded(zip32, "zip32.dll").ZpArchive(zcl);
         archived = true;
     } catch (const std::exception& e) {
         failure = e.what();
@@ -161,9 +169,10 @@ std::int32_t VBUnzip(const std::optional<std::string>& sZipFileName, const std::
         version.betalevel = betalevel;
         version.date = date;
         version.zlib_version = zlibVersion;
-        zipengine::UzpVersion2(&version);
+        const zipengine::Unzip32Library& unzip32 = Loaded(zipengine::Unzip32(), "unzip32.dll");
+        unzip32.UzpVersion2(&version);
 
-        return zipengine::Wiz_SingleEntryUnzip(0, include.data(), 0, exclude.data(), &dcl, &functions);
+        return unzip32.Wiz_SingleEntryUnzip(0, include.data(), 0, exclude.data(), &dcl, &functions);
     } catch (const std::exception& e) {
         throw AsError(e, "CodeModule::VBUnzip");
     }

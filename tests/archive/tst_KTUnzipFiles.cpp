@@ -1,7 +1,8 @@
 #include "archive/CodeModule.h"
 #include "archive/KTUnzipFiles.h"
-#include "support/ScriptedUi.h"
 #include "platform/zipengine/ArchiveTools.h"
+#include "support/EngineRecorder.h"
+#include "support/ScriptedUi.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -11,14 +12,17 @@ using namespace ziptest;
 class tst_KTUnzipFiles : public QObject {
     Q_OBJECT
 
+    std::unique_ptr<testsupport::EngineRecorder> m_Engine;
+
 private Q_SLOTS:
-    void init() { zipengine::ResetReceived(); }
+    void init() { m_Engine = std::make_unique<testsupport::EngineRecorder>(); }
+    void cleanup() { m_Engine.reset(); }
 
     void defaultsReachTheEngineThatMustBeThere() {
         ui::ScriptedUi ui;
         KTUnzipFiles u;
         QVERIFY(u.Unzip() != 0); // no archive named
-        const auto& r = zipengine::LastReceived();
+        const auto& r = (*m_Engine);
         QCOMPARE(r.calls, (std::vector<std::string>{"UzpVersion2", "Wiz_SingleEntryUnzip"}));
         QCOMPARE(r.uzpVerStructlen, 64u);
         QVERIFY(!r.dclZipFN && !r.dclExtractDir); // never set: null texts
@@ -26,9 +30,11 @@ private Q_SLOTS:
         QVERIFY(r.unzipFunctions.print == &CodeModule::UnzipPrintCallback); // replace and password: see below
         QVERIFY(r.unzipFunctions.SendApplicationMessage == &CodeModule::UnzipMessageCallback);
         QVERIFY(r.unzipFunctions.ServCallBk == &CodeModule::UnzipServiceCallback);
-        zipengine::SimulateMissingLibrary(true);
-        const QString missing = Failure([&] { u.Unzip(); });
-        zipengine::SimulateMissingLibrary(false);
+        QString missing;
+        {
+            testsupport::EngineRecorder unloadable(true);
+            missing = Failure([&] { u.Unzip(); });
+        }
         QVERIFY2(missing.startsWith("53 KTUnZipFiles::Unzip: ") && missing.contains("unzip32.dll"),
                  qPrintable(missing));
     }
@@ -40,7 +46,7 @@ private Q_SLOTS:
             KTUnzipFiles u;
             set(u);
             u.Unzip("/nonexistent/FIXED.ZIP", "/nonexistent/out");
-            const zipengine::DCL& d = zipengine::LastReceived().dcl;
+            const zipengine::DCL& d = (*m_Engine).dcl;
             QStringList got, expected = defaults;
             for (std::int32_t f :
                  {d.ExtractOnlyNewer, d.SpaceToUnderscore, d.PromptToOverwrite, d.fQuiet, d.ncflag, d.ntflag, d.nvflag,
@@ -64,10 +70,10 @@ private Q_SLOTS:
                 check(field, QString::number(value), [&](K& u) { (u.*set)(value); });
             K u; // beyond 16 bits: overflow, and the engine is not called
             (u.*set)(40000);
-            zipengine::ResetReceived();
+            m_Engine->Reset();
             CodeModule::LastMessageText = "kept";
             QVERIFY(Failure([&] { u.Unzip("/x.zip", "/y"); }).startsWith("6 KTUnZipFiles::Unzip: "));
-            QVERIFY(zipengine::LastReceived().calls.empty());
+            QVERIFY((*m_Engine).calls.empty());
             QCOMPARE(u.GetLastMessage(), std::string("kept"));
         }
     }

@@ -1,7 +1,8 @@
 #include "archive/CodeModule.h"
 #include "archive/KTZipFiles.h"
-#include "support/ScriptedUi.h"
 #include "platform/zipengine/ArchiveTools.h"
+#include "support/EngineRecorder.h"
+#include "support/ScriptedUi.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -11,8 +12,11 @@ using namespace ziptest;
 class tst_KTZipFiles : public QObject {
     Q_OBJECT
 
+    std::unique_ptr<testsupport::EngineRecorder> m_Engine;
+
 private Q_SLOTS:
-    void init() { zipengine::ResetReceived(); }
+    void init() { m_Engine = std::make_unique<testsupport::EngineRecorder>(); }
+    void cleanup() { m_Engine.reset(); }
 
     void theNameListIgnoresCaseAndHoldsAtMost99Names() {
         ui::ScriptedUi ui;
@@ -31,13 +35,13 @@ private Q_SLOTS:
         for (int i = 1; i <= 99; ++i) // the engine takes 100 names, the seed entry first
             z.AddFile("f" + std::to_string(i));
         z.MakeZipFile();
-        QCOMPARE(zipengine::LastReceived().zclArgc, 100);
-        QCOMPARE(zipengine::LastReceived().zclNames.back(), std::optional<std::string>("f99"));
+        QCOMPARE((*m_Engine).zclArgc, 100);
+        QCOMPARE((*m_Engine).zclNames.back(), std::optional<std::string>("f99"));
         z.AddFile("f100");
-        zipengine::ResetReceived();
+        m_Engine->Reset();
         CodeModule::LastMessageText = "previous run";
         QVERIFY(Failure([&] { z.MakeZipFile(); }).startsWith("9 KTZipFiles::MakeZipFile: Subscript out of range"));
-        QVERIFY(zipengine::LastReceived().calls.empty());
+        QVERIFY((*m_Engine).calls.empty());
         QCOMPARE(z.GetLastMessage(), std::string("previous run"));
     }
 
@@ -51,7 +55,7 @@ private Q_SLOTS:
         z.SetEncrypted(true); // kept by the object, never handed over
         z.SetIncludeSystemFiles(true);
         QVERIFY(z.MakeZipFile() != 0); // none of the names exists
-        const auto& r = zipengine::LastReceived();
+        const auto& r = (*m_Engine);
         QCOMPARE(r.calls, (std::vector<std::string>{"ZpInit", "ZpSetOptions", "ZpArchive"}));
         QCOMPARE(r.zclArgc, 4);
         QCOMPARE(r.zclZipFN, std::optional<std::string>(tmp.filePath("ZEL.ZIP").toStdString()));
@@ -77,9 +81,11 @@ private Q_SLOTS:
         QCOMPARE(r.zpoptRootDir, std::optional<std::string>("C:\\DATA"));
         QVERIFY(r.zpopt.fRecurse == 1 && r.zpopt.fUpdate == 1);
 
-        zipengine::SimulateMissingLibrary(true);
-        std::int32_t result = z.MakeZipFile();
-        zipengine::SimulateMissingLibrary(false);
+        std::int32_t result = 0;
+        {
+            testsupport::EngineRecorder unloadable(true);
+            result = z.MakeZipFile();
+        }
         QVERIFY(result != 0); // an engine that cannot run is never a success
         QVERIFY(z.GetLastMessage().find("zip32.dll") != std::string::npos);
     }

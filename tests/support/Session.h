@@ -1,9 +1,9 @@
 #pragma once
 
 #include "console/frmFtpTest.h"
-#include "support/ScriptedUi.h"
 #include "support/FtpServer.h"
 #include "support/Gui.h"
+#include "support/ScriptedUi.h"
 
 #include <QTemporaryDir>
 

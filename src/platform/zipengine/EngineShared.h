@@ -57,8 +57,6 @@ struct State {
     ZPOPT options;
     std::optional<std::string> rootDir;
     zel::ProgressHook hook;
-    Received received;
-    bool missing = false;
 };
 
 inline State& S() {
@@ -70,11 +68,6 @@ inline std::optional<std::string> Copy(const char* text) {
     if (!text)
         return std::nullopt;
     return std::string(text);
-}
-
-inline void CheckLoaded(const char* library) {
-    if (S().missing)
-        throw zel::Error(zel::rt::FileNotFound, library, std::string("File not found: ") + library);
 }
 
 // Sends text through the print callback in pieces that fit its buffer.

@@ -487,47 +487,27 @@ void FillText(char* field, const char* value) {
 // ---- zip32 ----
 
 std::int32_t ZpInit(const ZIPUSERFUNCTIONS* lpZipUserFunc) {
-    CheckLoaded("zip32.dll");
-    S().received.calls.push_back("ZpInit");
     S().zipFunctions = lpZipUserFunc ? *lpZipUserFunc : ZIPUSERFUNCTIONS{};
-    S().received.zipFunctions = S().zipFunctions;
     return 1;
 }
 
 std::int32_t ZpSetOptions(const ZPOPT* lpOpts) {
-    CheckLoaded("zip32.dll");
     State& s = S();
-    s.received.calls.push_back("ZpSetOptions");
     s.options = lpOpts ? *lpOpts : ZPOPT{};
     s.rootDir = Copy(s.options.szRootDir);
-    s.received.zpopt = s.options;
-    s.received.zpoptDate = Copy(s.options.Date);
-    s.received.zpoptRootDir = s.rootDir;
-    s.received.zpopt.Date = s.received.zpopt.szRootDir = s.received.zpopt.szTempDir = nullptr;
     s.options.Date = s.options.szRootDir = s.options.szTempDir = nullptr;
     return 1;
 }
 
 std::int32_t ZpArchive(ZCL C) {
-    CheckLoaded("zip32.dll");
-    Received& r = S().received;
-    r.calls.push_back("ZpArchive");
-    r.zclArgc = C.argc;
-    r.zclZipFN = Copy(C.lpszZipFN);
-    r.zclNames.clear();
-    for (std::int32_t i = 0; i < C.argc && C.FNV; ++i)
-        r.zclNames.push_back(Copy(C.FNV[i]));
     return Archive(C);
 }
 
 // ---- unzip32 ----
 
 std::int32_t UzpVersion2(UzpVer* version) {
-    CheckLoaded("unzip32.dll");
-    S().received.calls.push_back("UzpVersion2");
     if (!version)
         return 0;
-    S().received.uzpVerStructlen = version->structlen;
     FillText(version->betalevel, "");
     FillText(version->date, "");
     FillText(version->zlib_version, zlibVersion());
@@ -541,17 +521,7 @@ std::int32_t Wiz_SingleEntryUnzip(std::int32_t ifnc, const char* const* ifnv, st
                                   const char* const* xfnv, const DCL* lpDCL, USERFUNCTIONS* lpUserFunc) {
     (void)ifnv;
     (void)xfnv;
-    CheckLoaded("unzip32.dll");
-    Received& r = S().received;
-    r.calls.push_back("Wiz_SingleEntryUnzip");
-    r.ifnc = ifnc;
-    r.xfnc = xfnc;
-    DCL dcl = lpDCL ? *lpDCL : DCL{};
-    r.dcl = dcl;
-    r.dcl.lpszZipFN = r.dcl.lpszExtractDir = nullptr;
-    r.dclZipFN = Copy(dcl.lpszZipFN);
-    r.dclExtractDir = Copy(dcl.lpszExtractDir);
-    r.unzipFunctions = lpUserFunc ? *lpUserFunc : USERFUNCTIONS{};
+    const DCL dcl = lpDCL ? *lpDCL : DCL{};
     return Unzip(ifnc, xfnc, dcl, lpUserFunc);
 }
 
@@ -559,16 +529,28 @@ void SetProgressHook(zel::ProgressHook hook) {
     S().hook = std::move(hook);
 }
 
-const Received& LastReceived() {
-    return S().received;
+namespace {
+const Zip32Library g_Zip32{&ZpInit, &ZpSetOptions, &ZpArchive};
+const Unzip32Library g_Unzip32{&UzpVersion2, &Wiz_SingleEntryUnzip};
+const Zip32Library* g_LoadedZip32 = &g_Zip32;
+const Unzip32Library* g_LoadedUnzip32 = &g_Unzip32;
+} // namespace
+
+const Zip32Library* Zip32() {
+    return g_LoadedZip32;
 }
 
-void ResetReceived() {
-    S().received = Received{};
+const Unzip32Library* Unzip32() {
+    return g_LoadedUnzip32;
 }
 
-void SimulateMissingLibrary(bool missing) {
-    S().missing = missing;
+void UseLibraries(const Zip32Library* zip32, const Unzip32Library* unzip32) {
+    g_LoadedZip32 = zip32;
+    g_LoadedUnzip32 = unzip32;
+}
+
+void UseOwnLibraries() {
+    UseLibraries(&g_Zip32, &g_Unzip32);
 }
 
 } // namespace zipengine

@@ -145,28 +145,26 @@ std::int32_t Wiz_SingleEntryUnzip(std::int32_t ifnc, const char* const* ifnv, st
 // and once after the files are listed (or the archive is opened) and before any file is read.
 void SetProgressHook(zel::ProgressHook hook);
 
-// What the engine last received, kept for tests. Texts are copied; null texts stay empty optionals.
-struct Received {
-    std::vector<std::string> calls; // engine calls in order, since the last ResetReceived
-    ZIPUSERFUNCTIONS zipFunctions;
-    ZPOPT zpopt; // pointers cleared; see the copies below
-    std::optional<std::string> zpoptDate;
-    std::optional<std::string> zpoptRootDir;
-    std::int32_t zclArgc = 0;
-    std::optional<std::string> zclZipFN;
-    std::vector<std::optional<std::string>> zclNames;
-    DCL dcl; // pointers cleared
-    std::optional<std::string> dclZipFN;
-    std::optional<std::string> dclExtractDir;
-    std::int32_t ifnc = -1;
-    std::int32_t xfnc = -1;
-    USERFUNCTIONS unzipFunctions;
-    std::uint32_t uzpVerStructlen = 0;
+// The libraries as the archive drivers reach them, through their exported functions. Null stands for a library
+// that cannot be loaded, which the drivers report as "File not found". The engine above is what they load
+// unless another is put in its place (an embedding, a test that watches the calls).
+using ZpInitProc = decltype(&ZpInit);
+using ZpSetOptionsProc = decltype(&ZpSetOptions);
+using ZpArchiveProc = decltype(&ZpArchive);
+using UzpVersion2Proc = decltype(&UzpVersion2);
+using Wiz_SingleEntryUnzipProc = decltype(&Wiz_SingleEntryUnzip);
+struct Zip32Library {
+    ZpInitProc ZpInit;
+    ZpSetOptionsProc ZpSetOptions;
+    ZpArchiveProc ZpArchive;
 };
-const Received& LastReceived();
-void ResetReceived();
-
-// Makes every call fail as a library that cannot be loaded does (error 53), for tests of the callers.
-void SimulateMissingLibrary(bool missing);
+struct Unzip32Library {
+    UzpVersion2Proc UzpVersion2;
+    Wiz_SingleEntryUnzipProc Wiz_SingleEntryUnzip;
+};
+const Zip32Library* Zip32();
+const Unzip32Library* Unzip32();
+void UseLibraries(const Zip32Library* zip32, const Unzip32Library* unzip32);
+void UseOwnLibraries();
 
 } // namespace zipengine
