@@ -86,7 +86,9 @@ public:
         while (!content.empty()) {
             auto nl = content.find('\n');
             std::string_view text = content.substr(0, nl);
-            std::string eol;
+            // A view, not a std::string assigned in the branches: GCC 12 at -O3 reports a false
+            // -Wmaybe-uninitialized inside std::string assignment there (GCC bug 105616).
+            std::string_view eol;
             if (nl != npos) {
                 eol = "\n";
                 if (!text.empty() && text.back() == '\r') {
@@ -97,7 +99,7 @@ public:
             } else {
                 content = {};
             }
-            m_lines.push_back(Line::Make(std::string(text), std::move(eol)));
+            m_lines.push_back(Line::Make(std::string(text), std::string(eol)));
         }
     }
 
