@@ -20,6 +20,10 @@ trap 'rm -rf "$shim"' EXIT
 ln -s /usr/include/x86_64-linux-gnu/curl "$shim/curl"
 ln -s /usr/include/zip.h "$shim/zip.h"
 ln -s /usr/include/zipconf.h "$shim/zipconf.h"
+ln -s /usr/include/libdeflate.h "$shim/libdeflate.h"
+# OpenSSL's headers are split between the common folder and the architecture's configuration.
+mkdir "$shim/openssl"
+ln -s /usr/include/openssl/* /usr/include/x86_64-linux-gnu/openssl/* "$shim/openssl/"
 qt=/usr/include/x86_64-linux-gnu/qt6
 
 # UNICODE and _UNICODE: what Qt's CMake targets define on Windows.

@@ -62,12 +62,13 @@ private Q_SLOTS:
             {&K::SetDisplayComment, 8},   {&K::SetHonorDirectories, 9},  {&K::SetOverWriteFiles, 10},
             {&K::SetConvertCRtoCRLF, 11}, {&K::SetVerbose, 12},          {&K::SetCaseSensitive, 13}};
         for (auto [set, field] : flags) // each flag turned from its default
-            check(field, defaults[field] == "0" ? "1" : "0", [&](K& u) { (u.*set)(defaults[field] == "0"); });
+            check(field, defaults[field] == "0" ? "1" : "0",
+                  [&, set = set, field = field](K& u) { (u.*set)(defaults[field] == "0"); });
         const std::pair<void (K::*)(std::int32_t), int> numbers[] = {
             {&K::SetMessageLevel, 3}, {&K::SetExtractList, 6}, {&K::SetPrivilege, 14}};
         for (auto [set, field] : numbers) {
             for (std::int32_t value : {-1, -32768, 32767})
-                check(field, QString::number(value), [&](K& u) { (u.*set)(value); });
+                check(field, QString::number(value), [&, set = set](K& u) { (u.*set)(value); });
             K u; // beyond 16 bits: overflow, and the engine is not called
             (u.*set)(40000);
             m_Engine->Reset();
