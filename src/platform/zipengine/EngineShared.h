@@ -5,6 +5,7 @@
 #include "platform/zipengine/ZipEngine.h"
 
 #include "platform/error/Error.h"
+#include "platform/files/Files.h"
 
 #include <zip.h>
 
@@ -95,21 +96,17 @@ private:
 class Progress {
 public:
     explicit Progress(zel::ProgressHook hook, std::uint64_t total = 0)
-        : m_Hook(std::move(hook)), m_Total(total), m_Last(std::chrono::steady_clock::now()) {}
+        : m_Hook(std::move(hook)), m_Total(total), m_Due(HookInterval) {
+        m_Due.Due(); // the first call is one interval away
+    }
     void SetTotal(std::uint64_t total) { m_Total = total; }
     // Adds bytes done; false once the caller asked to cancel.
     bool Tick(std::uint64_t bytes) { return Update(m_Done + bytes); }
     // Sets the bytes done, calling the hook when a hook interval has passed since its last call.
     bool Update(std::uint64_t done) {
         m_Done = done;
-        if (m_Hook && !m_Cancelled) {
-            auto now = std::chrono::steady_clock::now();
-            if (now - m_Last >= HookInterval) {
-                m_Last = now;
-                if (!m_Hook(m_Done, m_Total))
-                    m_Cancelled = true;
-            }
-        }
+        if (m_Hook && !m_Cancelled && m_Due.Due())
+            Call();
         return !m_Cancelled;
     }
     // Calls the hook if it is time, with the bytes done as they are.
@@ -119,19 +116,24 @@ public:
     bool Report(std::uint64_t done) {
         m_Done = done;
         if (m_Hook && !m_Cancelled) {
-            m_Last = std::chrono::steady_clock::now();
-            if (!m_Hook(m_Done, m_Total))
-                m_Cancelled = true;
+            m_Due.Reset();
+            m_Due.Due();
+            Call();
         }
         return !m_Cancelled;
     }
     bool Cancelled() const { return m_Cancelled; }
 
 private:
+    void Call() {
+        if (!m_Hook(m_Done, m_Total))
+            m_Cancelled = true;
+    }
+
     zel::ProgressHook m_Hook;
     std::uint64_t m_Total;
     std::uint64_t m_Done = 0;
-    std::chrono::steady_clock::time_point m_Last;
+    zel::Throttle m_Due;
     bool m_Cancelled = false;
 };
 
@@ -172,17 +174,6 @@ template <typename F> auto WhilePumping(Progress& progress, F work) {
 
 // ---- paths ----
 
-inline std::string Lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
-inline bool EqualNoCase(const std::string& a, const std::string& b) {
-    return Lower(a) == Lower(b);
-}
-
 inline bool HasWildcard(const std::string& s) {
     return s.find_first_of("*?") != std::string::npos;
 }
@@ -203,7 +194,7 @@ inline fs::path ResolveNoCase(const fs::path& p) {
             std::error_code ec;
             for (fs::directory_iterator it(out.empty() ? fs::path(".") : out, ec), end; !ec && it != end;
                  it.increment(ec)) {
-                if (EqualNoCase(it->path().filename().string(), comp.string())) {
+                if (files::SameName(it->path().filename().string(), comp.string())) {
                     next = out / it->path().filename();
                     break;
                 }
@@ -240,14 +231,6 @@ inline std::string RandomSuffix() {
 
 inline std::string SysText(int err) {
     return err ? std::string(std::strerror(err)) : std::string("unknown error");
-}
-
-inline bool IsDiskFull(int err) {
-#ifdef EDQUOT
-    if (err == EDQUOT)
-        return true;
-#endif
-    return err == ENOSPC || err == EFBIG;
 }
 
 struct ZipCloser {

@@ -192,7 +192,7 @@ public:
             return {PackOutcome::CreateFailed, "zip error: could not create " + path + ".\n"};
         if (m_WriteErrno)
             return {PackOutcome::WriteFailed,
-                    IsDiskFull(m_WriteErrno)
+                    files::IsDiskFull(m_WriteErrno)
                         ? "zip error: there is not enough disk space to write " + path + ".\n"
                         : "zip error: could not write " + path + " (" + SysText(m_WriteErrno) + ").\n"};
         return {};

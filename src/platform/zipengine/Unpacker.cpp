@@ -209,7 +209,7 @@ Extracted ExtractEntry(SharedArchive& archive, zip_uint64_t index, const zip_sta
         return std::move(out);
     };
     auto writeFailure = [&](int err) {
-        return fail(IsDiskFull(err) ? Outcome::DiskFull : Outcome::WriteError, SysText(err), err);
+        return fail(files::IsDiskFull(err) ? Outcome::DiskFull : Outcome::WriteError, SysText(err), err);
     };
     const auto known = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD;
     // Deflated data is inflated here rather than by libzip, which would also compute a CRC of its own.

@@ -377,7 +377,7 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
         }
 
         if (writing) {
-            if (!written.insert(Lower(relative)).second) {
+            if (!written.insert(files::FoldCase(relative)).second) {
                 fail(PK_WARN,
                      "  skipping: " + shown + " would overwrite another file of this archive (" + relative + ").\n");
                 continue;
