@@ -3,7 +3,6 @@
 
 #include "platform/files/Files.h"
 
-#include <sys/stat.h>
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -40,14 +39,19 @@ bool IsHiddenOrSystem(const fs::path& folder, const std::string& name) {
 #endif
 }
 
+// The whole second of the last change, as the archive keeps it.
+std::time_t EntryTime(const files::FileId& id) {
+    constexpr std::int64_t second = 1000000000;
+    return static_cast<std::time_t>(id.mtimeNs / second - (id.mtimeNs % second < 0 ? 1 : 0));
+}
+
 class Collector {
 public:
     Collector(const fs::path& archive, const fs::path& root, bool recurse, bool junkDir, bool system, Printer& print,
               Progress& progress)
         : m_Root(root), m_Recurse(recurse), m_JunkDir(junkDir), m_System(system), m_Print(print), m_Progress(progress) {
-        struct stat st {};
-        if (::stat(archive.c_str(), &st) == 0)
-            m_ArchiveState = StateOf(st);
+        if (files::FileId id; files::Identify(archive.string(), id, true))
+            m_ArchiveId = id;
     }
 
     void AddName(const std::string& name) {
@@ -62,10 +66,9 @@ public:
         } else {
             p = ResolveNoCase(p);
             std::error_code ec;
-            struct stat st {};
-            if (::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            if (files::FileId id; files::Identify(p.string(), id, true)) {
                 const fs::path dir = p.parent_path();
-                AddFile(dir, EntryPrefix(dir, m_Root), {p.filename().string(), false, st},
+                AddFile(dir, EntryPrefix(dir, m_Root), {p.filename().string(), false, id},
                         fs::weakly_canonical(p, ec).string());
                 matched = true;
             } else if (fs::is_directory(p, ec)) {
@@ -85,7 +88,7 @@ private:
     struct Found {
         std::string name;
         bool link;
-        struct stat st;
+        files::FileId id; // of the file a link leads to
     };
 
     // True when the pattern matched at least one file, also one that is then left out (the archive itself, a
@@ -109,7 +112,7 @@ private:
                 continue;
             }
             Found f{std::move(name), type == fs::file_type::symlink, {}};
-            if (::stat(path.c_str(), &f.st) != 0 || !S_ISREG(f.st.st_mode) || !files::MatchesPattern(f.name, pattern))
+            if (!files::Identify(path.string(), f.id, true) || !files::MatchesPattern(f.name, pattern))
                 continue;
             matched = true;
             if (!Excluded(dir, f.name))
@@ -137,9 +140,8 @@ private:
     }
 
     void AddFile(const fs::path& dir, const std::string& prefix, const Found& f, std::string key) {
-        const FileState state = StateOf(f.st);
         // Never pack the archive being written, nor the program's own temporary files.
-        if ((m_ArchiveState && state.dev == m_ArchiveState->dev && state.ino == m_ArchiveState->ino) ||
+        if ((m_ArchiveId && f.id.device == m_ArchiveId->device && f.id.inode == m_ArchiveId->inode) ||
             Excluded(dir, f.name))
             return;
         if (!m_Seen.insert(std::move(key)).second)
@@ -147,8 +149,8 @@ private:
         PackItem item;
         item.file = (dir / f.name).string();
         item.entry = m_JunkDir ? f.name : prefix + f.name;
-        item.mtime = static_cast<std::time_t>(f.st.st_mtim.tv_sec);
-        item.state = state;
+        item.mtime = EntryTime(f.id);
+        item.id = f.id;
         m_Items.push_back(std::move(item));
     }
 
@@ -158,7 +160,7 @@ private:
     bool m_System;
     Printer& m_Print;
     Progress& m_Progress;
-    std::optional<FileState> m_ArchiveState;
+    std::optional<files::FileId> m_ArchiveId;
     std::vector<PackItem> m_Items;
     std::set<std::string> m_Seen;
 };
@@ -220,7 +222,7 @@ std::int32_t Archive(const ZCL& C) {
 
     std::uint64_t total = 0;
     for (const auto& item : items)
-        total += item.state.size;
+        total += item.id.size;
     progress.SetTotal(total);
     // This call comes after the listing and before any file is read.
     if (!progress.Report(0)) {
