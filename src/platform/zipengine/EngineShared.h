@@ -21,8 +21,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <random>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -174,6 +174,17 @@ template <typename F> auto WhilePumping(Progress& progress, F work) {
 
 // ---- paths ----
 
+// Paths are UTF-8 text in the engine, as everywhere in the program. The file system library takes and gives them
+// as such only through u8string: its plain strings are the ANSI code page on Windows.
+inline fs::path PathOf(std::string_view utf8) {
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+inline std::string Utf8(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 inline bool HasWildcard(const std::string& s) {
     return s.find_first_of("*?") != std::string::npos;
 }
@@ -194,7 +205,7 @@ inline fs::path ResolveNoCase(const fs::path& p) {
             std::error_code ec;
             for (fs::directory_iterator it(out.empty() ? fs::path(".") : out, ec), end; !ec && it != end;
                  it.increment(ec)) {
-                if (files::SameName(it->path().filename().string(), comp.string())) {
+                if (files::SameName(Utf8(it->path().filename()), Utf8(comp))) {
                     next = out / it->path().filename();
                     break;
                 }
@@ -218,15 +229,6 @@ inline std::time_t ModTime(const fs::path& p) {
     if (ec)
         return std::time(nullptr);
     return std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(t));
-}
-
-inline std::string RandomSuffix() {
-    thread_local std::mt19937 gen{std::random_device{}()};
-    static const char chars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::string s;
-    for (int i = 0; i < 8; ++i)
-        s += chars[gen() % (sizeof(chars) - 1)];
-    return s;
 }
 
 inline std::string SysText(int err) {

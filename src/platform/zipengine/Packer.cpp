@@ -171,7 +171,7 @@ public:
     }
 
     PackResult Result() const {
-        const std::string path = m_Archive.string();
+        const std::string path = Utf8(m_Archive);
         if (m_Written) // a cancel that came once the archive was in place is too late
             return {};
         if (!m_Failure.empty())
@@ -245,7 +245,7 @@ public:
     void Write() noexcept {
         int err = 0;
         try {
-            err = files::ReplaceFile(m_Archive.string(), [&](int fd) { return WriteArchive(fd); });
+            err = files::ReplaceFile(Utf8(m_Archive), [&](int fd) { return WriteArchive(fd); });
         } catch (...) {
             Abort(std::current_exception());
         }
@@ -495,7 +495,7 @@ bool Pipeline::WriteArchive(int fd) {
     zip_source_t* out = zip_source_function_create(&ArchiveSink::Callback, &sink, &error);
     zip_t* za = out ? zip_open_from_source(out, ZIP_CREATE | ZIP_TRUNCATE, &error) : nullptr;
     if (!za) {
-        m_Detail = "zip error: could not create " + m_Archive.string() + " (" + zip_error_strerror(&error) + ").\n";
+        m_Detail = "zip error: could not create " + Utf8(m_Archive) + " (" + zip_error_strerror(&error) + ").\n";
         zip_error_fini(&error);
         if (out)
             zip_source_free(out);
@@ -533,7 +533,7 @@ bool Pipeline::WriteArchive(int fd) {
         if (sink.Errno())
             m_WriteErrno = sink.Errno();
         else
-            m_Detail = "zip error: could not write " + m_Archive.string() + " (" + zip_error_strerror(e) + ").\n";
+            m_Detail = "zip error: could not write " + Utf8(m_Archive) + " (" + zip_error_strerror(e) + ").\n";
         errno = sink.Errno() ? sink.Errno() : EIO;
         return false;
     }
