@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Everything CI checks, cheapest first; warnings are errors in every build:
-#   1. clang-format: every C++ file as .clang-format wants it (any difference fails)
+#   1. clang-format: every C++ file as .clang-format wants it (any difference fails), and the layers below the
+#      windows compiled for Windows with MinGW-w64 (scripts/check-windows.sh)
 #   2. Release build with GCC, compile only (-O3 finds warnings the other builds do not)
 #   3. Debug build with Clang, compile only, then clang-tidy on the lines changed (scripts/tidy.py)
 #   4. the everyday build (GCC, RelWithDebInfo) and every test, in parallel
@@ -29,6 +30,9 @@ step() {
 if [ "${ZEL_SKIP_CHECKS:-0}" != 1 ]; then
     step "clang-format"
     git ls-files --cached --others --exclude-standard -- '*.cpp' '*.h' | xargs -r clang-format --dry-run -Werror
+
+    step "Windows check (MinGW-w64)"
+    scripts/check-windows.sh
 
     step "Release build (GCC)"
     configure release
