@@ -419,6 +419,38 @@ bool IsTemporaryName(const std::string& name) {
     return name.find(TemporaryMarker) != std::string::npos;
 }
 
+#ifdef _WIN32
+namespace {
+std::string Convert(const std::string& text, UINT from, UINT to) {
+    if (text.empty())
+        return text;
+    const int wide = MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring w(static_cast<std::size_t>(wide), L'\0');
+    MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), w.data(), wide);
+    const int narrow = WideCharToMultiByte(to, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(narrow), '\0');
+    WideCharToMultiByte(to, 0, w.data(), wide, out.data(), narrow, nullptr, nullptr);
+    return out;
+}
+} // namespace
+
+std::string ToAnsi(const std::string& utf8) {
+    return Convert(utf8, CP_UTF8, CP_ACP);
+}
+
+std::string FromAnsi(const std::string& ansi) {
+    return Convert(ansi, CP_ACP, CP_UTF8);
+}
+#else
+std::string ToAnsi(const std::string& utf8) {
+    return utf8;
+}
+
+std::string FromAnsi(const std::string& ansi) {
+    return ansi;
+}
+#endif
+
 bool IsDiskFull(int err) {
 #ifdef EDQUOT
     if (err == EDQUOT)

@@ -39,6 +39,11 @@ bool MatchesPattern(const std::string& name, const std::string& pattern);
 inline constexpr const char* TemporaryMarker = ".zel~";
 bool IsTemporaryName(const std::string& name);
 
+// The program's text is UTF-8. What Windows programs exchange in the ANSI code page (the products' profile files,
+// the original tools' passwords) is converted at that boundary; elsewhere both are the text as it is.
+std::string ToAnsi(const std::string& utf8);
+std::string FromAnsi(const std::string& ansi);
+
 // The one mapping of a system error number (errno) onto the platform's codes; `fallback` for the rest.
 winapi::DWORD SystemCode(int err, winapi::DWORD fallback);
 bool IsDiskFull(int err);

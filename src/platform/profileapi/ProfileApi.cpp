@@ -262,7 +262,7 @@ Loaded Load(const std::string& path) {
                                                       : CodeForErrno(err);
         return result;
     }
-    result.doc.Parse(content);
+    result.doc.Parse(files::FromAnsi(content)); // the products write their profiles in the ANSI code page
     return result;
 }
 
@@ -275,8 +275,8 @@ DWORD Save(const std::string& path, const std::string& content) {
         return ERROR_PATH_NOT_FOUND;
     if (files::FolderExists(path) || (files::FileExists(path) && files::ReadOnly(path)))
         return ERROR_ACCESS_DENIED;
-    const int err =
-        files::ReplaceFile(path, [&](int fd) { return files::WriteAll(fd, content.data(), content.size()); });
+    const int err = files::ReplaceFile(
+        path, [ansi = files::ToAnsi(content)](int fd) { return files::WriteAll(fd, ansi.data(), ansi.size()); });
     return err == 0 ? ERROR_SUCCESS : CodeForErrno(err);
 }
 

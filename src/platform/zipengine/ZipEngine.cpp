@@ -476,9 +476,8 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
                     break;
                 }
                 buf[PasswordBufferSize - 1] = '\0';
-                // The program's text as it is, on Windows too: libzip checks the bytes it is given, no system
-                // call reads them in a code page.
-                password = std::string(buf);
+                // Archive passwords are bytes: the Windows tools that made these archives used the ANSI code page.
+                password = files::ToAnsi(std::string(buf));
             }
             r = ExtractEntry(shared, index, st, password->c_str(), out ? &*out : nullptr, [&](std::uint64_t n) {
                 here += n;
