@@ -420,9 +420,9 @@ def table(results):
     lines.append("ours: median of the runs, through the same workflow classes as the window; peer: zip -q -6 then "
                  "curl -T (send), rm, curl -o, unzip -o -j -q (receive); ratio = ours / peer; MiB/s = data set / "
                  "ours; longest stall: longest gap of a 5 ms timer on our event loop, worst run; cancel: from a "
-                 "cancel in the middle of a step to the end of the run, rollback included, worst step (* a step "
-                 "did not honour it, see below); peak: resident memory of our process, worst run; archive: ours / "
-                 "zip -6 on the same files.")
+                 "cancel in the middle of a step to the end of the run, rollback included, worst step (* in some "
+                 "step the cancel came too late to stop the run, which completed: see below); peak: resident "
+                 "memory of our process, worst run; archive: ours / zip -6 on the same files.")
     return "\n".join(lines)
 
 
