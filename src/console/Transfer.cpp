@@ -47,6 +47,16 @@ void RequireDataFolder(const std::string& dataFolder) {
                              "reached, then try again.");
 }
 
+// The backup warning, then the window set for a run; false when the user cancels at the warning.
+bool Confirmed(const TransferSettings& s, TransferRun& run) {
+    auto& ui = ui::Current();
+    if (ui.MsgBox(s.BackupWarning, ui::Buttons::OkCancel, ui::Icon::None, 0, ConfirmTitle) == ui::Answer::Cancel)
+        return false;
+    ui.SetBusy(true);
+    run.EnableOtherTransfer(false);
+    return true;
+}
+
 std::string KeptMessage(const RecoveryFolder::Outcome& outcome) {
     std::string text = "These files could not be put back because files of the same name are in their place. The "
                        "saved copies are kept in " +
@@ -115,10 +125,8 @@ SendFiles::SendFiles(const TransferSettings& settings, cFTP& ftp, TransferRun& r
 bool SendFiles::Run() {
     const TransferSettings& s = m_Settings;
     auto& ui = ui::Current();
-    if (ui.MsgBox(s.BackupWarning, ui::Buttons::OkCancel, ui::Icon::None, 0, ConfirmTitle) == ui::Answer::Cancel)
+    if (!Confirmed(s, m_Run))
         return false;
-    ui.SetBusy(true);
-    m_Run.EnableOtherTransfer(false);
     try {
         RequireDataFolder(s.DataFolder);
         // A send never packs a half-cleared folder.
@@ -195,10 +203,8 @@ ReceiveFiles::ReceiveFiles(const TransferSettings& settings, cFTP& ftp, Transfer
 bool ReceiveFiles::Run() {
     const TransferSettings& s = m_Settings;
     auto& ui = ui::Current();
-    if (ui.MsgBox(s.BackupWarning, ui::Buttons::OkCancel, ui::Icon::None, 0, ConfirmTitle) == ui::Answer::Cancel)
+    if (!Confirmed(s, m_Run))
         return false;
-    ui.SetBusy(true);
-    m_Run.EnableOtherTransfer(false);
     RecoveryFolder recovery(s.DataFolder, StepsOf(m_Run));
     bool begun = false;
     try {
