@@ -1,0 +1,135 @@
+// The archive drivers and the engines' callbacks, over the real engines.
+#include "archive/CodeModule.h"
+#include "archive/KTUnzipFiles.h"
+#include "archive/KTZipFiles.h"
+#include "platform/zipengine/ArchiveTools.h"
+#include "support/ScriptedUi.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace ziptest;
+
+class tst_archive : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void printCallbacksFillTheSharedLastMessage() {
+        ui::ScriptedUi ui;
+        auto buffer = [](std::string text) { // the engines' buffers are larger than what they hold
+            text.resize(32801);
+            return text;
+        };
+        CodeModule::LastMessageText.clear();
+        CodeModule::ZipPrintCallback(buffer("abc").data(), 3);
+        CodeModule::ZipPrintCallback(buffer("defgh").data(), 3);               // at most length bytes
+        CodeModule::ZipPrintCallback(buffer(std::string("\0x", 2)).data(), 5); // a first zero byte adds nothing
+        QCOMPARE(CodeModule::LastMessageText, std::string("abcdef"));
+        QCOMPARE(ui.doEventsCalls, 3); // printing keeps the window alive
+        // Unzip: a text starting with a line feed becomes one CR LF; the run's text replaces a zip run's.
+        CodeModule::UnzipPrintText.clear();
+        for (const char* text : {"\n", "\nabc", "abc\n", "x\ny"})
+            CodeModule::UnzipPrintCallback(buffer(text).data(), std::uint32_t(std::strlen(text)));
+        QCOMPARE(CodeModule::LastMessageText, std::string("\r\n\r\nabc\nx\ny"));
+    }
+
+    void callbacksWriteAndShowWithinBounds() {
+        ui::ScriptedUi ui;
+        CodeModule::SkipPasswordPrompt = 0;
+        ui.inputs = {"0123456789"};
+        std::vector<char> small(6 + 4, '\x7f');
+        QCOMPARE(CodeModule::UnzipPasswordCallback(small.data(), 6, "", ""), std::int16_t(0));
+        QCOMPARE(QByteArray(small.data(), 7), QByteArray("01234\0\x7f", 7)); // cut to fit, the zero byte included
+        ui.answers = {ui::Answer::Yes};
+        std::string name(300, 'n');
+        QCOMPARE(CodeModule::UnzipReplaceCallback(name.data()), 102);
+        QCOMPARE(ui.boxes.at(1).text, "Overwrite " + std::string(256, 'n') + "?");
+    }
+
+    void theZipListIgnoresCaseAndHoldsAtMost99Names() {
+        ui::ScriptedUi ui;
+        QTemporaryDir tmp;
+        KTZipFiles z;
+        z.SetZipFileName(tmp.filePath("ZEL.ZIP").toStdString());
+        z.AddFile("C:\\DATA\\A.MDB");
+        const QString listed = "-2147219503 KTZip::AddFile: File is already in Zip List"; // vbObjectError + 2001
+        QCOMPARE(Failure([&] { z.AddFile("c:\\data\\a.mdb"); }), listed);
+        QCOMPARE(Failure([&] { z.AddFile("QUERTY"); }), listed); // the seed entry
+        QCOMPARE(Failure([&] { z.RemoveFile("never.mdb"); }), "-2147219502 KTZip::RemoveFile: File is not in Zip List");
+        z.RemoveFile("c:\\DATA\\a.mdb");
+        for (int i = 1; i <= 99; ++i) // the engine takes 100 names, the seed entry first
+            z.AddFile("f" + std::to_string(i));
+        QCOMPARE(z.MakeZipFile(), 12); // none of them exists: nothing to do
+        QVERIFY(z.GetLastMessage().find("name not matched: f99") != std::string::npos);
+        z.AddFile("f100");
+        CodeModule::LastMessageText = "previous run";
+        QVERIFY(Failure([&] { z.MakeZipFile(); }).startsWith("9 KTZipFiles::MakeZipFile: Subscript out of range"));
+        QCOMPARE(z.GetLastMessage(), std::string("previous run")); // the engine was not called
+    }
+
+    void aMissingEngineIsNeverASuccess() {
+        ui::ScriptedUi ui;
+        const auto* zip32 = zipengine::Zip32();
+        const auto* unzip32 = zipengine::Unzip32();
+        zipengine::UseLibraries(nullptr, nullptr);
+        KTZipFiles z;
+        const std::int32_t result = z.MakeZipFile();
+        const std::string message = z.GetLastMessage(); // shared with the unzip run below
+        const QString unzipFailure = Failure([] { KTUnzipFiles().Unzip("/x.zip", "/y"); });
+        zipengine::UseLibraries(zip32, unzip32);
+        QVERIFY(result != 0);
+        QVERIFY(message.find("zip32.dll") != std::string::npos);
+        QVERIFY2(unzipFailure.startsWith("53 KTUnZipFiles::Unzip: ") && unzipFailure.contains("unzip32.dll"),
+                 qPrintable(unzipFailure));
+    }
+
+    void overwriteQuestionsGoToTheUser() {
+        ui::ScriptedUi ui;
+        QTemporaryDir tmp;
+        const QString out = tmp.filePath("out");
+        QVERIFY(MakeZip(tmp.filePath("f.zip"),
+                        {{"a", "new a"}, {"b", "new b"}, {"c", "new c"}, {"d", "new d"}, {"n", "new n"}}));
+        WriteAll(out, {{"a", "old"}, {"b", "old"}, {"c", "old"}, {"d", "old"}});
+        KTUnzipFiles u;
+        QVERIFY(u.Unzip() != 0); // no archive named
+        u.SetOverWriteFiles(false);
+        ui.answers = {ui::Answer::No, ui::Answer::Yes, ui::Answer::Cancel}; // 100, 102, 104: no more questions
+        QCOMPARE(u.Unzip(tmp.filePath("f.zip").toStdString(), out.toStdString()), 0);
+        QCOMPARE(Snapshot(out), (Files{{"a", "old"}, {"b", "new b"}, {"c", "old"}, {"d", "old"}, {"n", "new n"}}));
+        QCOMPARE(ui.boxes.size(), std::size_t(3));
+        const auto& box = ui.boxes[0];
+        QCOMPARE(box.text, "Overwrite " + out.toStdString() + "/a?");
+        QCOMPARE(box.title, std::string("VBUnZip32 - File Already Exists!"));
+        QVERIFY(box.buttons == ui::Buttons::YesNoCancel && box.icon == ui::Icon::Exclamation && !box.defaultButton);
+    }
+
+    // A receive: flat into the data folder, overwriting, asking for the password in each run until right.
+    void passwordsAreAskedInEachRun() {
+        ui::ScriptedUi ui;
+        QTemporaryDir tmp;
+        const Files files{{"data_qmx/ledgra2.mdb", QByteArray(40000, 'L')}, {"norvane.mdb", "N"}};
+        WriteAll(tmp.filePath("src"), files);
+        QCOMPARE(Exec("zip", {"-r", "-q", "-P", "pw", tmp.filePath("FIXED.ZIP"), "."}, tmp.filePath("src")).first, 0);
+        WriteFile(tmp.filePath("out/norvane.mdb"), "old");
+        CodeModule::LastMessageText = "text of an earlier zip run";
+        KTUnzipFiles u;
+        u.SetZipFileName(tmp.filePath("FIXED.ZIP").toStdString());
+        u.SetExtractDir(tmp.filePath("out\\").toStdString());
+        u.SetHonorDirectories(false);
+        ui.inputs = {"", "bad", "pw"};
+        QVERIFY(u.Unzip() != 0); // declined: asked once in the run, nothing written
+        QCOMPARE(ui.boxes.size(), std::size_t(1));
+        QCOMPARE(ui.boxes[0].text, std::string("Please Enter The Password!"));
+        QCOMPARE(Snapshot(tmp.filePath("out")), (Files{{"norvane.mdb", "old"}}));
+        QVERIFY(u.GetLastMessage().find("needs a password") != std::string::npos);
+        QVERIFY(u.GetLastMessage().find("earlier") == std::string::npos);
+        QCOMPARE(u.Unzip("", ""), 0); // the next run asks again; the right password serves every entry
+        QCOMPARE(ui.boxes.size(), std::size_t(3));
+        QCOMPARE(Snapshot(tmp.filePath("out")),
+                 (Files{{"ledgra2.mdb", files["data_qmx/ledgra2.mdb"]}, {"norvane.mdb", "N"}}));
+        QCOMPARE(ui.unexpectedBoxes, 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_archive)
+#include "tst_archive.moc"
