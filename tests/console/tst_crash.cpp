@@ -113,7 +113,7 @@ private Q_SLOTS:
                                                    {"x.qmx", "new x"},
                                                    {"q.qmx", m_New["data_qmx/q.qmx"]}}));
         }
-        QVERIFY(m_Server->clearFaults());
+        QVERIFY(m_Server->setFaults("clear"));
     }
 
     void killedAtEveryStep_data() {
@@ -160,7 +160,7 @@ private Q_SLOTS:
         QFETCH(QString, point);
         layOld();
         if (point == "download")
-            QVERIFY(m_Server->throttle(400000));
+            QVERIFY(m_Server->setFaults("throttle 400000"));
         const Outcome cut = receive(point);
         QVERIFY2(cut.killed, qPrintable(cut.output));
         WriteFile(data() + "/NEWWORK.DAT", LaterWork);

@@ -308,9 +308,9 @@ private Q_SLOTS:
         }
         ready(s);
         if (fault == "login")
-            QVERIFY(s.server->refuse("PASS"));
+            QVERIFY(s.server->setFaults("refuse PASS"));
         if (fault == "drop")
-            QVERIFY(s.server->dropDataAfter(20000));
+            QVERIFY(s.server->setFaults("drop 20000"));
         const auto before = Snapshot(s.data());
         s.ui.answers = {ui::Answer::Ok};
         s.click("cmdGet");
@@ -370,9 +370,9 @@ private Q_SLOTS:
         WriteFile(s.data() + "/big.dat", Noise(400000));
         ready(s);
         if (fault == "refuse")
-            QVERIFY(s.server->refuseStore());
+            QVERIFY(s.server->setFaults("refuse-stor on"));
         else
-            QVERIFY(s.server->dropDataAfter(50000));
+            QVERIFY(s.server->setFaults("drop 50000"));
         s.ui.answers = {ui::Answer::Ok};
         s.click("cmdPut");
         QCOMPARE(s.ui.boxes.size(), size_t(2));
@@ -385,7 +385,7 @@ private Q_SLOTS:
         QVERIFY(!s.control("cmdGet")->isEnabled());
 
         // A second click logs in afresh and succeeds once the server takes the file.
-        QVERIFY(s.server->clearFaults());
+        QVERIFY(s.server->setFaults("clear"));
         s.ui.answers = {ui::Answer::Ok};
         s.click("cmdPut");
         QCOMPARE(s.ui.boxes.size(), size_t(3));
@@ -397,7 +397,7 @@ private Q_SLOTS:
         Session s(Product::Tova);
         WriteFile(s.data() + "/a.dat", Noise(5000));
         ready(s);
-        QVERIFY(s.server->disableSize());
+        QVERIFY(s.server->setFaults("no-size on"));
         s.ui.answers = {ui::Answer::Ok};
         s.click("cmdPut");
         QCOMPARE(s.ui.boxes.size(), size_t(1));
@@ -409,7 +409,7 @@ private Q_SLOTS:
         Session s(Product::Tova);
         WriteFile(s.data() + "/a.dat", Noise(5000));
         ready(s);
-        QVERIFY(s.server->shortenStores(10));
+        QVERIFY(s.server->setFaults("shorten 10"));
         s.ui.answers = {ui::Answer::Ok};
         s.click("cmdPut");
         QCOMPARE(s.ui.boxes.size(), size_t(2));
@@ -447,7 +447,7 @@ private Q_SLOTS:
         layTova(s);
         MakeZip(s.home() + "/FIXED.ZIP", {{"big.dat", Noise(3000000)}});
         ready(s);
-        QVERIFY(s.server->throttle(400000));
+        QVERIFY(s.server->setFaults("throttle 400000"));
         const auto before = Snapshot(s.data());
         const int logins = s.server->loginCount();
         QString step;
@@ -480,7 +480,7 @@ private Q_SLOTS:
         Session s(Product::Tova);
         MakeZip(s.home() + "/FIXED.ZIP", {{"big.dat", Noise(1500000)}});
         ready(s);
-        QVERIFY(s.server->throttle(1000000));
+        QVERIFY(s.server->setFaults("throttle 1000000"));
         bool helpShown = false;
         bool helpModal = false;
         QTimer::singleShot(200, s.window.get(), [&] {
@@ -508,7 +508,7 @@ private Q_SLOTS:
         layTova(s);
         MakeZip(s.home() + "/FIXED.ZIP", {{"big.dat", Noise(3000000)}});
         ready(s);
-        QVERIFY(s.server->throttle(300000));
+        QVERIFY(s.server->setFaults("throttle 300000"));
         const auto before = Snapshot(s.data());
         bool endedDuringTheRun = true;
         QTimer exit;
@@ -535,7 +535,7 @@ private Q_SLOTS:
         layTova(s);
         MakeZip(s.home() + "/FIXED.ZIP", {{"big.dat", Noise(3000000)}});
         ready(s);
-        QVERIFY(s.server->throttle(300000));
+        QVERIFY(s.server->setFaults("throttle 300000"));
         const auto before = Snapshot(s.data());
         QTimer::singleShot(300, s.window.get(), [&] { s.window->close(); });
         s.ui.answers = {ui::Answer::Ok};

@@ -80,8 +80,8 @@ void tst_cFTP::initTestCase() {
 }
 
 void tst_cFTP::init() {
-    QVERIFY(m_Server->clearFaults() && m_Server->clearLog());
-    QVERIFY(m_TlsServer->clearLog() && m_TlsServer->useCertificate("good"));
+    QVERIFY(m_Server->setFaults("clear") && m_Server->clearLog());
+    QVERIFY(m_TlsServer->clearLog() && m_TlsServer->setFaults("cert good"));
     QVERIFY(QDir(m_Local).removeRecursively() && QDir().mkpath(m_Local));
 }
 
@@ -212,7 +212,7 @@ void tst_cFTP::failedOperationsReportTheirErrors() {
                    "Couldn't Get File /home/cust01/victim.txt from Server\r\nThe copy differs from the original in "
                    "size or checksum, also after it was transferred again.");
     QCOMPARE(ReadFile(m_Local + "/FIXED.ZIP"), QByteArray("keep me"));
-    QVERIFY(m_Server->refuseStore());
+    QVERIFY(m_Server->setFaults("refuse-stor on"));
     QVERIFY_RAISES(ftp.PutFile(local("ZEL.ZIP"), "/home/cust01/ZEL.ZIP"), 2003, "KTFTP::PutFile",
                    "Couldn't Send File /home/cust01/ZEL.ZIP to Server\r\n" +
                        withReply("553-Could not create file.\r\n553 Quota exceeded.\r\n"));
@@ -246,7 +246,7 @@ void tst_cFTP::remoteFileSize() {
     // No answer is no size, and no error either: false, with the size left alone.
     size = 7;
     QVERIFY(!ftp.RemoteFileSize("/home/cust01/none.bin", size));
-    QVERIFY(m_Server->disableSize());
+    QVERIFY(m_Server->setFaults("no-size on"));
     QVERIFY(!ftp.RemoteFileSize("/home/cust01/ZEL.ZIP", size));
     QCOMPARE(size, std::uint64_t(7));
     QVERIFY(ftp.Connected());
@@ -369,7 +369,7 @@ void tst_cFTP::ftpesConnectsOnlySecurely() {
     QFETCH(QString, reason);
     FtpServer& server = certificate.isEmpty() ? *m_Server : *m_TlsServer;
     if (!certificate.isEmpty())
-        QVERIFY(server.useCertificate(certificate));
+        QVERIFY(server.setFaults("cert " + certificate));
     qputenv("ZEL_FTP_CAFILE", (caFile == "test" ? m_TlsServer->caFile() : caFile).toUtf8());
     const std::string where = "ftpes://" + server.hostPort().toStdString();
     cFTP ftp;

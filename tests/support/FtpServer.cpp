@@ -103,65 +103,6 @@ bool FtpServer::clearLog() {
     return request(QStringLiteral("clearlog")) == QLatin1String("ok");
 }
 
-bool FtpServer::fault(const QString& name, const QString& value) {
-    return request(QStringLiteral("fault %1 %2").arg(name, value)) == QLatin1String("ok");
-}
-
-bool FtpServer::refuseStore(bool on) {
-    return fault(QStringLiteral("refuse-stor"), on ? "on" : "off");
-}
-
-bool FtpServer::dropDataAfter(qint64 bytes) {
-    return fault(QStringLiteral("drop"), bytes < 0 ? QStringLiteral("off") : QString::number(bytes));
-}
-
-bool FtpServer::breakData(qint64 bytes, int times, const QString& how, int skip) {
-    return request(QStringLiteral("fault break %1 %2 %3 %4").arg(bytes).arg(times).arg(how).arg(skip)) ==
-           QLatin1String("ok");
-}
-
-bool FtpServer::refuse(const QString& command) {
-    return fault(QStringLiteral("refuse"), command);
-}
-
-bool FtpServer::throttle(qint64 bytesPerSecond) {
-    return fault(QStringLiteral("throttle"),
-                 bytesPerSecond <= 0 ? QStringLiteral("off") : QString::number(bytesPerSecond));
-}
-
-bool FtpServer::shortenStores(qint64 bytes, int times) {
-    return fault(QStringLiteral("shorten"),
-                 bytes <= 0 ? QStringLiteral("off") : QStringLiteral("%1 %2").arg(bytes).arg(times));
-}
-
-bool FtpServer::flipByte(const QString& command, int times) {
-    return fault(QStringLiteral("flip"), QStringLiteral("%1 %2").arg(command).arg(times));
-}
-
-bool FtpServer::offerChecksum(const QString& command) {
-    return fault(QStringLiteral("checksum"), command);
-}
-
-bool FtpServer::useCertificate(const QString& name) {
-    return fault(QStringLiteral("cert"), name);
-}
-
-bool FtpServer::close421OnNext(const QString& command) {
-    return fault(QStringLiteral("close421"), command);
-}
-
-bool FtpServer::disableSize(bool on) {
-    return fault(QStringLiteral("no-size"), on ? "on" : "off");
-}
-
-bool FtpServer::mute(const QString& command) {
-    return fault(QStringLiteral("mute"), command);
-}
-
-bool FtpServer::clearFaults() {
-    return request(QStringLiteral("fault clear")) == QLatin1String("ok");
-}
-
 bool FtpServer::setFaults(const QString& faults) {
     for (const QString& one : faults.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
         if (request(QStringLiteral("fault ") + one.trimmed()) != QLatin1String("ok"))

@@ -99,7 +99,7 @@ void tst_inet::initTestCase() {
 }
 
 void tst_inet::init() {
-    QVERIFY(m_Server->clearFaults() && m_Server->clearLog());
+    QVERIFY(m_Server->setFaults("clear") && m_Server->clearLog());
     QVERIFY(QDir(m_Local).removeRecursively() && QDir().mkpath(m_Local));
     m_Notices.clear();
     m_OnNotice = nullptr;
@@ -165,7 +165,7 @@ void tst_inet::handlesAreChecked() {
 
     // A server that no longer answers does not hold up a close for long.
     const HINTERNET conn = connect();
-    QVERIFY(conn && m_Server->mute("QUIT"));
+    QVERIFY(conn && m_Server->setFaults("mute QUIT"));
     QElapsedTimer timer;
     timer.start();
     QVERIFY(InternetCloseHandle(conn));
@@ -204,7 +204,7 @@ void tst_inet::failuresLeaveFilesAndTheHandleUsable() {
     const HINTERNET conn = connect();
     QVERIFY(conn);
 
-    QVERIFY(m_Server->dropDataAfter(100000));
+    QVERIFY(m_Server->setFaults("drop 100000"));
     QVERIFY(!get(conn, "/home/cust01/FIXED.ZIP", "FIXED.ZIP"));
     WriteFile(m_Dir.filePath("big.bin"), pattern(8 << 20));
     QElapsedTimer timer;
@@ -218,12 +218,12 @@ void tst_inet::failuresLeaveFilesAndTheHandleUsable() {
     QCOMPARE(Snapshot(m_Local), (QMap<QString, QByteArray>{{"FIXED.ZIP", "previous"}}));
 
     // A server that closes the connection: its 421 is the reply kept, and the next call still works.
-    QVERIFY(m_Server->clearFaults() && m_Server->close421OnNext("DELE"));
+    QVERIFY(m_Server->setFaults("clear") && m_Server->setFaults("close421 DELE"));
     QVERIFY(!FtpDeleteFileA(conn, "/home/cust01/FIXED.ZIP"));
     QCOMPARE(winapi::GetLastError(), ERROR_INTERNET_EXTENDED_ERROR);
     QVERIFY(lastResponse().startsWith("421 "));
     // Downloads do without SIZE; Windows-style local paths are accepted.
-    QVERIFY(m_Server->disableSize());
+    QVERIFY(m_Server->setFaults("no-size on"));
     const QString windowsStyle = QDir::toNativeSeparators(m_Local) + "\\FIXED.ZIP";
     QVERIFY(FtpGetFileA(conn, "/home/cust01/FIXED.ZIP", windowsStyle.toUtf8().constData(), FALSE, 0, 2, 0));
     QCOMPARE(Snapshot(m_Local), (QMap<QString, QByteArray>{{"FIXED.ZIP", data}}));
@@ -236,7 +236,7 @@ void tst_inet::hookSeesProgressCancelsOrCloses() {
     WriteFile(m_Local + "/ZEL.ZIP", pattern(24 << 20)); // more than the loopback's socket buffers hold
     const HINTERNET conn = connect();
     // Slow enough that no transfer can end before the hook acts.
-    QVERIFY(conn && m_Server->throttle(256 << 10));
+    QVERIFY(conn && m_Server->setFaults("throttle 262144"));
     for (bool upload : {false, true}) {
         const std::uint64_t size = upload ? 24 << 20 : 2 << 20;
         std::vector<std::pair<std::uint64_t, std::uint64_t>> seen;
@@ -372,7 +372,7 @@ void tst_inet::retryWaitCallsTheHookAndCancels() {
     WriteFile(home() + "/f.bin", pattern(1 << 20));
     WriteFile(m_Local + "/f.bin", "previous");
     const HINTERNET conn = connect();
-    QVERIFY(conn && m_Server->breakData(100000, 1, "426"));
+    QVERIFY(conn && m_Server->setFaults("break 100000 1 426"));
     // A wait far longer than the test may take: only the hook can end it.
     qputenv("ZEL_FTP_RETRY_WAITS", "600");
     std::chrono::milliseconds announced{0};
@@ -397,7 +397,7 @@ void tst_inet::whatHooksThrowReachesTheCaller() {
     QVERIFY(conn);
     // Thrown inside curl's progress callback, and during the wait before a retry.
     for (const bool duringWait : {false, true}) {
-        QVERIFY(m_Server->breakData(100000, duringWait ? 1 : 0, "426"));
+        QVERIFY(m_Server->setFaults(duringWait ? "break 100000 1 426" : "break 100000 0 426"));
         m_Notices.clear();
         SetProgressHook([&](std::uint64_t, std::uint64_t) -> bool {
             if (!duringWait || !m_Notices.isEmpty())
@@ -407,7 +407,7 @@ void tst_inet::whatHooksThrowReachesTheCaller() {
         QVERIFY_THROWS_EXCEPTION(std::runtime_error, get(conn, "/home/cust01/f.bin", "f.bin"));
         SetProgressHook({});
         QCOMPARE(Snapshot(m_Local), (QMap<QString, QByteArray>{{"f.bin", "previous"}}));
-        QVERIFY(m_Server->clearFaults());
+        QVERIFY(m_Server->setFaults("clear"));
     }
     // The handle is free again.
     QVERIFY(get(conn, "/home/cust01/f.bin", "f.bin"));
