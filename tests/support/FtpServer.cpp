@@ -7,6 +7,10 @@
 #include <QJsonObject>
 #include <QProcessEnvironment>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 constexpr int kStartMilliseconds = 15000;
 constexpr int kAnswerMilliseconds = 5000;
@@ -121,4 +125,23 @@ void FtpServer::stop() {
         m_Process.waitForFinished(kStopMilliseconds);
     }
     m_Port = 0;
+}
+
+ClosedPort::ClosedPort() : m_Fd(::socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (m_Fd >= 0 && ::bind(m_Fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+        ::getsockname(m_Fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        m_Port = ntohs(address.sin_port);
+}
+
+ClosedPort::~ClosedPort() {
+    if (m_Fd >= 0)
+        ::close(m_Fd);
+}
+
+QString ClosedPort::hostPort() const {
+    return QStringLiteral("127.0.0.1:%1").arg(m_Port);
 }

@@ -55,3 +55,17 @@ private:
     quint16 m_Port = 0;
     QString m_Error;
 };
+
+// A loopback port that refuses connections while the object lives: bound, never listening.
+class ClosedPort {
+public:
+    ClosedPort();
+    ~ClosedPort();
+    ClosedPort(const ClosedPort&) = delete;
+    ClosedPort& operator=(const ClosedPort&) = delete;
+    QString hostPort() const; // "127.0.0.1:<port>"
+
+private:
+    int m_Fd;
+    quint16 m_Port = 0;
+};
