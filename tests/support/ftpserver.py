@@ -1,28 +1,25 @@
 #!/usr/bin/python3
 """Loopback FTP server for the tests, on pyftpdlib, with faults that can be switched while it runs.
 
-Usage: ftpserver.py --root DIR --users JSON [--tls DIR]
-  (JSON: [{"name": ..., "password": ..., "home": DIR inside the root}])
-With --tls the server makes a test CA and certificates in DIR (ca.pem and one PEM per certificate) and speaks
-explicit TLS only, on the control and the data connections, and refuses a data connection that does not reuse the
-control connection's TLS session.
+Usage: ftpserver.py --root DIR --users JSON [--tls DIR]   (JSON: [{"name", "password", "home": DIR in the root}])
+With --tls it makes a test CA and certificates in DIR (ca.pem, one PEM per certificate), speaks explicit TLS only
+and refuses a data connection that does not reuse the control connection's TLS session.
 Prints "PORT <n>" once it listens on 127.0.0.1, then answers each request line on stdin with one line:
-  logins | log | clearlog   -> "ok <count>" | "ok <JSON list of command lines>" | "ok" (both start again)
-  fault refuse-stor on|off  -> STOR answered with a two-line 553 reply
-  fault refuse CMD|off      -> such commands answered 502 (several may be refused; off ends all)
-  fault drop N|off          -> every data connection closed by the server after N bytes (426)
-  fault break N TIMES HOW [SKIP] -> the next TIMES data connections (0: all) after the next SKIP ones break after
-                               N bytes; HOW is 426 (closed, 426), reset (data and control connection reset),
-                               421 (421 on the control connection, both closed) or stall (no byte moves any more)
-  fault throttle N|off      -> data connections limited to N bytes per second
-  fault shorten N [TIMES]   -> received files cut N bytes short after the 226 (0/off: no more)
-  fault flip STOR|RETR TIMES -> one byte changed in the next TIMES files received (after the 226) or sent
-  fault close421 CMD|any    -> the next such command is answered 421 and the control connection closed
-  fault no-size on|off      -> SIZE answered 502
-  fault mute CMD|any|off    -> such commands get no answer at all
-  fault checksum HASH|XMD5|XCRC|off -> the checksum command FEAT offers (none by default)
-  fault cert NAME           -> TLS servers: certificate for new connections (good, otherhost, expired, selfsigned)
-  fault clear               -> all faults off (the certificate stays)
+  logins | log | clearlog        "ok <count>" | "ok <JSON list of command lines>" | "ok" (both start again)
+  fault clear                    every fault off (the certificate stays)
+  fault refuse CMD|off           such commands answered 502 (several may be refused; off ends all)
+  fault refuse-stor on|off       STOR answered with a two-line 553 reply
+  fault no-size on|off           SIZE answered 502
+  fault drop N|off               every data connection closed after N bytes (426)
+  fault break N TIMES HOW [SKIP] the next TIMES data connections (0: all) after the next SKIP break after N bytes:
+                                 HOW is 426, reset (data and control connection), 421 (both closed) or stall
+  fault throttle N|off           data connections limited to N bytes per second
+  fault shorten N [TIMES]        files received cut N bytes short after the 226 (0 or off: no more)
+  fault flip STOR|RETR TIMES     one byte changed in the next files received (after the 226) or sent
+  fault close421 CMD|any         the next such command answered 421, and the control connection closed
+  fault mute CMD|any|off         such commands get no answer at all
+  fault checksum HASH|XMD5|XCRC|off  the checksum command that FEAT offers and the server answers
+  fault cert NAME                TLS: the certificate of new connections (good, otherhost, expired, selfsigned)
 End of stdin stops the server, so it never outlives the test that started it.
 """
 
@@ -47,37 +44,30 @@ from pyftpdlib.servers import FTPServer
 _lock = threading.Lock()
 _log = []
 _logins = 0
-_faults = {}
+_faults = {}  # fault -> value; None or absent: off
 _times = {}  # fault -> how many more times it applies; absent: every time
 _refused = set()
 _start_dirs = {}
 _certs = {}
+_handler = None
 
 
-def fault(name):
-    return _faults.get(name)
+def arm(name, value, times=0):
+    """Switches a fault on (off with None) for `times` uses, or every time."""
+    _faults[name] = value
+    if times > 0:
+        _times[name] = times
+    else:
+        _times.pop(name, None)
 
 
 def take(name):
     """The fault's value for one more use, counting it down; None when it is off."""
     value = _faults.get(name)
-    if value is None:
-        return None
     left = _times.get(name)
-    if left is not None:
-        if left <= 1:
-            _faults.pop(name, None)
-            _times.pop(name, None)
-        else:
-            _times[name] = left - 1
+    if value is not None and left is not None:
+        arm(name, None if left <= 1 else value, left - 1)
     return value
-
-
-def set_times(name, times):
-    if times > 0:
-        _times[name] = times
-    else:
-        _times.pop(name, None)
 
 
 def flip_byte(data, at):
@@ -90,14 +80,13 @@ class FaultyDTP:
     """Faults of the data connection, mixed into the plain and the TLS data handler."""
 
     def __init__(self, sock, cmd_channel):
-        self._rate = fault("throttle")
+        self._rate = _faults.get("throttle")
         skip = _faults.get("break-skip", 0)
-        if skip and fault("break") is not None:
+        if skip and _faults.get("break") is not None:
             _faults["break-skip"] = skip - 1
             self._break = None
         else:
             self._break = take("break")
-        self._flip = None
         self._pause = None
         self._stalled = False
         super().__init__(sock, cmd_channel)
@@ -129,10 +118,9 @@ class FaultyDTP:
             self.close()
             self.cmd_channel.close_when_done()
         else:  # reset
-            linger = struct.pack("ii", 1, 0)
             for channel in (self, self.cmd_channel):
                 try:
-                    channel.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, linger)
+                    channel.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
                 except OSError:
                     pass
             self._resp = ()
@@ -197,56 +185,37 @@ class FaultyCommands:
     def pre_process_command(self, line, cmd, arg):
         with _lock:
             _log.append(line)
-        close_on = fault("close421")
-        if close_on is not None and close_on in ("ANY", cmd):
-            _faults.pop("close421", None)
+        if _faults.get("close421") in ("ANY", cmd):
+            arm("close421", None)
             self.respond("421 Service not available, closing control connection.")
-            self.close_when_done()
-            return
-        if fault("mute") in ("ANY", cmd):
-            return
-        if cmd in _refused or (cmd == "SIZE" and fault("no-size")):
-            self.respond("502 Command not implemented.")
-            return
-        if cmd == "STOR" and fault("refuse-stor"):
+            return self.close_when_done()
+        if _faults.get("mute") in ("ANY", cmd):
+            return None
+        if cmd in _refused or (cmd == "SIZE" and _faults.get("no-size")):
+            return self.respond("502 Command not implemented.")
+        if cmd == "STOR" and _faults.get("refuse-stor"):
             # Two lines, so clients can be checked for keeping a multi-line reply whole.
             self.push("553-Could not create file.\r\n")
-            self.respond("553 Quota exceeded.")
-            return
-        checksum = fault("checksum")
+            return self.respond("553 Quota exceeded.")
+        checksum = _faults.get("checksum")
         if cmd == "FEAT" and checksum:
             self._extra_feats = [f for f in self._extra_feats if f.split()[0] not in ("HASH", "XMD5", "XCRC")]
-            self._extra_feats.append("HASH SHA-256*;SHA-1;MD5;CRC32" if checksum == "HASH" else checksum)
-        elif checksum and (cmd == checksum or (checksum == "HASH" and cmd == "OPTS" and arg.upper().startswith("HASH"))):
-            self.checksum_command(cmd, arg)
-            return
-        super().pre_process_command(line, cmd, arg)
+            self._extra_feats.append("HASH SHA-256*" if checksum == "HASH" else checksum)
+        elif cmd == checksum:
+            return self.checksum_command(cmd, arg)
+        return super().pre_process_command(line, cmd, arg)
 
     def checksum_command(self, cmd, arg):
-        if cmd == "OPTS":
-            name = arg[4:].strip().upper()
-            if name in ("SHA-256", "SHA-1", "MD5", "CRC32"):
-                self._hash = name
-                self.respond("200 " + name)
-            else:
-                self.respond("504 Unknown algorithm.")
-            return
-        path = self.fs.ftp2fs(self.fs.ftpnorm(arg))
         try:
-            with open(path, "rb") as f:
+            with open(self.fs.ftp2fs(self.fs.ftpnorm(arg)), "rb") as f:
                 data = f.read()
         except OSError as err:
-            self.respond("550 %s." % err.strerror)
-            return
-        name = getattr(self, "_hash", "SHA-256") if cmd == "HASH" else {"XMD5": "MD5", "XCRC": "CRC32"}[cmd]
-        if name == "CRC32":
-            value = "%08X" % (zlib.crc32(data) & 0xFFFFFFFF)
-        else:
-            value = hashlib.new(name.replace("-", "").lower(), data).hexdigest()
-        if cmd == "HASH":
-            self.respond("213 %s 0-%d %s %s" % (name, max(0, len(data) - 1), value, arg))
-        else:
-            self.respond("250 " + value)
+            return self.respond("550 %s." % err.strerror)
+        if cmd == "XCRC":
+            return self.respond("250 %08X" % (zlib.crc32(data) & 0xFFFFFFFF))
+        if cmd == "XMD5":
+            return self.respond("250 " + hashlib.md5(data).hexdigest())
+        return self.respond("213 SHA-256 0-%d %s %s" % (max(0, len(data) - 1), hashlib.sha256(data).hexdigest(), arg))
 
     def on_login(self, username):
         global _logins
@@ -312,21 +281,16 @@ def make_certificates(folder):
     now = datetime.datetime.now(datetime.timezone.utc)
     day = datetime.timedelta(days=1)
 
-    def name(text):
-        return x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, text)])
-
     def certificate(subject, key, issuer, issuer_key, start, end, names, ca=False):
-        builder = (x509.CertificateBuilder().subject_name(name(subject)).issuer_name(name(issuer))
+        builder = (x509.CertificateBuilder()
+                   .subject_name(x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, subject)]))
+                   .issuer_name(x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, issuer)]))
                    .public_key(key.public_key()).serial_number(x509.random_serial_number())
                    .not_valid_before(start).not_valid_after(end)
                    .add_extension(x509.BasicConstraints(ca=ca, path_length=None), critical=True))
         if names:
             builder = builder.add_extension(x509.SubjectAlternativeName(names), critical=False)
         return builder.sign(issuer_key, hashes.SHA256())
-
-    def pem(key, cert):
-        return (key.private_bytes(serialization.Encoding.PEM, serialization.PrivateFormat.PKCS8,
-                                  serialization.NoEncryption()) + cert.public_bytes(serialization.Encoding.PEM))
 
     ca_key = ec.generate_private_key(ec.SECP256R1())
     ca = certificate("ZEL test CA", ca_key, "ZEL test CA", ca_key, now - day, now + 30 * day, None, ca=True)
@@ -344,46 +308,36 @@ def make_certificates(folder):
         cert = certificate(subject, key, subject if own else "ZEL test CA", key if own else ca_key, start, end, names)
         _certs[label] = os.path.join(folder, label + ".pem")
         with open(_certs[label], "wb") as f:
-            f.write(pem(key, cert))
+            f.write(key.private_bytes(serialization.Encoding.PEM, serialization.PrivateFormat.PKCS8,
+                                      serialization.NoEncryption()) + cert.public_bytes(serialization.Encoding.PEM))
 
 
-_handler = None
-
-
-def set_fault(words):
-    if words == ["clear"]:
+def set_fault(name, *values):
+    on = values[:1] != ("off",)
+    if name == "clear" and not values:
         _faults.clear()
         _times.clear()
         _refused.clear()
-        return True
-    name, values = words[0], words[1:]
-    if name in ("refuse-stor", "no-size") and values in (["on"], ["off"]):
-        _faults[name] = values[0] == "on"
-    elif name == "drop" and len(values) == 1:
-        _faults["break"] = None if values[0] == "off" else (int(values[0]), "426")
-        _times.pop("break", None)
-    elif name == "break" and len(values) in (3, 4) and values[2] in ("426", "reset", "421", "stall"):
-        _faults["break"] = (int(values[0]), values[2])
-        _faults["break-skip"] = int(values[3]) if len(values) == 4 else 0
-        set_times("break", int(values[1]))
-    elif name == "throttle" and len(values) == 1:
-        _faults[name] = None if values[0] == "off" else int(values[0])
-    elif name == "shorten" and len(values) in (1, 2):
-        _faults[name] = None if values[0] in ("off", "0") else int(values[0])
-        set_times(name, int(values[1]) if len(values) == 2 else 0)
-    elif name == "flip" and len(values) == 2 and values[0].upper() in ("STOR", "RETR"):
-        key = "flip-" + values[0].lower()
-        _faults[key] = int(values[1]) > 0 or None
-        set_times(key, int(values[1]))
-    elif name in ("close421", "mute") and len(values) == 1:
-        _faults[name] = None if values[0] == "off" else values[0].upper()
+    elif name in ("refuse-stor", "no-size") and values in (("on",), ("off",)):
+        arm(name, on or None)
     elif name == "refuse" and len(values) == 1:
-        if values[0] == "off":
-            _refused.clear()
-        else:
-            _refused.add(values[0].upper())
+        _refused.add(values[0].upper()) if on else _refused.clear()
+    elif name == "drop" and len(values) == 1:
+        arm("break", (int(values[0]), "426") if on else None)
+        _faults["break-skip"] = 0
+    elif name == "break" and len(values) in (3, 4) and values[2] in ("426", "reset", "421", "stall"):
+        arm("break", (int(values[0]), values[2]), int(values[1]))
+        _faults["break-skip"] = int(values[3]) if len(values) == 4 else 0
+    elif name == "throttle" and len(values) == 1:
+        arm(name, int(values[0]) if on else None)
+    elif name == "shorten" and len(values) in (1, 2):
+        arm(name, int(values[0]) if on and values[0] != "0" else None, int(values[1]) if len(values) == 2 else 0)
+    elif name == "flip" and len(values) == 2 and values[0].upper() in ("STOR", "RETR"):
+        arm("flip-" + values[0].lower(), int(values[1]) > 0 or None, int(values[1]))
+    elif name in ("close421", "mute") and len(values) == 1:
+        arm(name, values[0].upper() if on else None)
     elif name == "checksum" and len(values) == 1 and values[0].upper() in ("HASH", "XMD5", "XCRC", "OFF"):
-        _faults[name] = None if values[0].upper() == "OFF" else values[0].upper()
+        arm(name, values[0].upper() if values[0].upper() != "OFF" else None)
     elif name == "cert" and len(values) == 1 and values[0] in _certs:
         # New connections get the new context.
         _handler.certfile = _handler.keyfile = _certs[values[0]]
@@ -393,33 +347,28 @@ def set_fault(words):
     return True
 
 
-def answer(line):
+def answer(words):
     global _logins
-    words = line.split()
-    if not words:
-        return "error empty request"
-    if words[0] == "logins":
-        with _lock:
+    with _lock:
+        if words == ["logins"]:
             return "ok %d" % _logins
-    if words[0] == "log":
-        with _lock:
+        if words == ["log"]:
             return "ok " + json.dumps(_log)
-    if words[0] == "clearlog":
-        with _lock:
+        if words == ["clearlog"]:
             _log.clear()
             _logins = 0
-        return "ok"
-    if words[0] == "fault" and len(words) > 1:
-        try:
-            return "ok" if set_fault(words[1:]) else "error unknown fault"
-        except ValueError:
-            return "error bad value"
+            return "ok"
+    try:
+        if words[:1] == ["fault"] and len(words) > 1:
+            return "ok" if set_fault(*words[1:]) else "error unknown fault"
+    except ValueError:
+        return "error bad value"
     return "error unknown request"
 
 
 def read_requests():
     for line in sys.stdin:
-        sys.stdout.write(answer(line.strip()) + "\n")
+        sys.stdout.write(answer(line.split()) + "\n")
         sys.stdout.flush()
     # Sockets close with the process; nothing to save.
     os._exit(0)
