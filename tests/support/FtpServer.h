@@ -6,24 +6,17 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include <memory>
-
-// One account of the test FTP server. The home is a folder inside the server's root (made if missing) where
-// the user starts; the root is "/", so absolute paths such as "/home/cust01/ZEL.ZIP" work as on the real server.
+// One account of the test FTP server. The home is a folder inside the server's root (made if missing) where the
+// user starts; the root is "/", so absolute paths such as "/home/cust01/ZEL.ZIP" work as on the real server.
 struct FtpUser {
     QString name;
     QString password;
     QString home;
 };
 
-// A pyftpdlib server on a free loopback port for the lifetime of the object.
-//   FtpServer srv(root, {{"cust01", "secret", root + "/home/cust01"}});
-//   QVERIFY2(srv.isRunning(), qPrintable(srv.errorString()));
-//   ftp.Connect(srv.hostPort().toStdString(), "cust01", "secret");
-// Faults can be switched while it runs; each call returns once the server has taken it.
-// With `tls` it speaks explicit TLS only ("ftpes://" + hostPort()), with certificates of a CA it makes for the run,
-// and refuses data connections that do not reuse the control connection's TLS session.
-// Unless the environment says otherwise, the process that starts a server retries at once (ZEL_FTP_RETRY_WAITS).
+// A pyftpdlib server (ftpserver.py) on a free loopback port for the lifetime of the object. With `tls` it speaks
+// explicit TLS only ("ftpes://" + hostPort()), with certificates of a CA it makes for the run. Each call returns
+// once the server has answered. The process that starts a server retries at once unless ZEL_FTP_RETRY_WAITS is set.
 class FtpServer {
 public:
     FtpServer(const QString& root, const QList<FtpUser>& users, bool tls = false);
@@ -31,11 +24,10 @@ public:
     FtpServer(const FtpServer&) = delete;
     FtpServer& operator=(const FtpServer&) = delete;
 
-    bool isRunning() const;
+    bool isRunning() const { return m_Port != 0 && m_Process.state() == QProcess::Running; }
     QString errorString() const { return m_Error; }
-    quint16 port() const { return m_Port; }
-    QString hostPort() const; // "127.0.0.1:<port>"
-    QString caFile() const;   // the test CA's certificate (TLS servers)
+    QString hostPort() const { return QStringLiteral("127.0.0.1:%1").arg(m_Port); }
+    QString caFile() const { return m_Certificates.filePath(QStringLiteral("ca.pem")); } // the test CA (TLS)
 
     int loginCount();         // successful logins (one per control connection) since the start or clearLog
     QStringList commandLog(); // every command line received, in order, as sent (passwords included)
@@ -44,13 +36,10 @@ public:
     // all); see ftpserver.py.
     bool setFaults(const QString& faults);
 
-    void stop();
-
 private:
-    // Sends one request and waits for its one-line answer; empty on failure.
-    QString request(const QString& line);
+    QString request(const QString& line); // one line out, its one-line answer back; empty on failure
 
-    std::unique_ptr<QTemporaryDir> m_Certificates;
+    QTemporaryDir m_Certificates;
     QProcess m_Process;
     quint16 m_Port = 0;
     QString m_Error;
@@ -63,7 +52,7 @@ public:
     ~ClosedPort();
     ClosedPort(const ClosedPort&) = delete;
     ClosedPort& operator=(const ClosedPort&) = delete;
-    QString hostPort() const; // "127.0.0.1:<port>"
+    QString hostPort() const { return QStringLiteral("127.0.0.1:%1").arg(m_Port); }
 
 private:
     int m_Fd;

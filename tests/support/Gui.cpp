@@ -1,16 +1,12 @@
 #include "support/Gui.h"
 
+#include "support/Files.h"
+
 #include <QApplication>
 #include <QDeadlineTimer>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QPointer>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
-
-#include <memory>
 
 namespace testsupport {
 
@@ -38,19 +34,17 @@ ModalGuard::~ModalGuard() {
 void WhenModal(std::function<void(QWidget*)> action, int timeoutMs) {
     ++g_ExpectedModals;
     auto* timer = new QTimer;
-    auto deadline = std::make_shared<QDeadlineTimer>(timeoutMs);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, deadline, action = std::move(action)] {
-        if (QWidget* w = QApplication::activeModalWidget()) {
-            timer->stop();
-            timer->deleteLater();
-            --g_ExpectedModals;
-            action(w);
-        } else if (deadline->hasExpired()) {
-            timer->stop();
-            timer->deleteLater();
-            --g_ExpectedModals;
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, deadline = QDeadlineTimer(timeoutMs), action] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal && !deadline.hasExpired())
+            return;
+        timer->stop();
+        timer->deleteLater();
+        --g_ExpectedModals;
+        if (modal)
+            action(modal);
+        else
             QTest::qFail("no modal window appeared", __FILE__, __LINE__);
-        }
     });
     timer->start(10);
 }
@@ -66,8 +60,7 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
 }
 
 SampleInstall::SampleInstall() : m_OldWindir(qgetenv("WINDIR")), m_HadWindir(qEnvironmentVariableIsSet("WINDIR")) {
-    QDir().mkpath(windowsFolder());
-    qputenv("WINDIR", windowsFolder().toUtf8());
+    qputenv("WINDIR", (root() + "/WINDOWS").toUtf8());
 }
 
 SampleInstall::~SampleInstall() {
@@ -78,23 +71,18 @@ SampleInstall::~SampleInstall() {
 }
 
 void SampleInstall::writeFile(const QString& relative, const QByteArray& content) {
-    const QString path = root() + QLatin1Char('/') + relative;
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        QTest::qFail(qPrintable(QStringLiteral("cannot write ") + path), __FILE__, __LINE__);
-    f.write(content);
+    WriteFile(root() + "/" + relative, content);
 }
 
 void SampleInstall::writeTova(const QString& dataPath) {
-    writeFile(QStringLiteral("WINDOWS/tovacfg.ini"), "[Paths]\r\nDataPath=" + dataPath.toUtf8() + "\r\n");
+    writeFile("WINDOWS/tovacfg.ini", "[Paths]\r\nDataPath=" + dataPath.toUtf8() + "\r\n");
 }
 
 void SampleInstall::writeLedgra(const QString& dbpath, const QString& programName) {
     QByteArray text = "[General Information]\r\ndbpath=" + dbpath.toUtf8() + "\r\n";
     if (!programName.isNull())
         text += "ProgramName=" + programName.toUtf8() + "\r\n";
-    writeFile(QStringLiteral("WINDOWS/ledgra2.ini"), text);
+    writeFile("WINDOWS/ledgra2.ini", text);
 }
 
 } // namespace testsupport

@@ -4,15 +4,14 @@
 #include <QTemporaryDir>
 
 #include <functional>
-#include <string>
 
 class QTimer;
 class QWidget;
 
 namespace testsupport {
 
-// Runs action on the next modal window to appear (polled every 10 ms, as a modal loop may start
-// after events were pumped). Fails the running test when none appears within the timeout.
+// Runs action on the next modal window to appear (polled every 10 ms, as a modal loop may start after events
+// were pumped). Fails the running test when none appears within the timeout.
 void WhenModal(std::function<void(QWidget*)> action, int timeoutMs = 10000);
 
 // While alive, a modal window that no WhenModal waits for is closed at once and fails the running test, instead
@@ -40,8 +39,6 @@ public:
     SampleInstall& operator=(const SampleInstall&) = delete;
 
     QString root() const { return m_Dir.path(); }
-    QString windowsFolder() const { return m_Dir.path() + QStringLiteral("/WINDOWS"); }
-
     // Writes WINDOWS/tovacfg.ini with [Paths] DataPath=value.
     void writeTova(const QString& dataPath);
     // Writes WINDOWS/ledgra2.ini; a null programName leaves the key out.

@@ -8,7 +8,6 @@
 namespace testsupport {
 
 Session::Session(Product product, const QString& user) : m_User(user), m_Product(product) {
-    ui.pumpRealEvents = true;
     QDir().mkpath(data());
     if (product == Product::Tova)
         m_Install.writeTova(data() + "\\");
