@@ -1,4 +1,5 @@
 #include "platform/profileapi/ProfileApi.h"
+#include "profile/WLM_CIni.h"
 #include "support/Files.h"
 
 #include <QDir>
@@ -12,6 +13,7 @@
 using namespace std::literals;
 using namespace testsupport;
 using profileapi::DWORD;
+using Strings = std::vector<std::string>;
 
 namespace {
 
@@ -126,6 +128,11 @@ private Q_SLOTS:
     void write_data();
     void write();
     void formatMessageFailures();
+    // The profile class on top.
+    void classReadsKeepOutputsOnFailure();
+    void classListsOnlyWholeEntries_data();
+    void classListsOnlyWholeEntries();
+    void classWritesAndKeepsTheLastFailure();
 };
 
 void tst_profileapi::read_data() {
@@ -216,6 +223,101 @@ void tst_profileapi::formatMessageFailures() {
     QCOMPARE(profileapi::FormatMessageA(profileapi::FORMAT_MESSAGE_FROM_STRING, "x", 2, 0, buffer, 255, nullptr),
              DWORD(0));
     QCOMPARE(winapi::GetLastError(), winapi::ERROR_INVALID_PARAMETER);
+}
+
+void tst_profileapi::classReadsKeepOutputsOnFailure() {
+    QTemporaryDir tmp;
+    WriteFile(tmp.filePath("p.ini"), "; c\r\n[ Two ]\r\nfirst = 1\r\n[Bare]\r\nx=1\r\njust a line\r\ny=2\r\n[empty]\r\n"
+                                     "[Values]\r\nEmpty=\r\nLong=" +
+                                         QByteArray(300, 'L') + "\r\n");
+    WLM_CIni ini;
+    std::string value = "kept";
+    Strings keys{"kept"}, values{"kept"}, names{"kept"};
+    // No file name: every call fails, with that said, and touches nothing.
+    QVERIFY(!ini.ReadValue("Two", "first", value) && !ini.ReadSection("Two", keys, values));
+    QVERIFY(!ini.WriteValue("A", "k", "v") && !ini.WriteSection("A", {"k"}, {"v"}) && !ini.Enum_SectionNames(names));
+    QCOMPARE(ini.LastErrorDescription(), std::string("No filename specified"));
+    QVERIFY(value == "kept" && keys == Strings{"kept"} && values == keys && names == keys);
+
+    ini.SetFileName(Win(tmp.filePath("p.ini")));
+    QVERIFY(ini.ReadValue("two", "FIRST", value));
+    QCOMPARE(value, std::string("1"));
+    QVERIFY(ini.ReadValue("Values", "Long", value));
+    QCOMPARE(value, std::string(254, 'L'));
+    // An entry without "=" is a key with an empty value, and the entries after it still come.
+    QVERIFY(ini.ReadSection("Bare", keys, values) && ini.Enum_SectionNames(names));
+    QVERIFY(keys == (Strings{"x", "just a line", "y"}) && values == (Strings{"1", "", "2"}));
+    QCOMPARE(names, (Strings{"Two", "Bare", "empty", "Values"}));
+    // Nothing found leaves the outputs as they were.
+    const auto missed = [&](const char* section, const char* key, const char* description) {
+        value = "unchanged";
+        return !ini.ReadValue(section, key, value) && value == "unchanged" && ini.LastErrorDescription() == description;
+    };
+    const char* notFound = "The system cannot find the file specified.\r\n";
+    QVERIFY(missed("Two", "Missing", notFound) && missed("Missing", "first", notFound));
+    QVERIFY(missed("Values", "Empty", "An unknown error has occured"));
+    QVERIFY(!ini.ReadSection("empty", keys, values) && !ini.ReadSection("Missing", keys, values));
+    ini.SetFileName(Win(tmp.filePath("none.ini")));
+    QVERIFY(missed("Two", "first", notFound) && !ini.Enum_SectionNames(names) && !ini.ReadSection("Two", keys, values));
+    QVERIFY(keys == (Strings{"x", "just a line", "y"}) && names.size() == 4);
+}
+
+void tst_profileapi::classListsOnlyWholeEntries_data() {
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("lastExtra");
+    QTest::addColumn<int>("expected");
+    // 258 entries of 126 characters + NUL fill 32766 characters: the list with its final NUL fills the buffer.
+    QTest::newRow("exactly full") << 258 << 0 << 258;
+    QTest::newRow("one character over") << 258 << 1 << 257;
+    QTest::newRow("far over") << 600 << 0 << 257;
+    QTest::newRow("one entry longer than the buffer") << 1 << 40000 << 0;
+}
+
+void tst_profileapi::classListsOnlyWholeEntries() {
+    QFETCH(int, count);
+    QFETCH(int, lastExtra);
+    QFETCH(int, expected);
+    QTemporaryDir tmp;
+    QByteArray text("[Big]\r\n");
+    Strings wantKeys, wantValues;
+    for (int i = 0; i < count; ++i) {
+        wantKeys.push_back(QString::asprintf("k%05d", i).toStdString());
+        wantValues.push_back(std::string(119 + (i == count - 1 ? lastExtra : 0), char('a' + i % 26)));
+        text += QByteArray::fromStdString(wantKeys.back() + "=" + wantValues.back() + "\r\n");
+    }
+    wantKeys.resize(std::size_t(expected));
+    wantValues.resize(std::size_t(expected));
+    WriteFile(tmp.filePath("big.ini"), text + "[After]\r\nx=1\r\n");
+    WLM_CIni ini;
+    ini.SetFileName(Win(tmp.filePath("big.ini")));
+    Strings keys{"kept"}, values{"kept"};
+    QCOMPARE(ini.ReadSection("Big", keys, values), expected > 0);
+    // An entry cut short by the buffer is left out, not returned damaged.
+    QVERIFY(expected ? keys == wantKeys && values == wantValues : keys == values && values == Strings{"kept"});
+    QCOMPARE(ini.LastErrorDescription(), std::string(expected ? "" : "More data is available.\r\n"));
+}
+
+void tst_profileapi::classWritesAndKeepsTheLastFailure() {
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("p.ini");
+    WriteFile(path, "; keep me\r\n[Paths]\r\nDataPath=old\r\n\r\n[B]\r\nx=y\r\n");
+    WLM_CIni ini;
+    ini.SetFileName(Win(path));
+    QVERIFY(ini.WriteValue("paths", "datapath", "C:\\NEW\\") && ini.WriteValue("Paths", "Extra", "x=y"));
+    const QByteArray written("; keep me\r\n[Paths]\r\nDataPath=C:\\NEW\\\r\nExtra=x=y\r\n\r\n[B]\r\nx=y\r\n");
+    QCOMPARE(ReadFile(path), written);
+    QVERIFY(!ini.WriteSection("B", {"k1", "k2"}, {"v1"}));
+    QCOMPARE(ini.LastErrorDescription(), std::string("Key array and Value array must be of the same size"));
+    QVERIFY(ini.WriteSection("b", {"k1", "k2"}, {"v1", "a=b"}));
+    QCOMPARE(ReadFile(path), written.left(written.indexOf("[B]")) + "[B]\r\nk1=v1\r\nk2=a=b\r\n");
+    QVERIFY(MakeReadOnly(path));
+    const QByteArray before = ReadFile(path);
+    QVERIFY(!ini.WriteValue("Paths", "DataPath", "x") && !ini.WriteSection("B", {"k"}, {"v"}));
+    QCOMPARE(ReadFile(path), before);
+    // Later successes keep the last failure's text.
+    std::string value;
+    QVERIFY(ini.ReadValue("Paths", "Extra", value) && value == "x=y");
+    QCOMPARE(ini.LastErrorDescription(), std::string("Access is denied.\r\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_profileapi)
