@@ -147,14 +147,9 @@ private Q_SLOTS:
     void killedInTheMiddleOfATransfer_data() {
         QTest::addColumn<QString>("product");
         QTest::addColumn<QString>("point");
-        QTest::newRow("TOVA, download") << "tova"
-                                        << "download";
-        QTest::newRow("TOVA, unpacking") << "tova"
-                                         << "unpack";
-        QTest::newRow("Ledgra, download") << "online"
-                                          << "download";
-        QTest::newRow("Ledgra, unpacking") << "online"
-                                           << "unpack";
+        for (const char* product : {"tova", "online"})
+            for (const char* point : {"download", "unpack"})
+                QTest::addRow("%s, %s", product, point) << product << point;
     }
     void killedInTheMiddleOfATransfer() {
         QFETCH(QString, point);
@@ -174,14 +169,13 @@ private Q_SLOTS:
     void recoveryKilledAtEveryStep_data() {
         QTest::addColumn<QString>("product");
         QTest::addColumn<QString>("during");
-        QTest::newRow("TOVA, after the clearing") << "tova"
-                                                  << "Connecting";
-        QTest::newRow("TOVA, while putting the new files in place") << "tova"
-                                                                    << "Putting";
-        QTest::newRow("TOVA, while removing the old files") << "tova"
-                                                            << "Removing";
-        QTest::newRow("Ledgra, while putting the new files in place") << "online"
-                                                                      << "Putting";
+        const auto row = [](const char* name, const char* product, const char* during) {
+            QTest::newRow(name) << product << during;
+        };
+        row("TOVA, after the clearing", "tova", "Connecting");
+        row("TOVA, while putting the new files in place", "tova", "Putting");
+        row("TOVA, while removing the old files", "tova", "Removing");
+        row("Ledgra, while putting the new files in place", "online", "Putting");
     }
     void recoveryKilledAtEveryStep() {
         QFETCH(QString, during);
