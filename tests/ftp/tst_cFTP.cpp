@@ -73,18 +73,13 @@ private Q_SLOTS:
     void initTestCase();
     void init();
     void cleanup();
-    // The platform calls.
-    void connectFailures_data();
-    void connectFailures();
-    void handlesAndNamesAreChecked();
-    void hookSeesProgressCancelsOrCloses();
+    void connectAndDisconnect();
+    void namesThatWouldStartAnotherCommandAreRefused();
+    void hookSeesProgressAndCancels();
     void transfersSurviveAPoorLine_data();
     void transfersSurviveAPoorLine();
-    void retryWaitCallsTheHookAndCancels();
-    void whatHooksThrowReachesTheCaller();
+    void theHookEndsTheWaitBeforeARetry();
     void verboseOutputHidesThePassword();
-    // The session.
-    void connectAndDisconnect();
     void refusals();
     void sequenceOverOneConnection();
     void failedOperationsReportTheirErrors();
@@ -157,47 +152,7 @@ HINTERNET tst_cFTP::connect() {
     return handle;
 }
 
-void tst_cFTP::connectFailures_data() {
-    QTest::addColumn<QByteArray>("server");
-    QTest::addColumn<QByteArray>("user");
-    QTest::addColumn<QByteArray>("password");
-    QTest::addColumn<DWORD>("error");
-    const QByteArray ours = m_Server->hostPort().toUtf8();
-    const auto row = [](const char* name, const QByteArray& server, const char* user, const char* password,
-                        DWORD error) {
-        QTest::newRow(name) << server << QByteArray(user) << QByteArray(password) << error;
-    };
-    row("closed port", "closed", "cust01", "secret", ERROR_INTERNET_CANNOT_CONNECT);
-    for (const char* bad : {"zel-nowhere.invalid", "127.0.0.1:99999", "evil.example/x@y"})
-        row(bad, bad, "cust01", "secret", ERROR_INTERNET_NAME_NOT_RESOLVED);
-    row("empty host", "", "cust01", "secret", winapi::ERROR_INVALID_PARAMETER);
-    // A line break in the credentials would start a second command: refused before any connection.
-    row("CR LF in user", ours, "cust01\r\nDELE x", "secret", winapi::ERROR_INVALID_PARAMETER);
-    row("LF in password", ours, "cust01", "secret\nDELE x", winapi::ERROR_INVALID_PARAMETER);
-}
-
-void tst_cFTP::connectFailures() {
-    QFETCH(QByteArray, server);
-    QFETCH(QByteArray, user);
-    QFETCH(QByteArray, password);
-    QFETCH(DWORD, error);
-    const ClosedPort closed;
-    if (server == "closed")
-        server = closed.hostPort().toUtf8();
-    QCOMPARE(InternetConnectA(m_Session, server.constData(), 0, user.constData(), password.constData(),
-                              INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0),
-             HINTERNET(0));
-    QCOMPARE(winapi::GetLastError(), error);
-    QVERIFY(m_Server->commandLog().isEmpty());
-    QCOMPARE(m_Notices, QStringList()); // a server that is not there is not tried again
-}
-
-void tst_cFTP::handlesAndNamesAreChecked() {
-    QVERIFY(!FtpDeleteFileA(0xdead, "x"));
-    QCOMPARE(winapi::GetLastError(), winapi::ERROR_INVALID_HANDLE);
-    QVERIFY(!FtpDeleteFileA(m_Session, "x"));
-    QCOMPARE(winapi::GetLastError(), ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
-
+void tst_cFTP::namesThatWouldStartAnotherCommandAreRefused() {
     // Line breaks anywhere in a remote name are refused before anything is sent, and so is a folder name
     // (curl would list the folder).
     WriteFile(m_Local + "/odd.txt", "odd");
@@ -207,7 +162,6 @@ void tst_cFTP::handlesAndNamesAreChecked() {
     const std::function<BOOL()> refused[] = {
         [&] { return FtpDeleteFileA(conn, "odd.txt\r\nDELE /home/cust01/100%.txt"); },
         [&] { return FtpRenameFileA(conn, "a", "b\nDELE x"); },
-        [&] { return FtpSetCurrentDirectoryA(conn, "sub\rDELE x"); },
         [&] { return get(conn, "x\nDELE y", "x"); },
         [&] { return put(conn, "odd.txt", "x\r\nDELE y"); },
         [&] { return get(conn, "/home/cust01/", "x"); },
@@ -217,19 +171,9 @@ void tst_cFTP::handlesAndNamesAreChecked() {
         QCOMPARE(winapi::GetLastError(), winapi::ERROR_INVALID_PARAMETER);
     }
     QCOMPARE(m_Server->commandLog().size(), before);
-
-    // A server that no longer answers holds up a close for a moment, not for the minute a reply may take.
-    QVERIFY(m_Server->setFaults("mute QUIT"));
-    QElapsedTimer timer;
-    timer.start();
-    QVERIFY(InternetCloseHandle(conn));
-    QVERIFY2(timer.elapsed() < 30000, qPrintable(QString::number(timer.elapsed())));
-    QVERIFY(m_Server->commandLog().contains("QUIT"));
-    QVERIFY(!FtpDeleteFileA(conn, "x"));
-    QCOMPARE(winapi::GetLastError(), winapi::ERROR_INVALID_HANDLE);
 }
 
-void tst_cFTP::hookSeesProgressCancelsOrCloses() {
+void tst_cFTP::hookSeesProgressAndCancels() {
     const QByteArray old = "the previous data set";
     WriteFile(home() + "/FIXED.ZIP", Pattern(2 << 20));
     WriteFile(m_Local + "/FIXED.ZIP", old);
@@ -259,23 +203,7 @@ void tst_cFTP::hookSeesProgressCancelsOrCloses() {
     QVERIFY(FtpDeleteFileA(conn, "ZEL.ZIP"));
     QCOMPARE(m_Server->loginCount(), 3);
 
-    // The hook may not start a second request on the busy handle, but may close it (as closing the window does).
-    DWORD reentered = 0;
-    SetProgressHook([&](std::uint64_t, std::uint64_t) {
-        if (!reentered)
-            reentered = FtpDeleteFileA(conn, "FIXED.ZIP") ? 1 : winapi::GetLastError();
-        else
-            InternetCloseHandle(conn);
-        return true;
-    });
-    QVERIFY(!get(conn, "FIXED.ZIP", "FIXED.ZIP"));
-    QCOMPARE(winapi::GetLastError(), ERROR_INTERNET_OPERATION_CANCELLED);
-    SetProgressHook({});
-    QCOMPARE(reentered, ERROR_FTP_TRANSFER_IN_PROGRESS);
-    QVERIFY(QFile::exists(home() + "/FIXED.ZIP"));
     QCOMPARE(Snapshot(m_Local), (QMap<QString, QByteArray>{{"FIXED.ZIP", old}, {"ZEL.ZIP", Pattern(24 << 20)}}));
-    QVERIFY(!FtpDeleteFileA(conn, "FIXED.ZIP"));
-    QCOMPARE(winapi::GetLastError(), winapi::ERROR_INVALID_HANDLE);
 }
 
 void tst_cFTP::transfersSurviveAPoorLine_data() {
@@ -367,49 +295,44 @@ void tst_cFTP::transfersSurviveAPoorLine() {
         QVERIFY(FtpDeleteFileA(conn, "/home/cust01/f.bin"));
 }
 
-void tst_cFTP::retryWaitCallsTheHookAndCancels() {
-    WriteFile(home() + "/f.bin", Pattern(1 << 20));
-    WriteFile(m_Local + "/f.bin", "previous");
-    const HINTERNET conn = connect();
-    QVERIFY(conn && m_Server->setFaults("break 100000 1 426"));
-    // A wait far longer than the test may take: only the hook can end it.
-    qputenv("ZEL_FTP_RETRY_WAITS", "600");
-    std::chrono::milliseconds announced{0};
-    SetNoticeHook([&](const std::string&, std::chrono::milliseconds wait) { announced = wait; });
-    int callsWhileWaiting = 0;
-    SetProgressHook([&](std::uint64_t, std::uint64_t) { return announced.count() == 0 || ++callsWhileWaiting < 5; });
-    const BOOL done = get(conn, "/home/cust01/f.bin", "f.bin");
-    qputenv("ZEL_FTP_RETRY_WAITS", "0,0,0");
-    QVERIFY(!done);
-    QCOMPARE(winapi::GetLastError(), ERROR_INTERNET_OPERATION_CANCELLED);
-    QCOMPARE(announced, std::chrono::milliseconds(600000));
-    // The hook ran during the wait and ended it: no second attempt was made.
-    QCOMPARE(callsWhileWaiting, 5);
-    QCOMPARE(m_Server->commandLog().filter(QRegularExpression("^RETR ")).size(), 1);
-    QCOMPARE(Snapshot(m_Local), (QMap<QString, QByteArray>{{"f.bin", "previous"}}));
-}
-
-void tst_cFTP::whatHooksThrowReachesTheCaller() {
+void tst_cFTP::theHookEndsTheWaitBeforeARetry() {
     WriteFile(home() + "/f.bin", Pattern(1 << 20));
     WriteFile(m_Local + "/f.bin", "previous");
     const HINTERNET conn = connect();
     QVERIFY(conn);
-    // Thrown inside curl's progress callback, and during the wait before a retry.
-    for (const bool duringWait : {false, true}) {
-        QVERIFY(m_Server->setFaults(duringWait ? "break 100000 1 426" : "break 100000 0 426"));
-        m_Notices.clear();
-        SetProgressHook([&](std::uint64_t, std::uint64_t) -> bool {
-            if (!duringWait || !m_Notices.isEmpty())
-                throw std::runtime_error("stopped by the window");
-            return true;
+    // A wait far longer than the test may take: only the hook can end it, by cancelling or by throwing (the
+    // exception reaches the caller), and no second attempt is made. Thrown in curl's callback, too.
+    qputenv("ZEL_FTP_RETRY_WAITS", "600");
+    for (const std::string how : {"cancel", "throw", "throw at once"}) {
+        QVERIFY(m_Server->setFaults("clear;break 100000 1 426") && m_Server->clearLog());
+        std::chrono::milliseconds announced{0};
+        SetNoticeHook([&](const std::string&, std::chrono::milliseconds wait) { announced = wait; });
+        int callsWhileWaiting = 0;
+        SetProgressHook([&](std::uint64_t, std::uint64_t) {
+            if (how != "throw at once" && (announced.count() == 0 || ++callsWhileWaiting < 5))
+                return true;
+            if (how == "cancel")
+                return false;
+            throw std::runtime_error("stopped by the window");
         });
-        QVERIFY_THROWS_EXCEPTION(std::runtime_error, get(conn, "/home/cust01/f.bin", "f.bin"));
-        SetProgressHook({});
+        DWORD error = 0;
+        try {
+            error = get(conn, "/home/cust01/f.bin", "f.bin") ? 0 : winapi::GetLastError();
+        } catch (const std::runtime_error&) {
+            error = 1;
+        }
+        QCOMPARE(error, how == "cancel" ? ERROR_INTERNET_OPERATION_CANCELLED : 1);
+        if (how != "throw at once") {
+            QCOMPARE(announced, std::chrono::milliseconds(600000));
+            QCOMPARE(callsWhileWaiting, 5); // the hook ran during the wait
+            QCOMPARE(m_Server->commandLog().filter(QRegularExpression("^RETR ")).size(), 1);
+        }
         QCOMPARE(Snapshot(m_Local), (QMap<QString, QByteArray>{{"f.bin", "previous"}}));
-        QVERIFY(m_Server->setFaults("clear"));
     }
+    qputenv("ZEL_FTP_RETRY_WAITS", "0,0,0");
     // The handle is free again.
-    QVERIFY(get(conn, "/home/cust01/f.bin", "f.bin"));
+    SetProgressHook({});
+    QVERIFY(m_Server->setFaults("clear") && get(conn, "/home/cust01/f.bin", "f.bin"));
 }
 
 void tst_cFTP::verboseOutputHidesThePassword() {
@@ -434,16 +357,20 @@ void tst_cFTP::connectAndDisconnect() {
     int hookCalls = 0;
     SetProgressHook([&](std::uint64_t, std::uint64_t) { return ++hookCalls > 0; });
     const ClosedPort closed;
-    const std::string nobody = closed.hostPort().toStdString();
     {
         cFTP ftp;
         // No host: refused before any network call (the hook runs during every network call).
         QVERIFY_RAISES(ftp.Connect("", "cust01", "secret"), 2007, "cFTP::Connect", "No Host Address Specified!");
         QCOMPARE(hookCalls, 0);
-        // Without a server reply the text ends in one line break.
-        QVERIFY_RAISES(ftp.Connect(nobody), 2001, "KTFTP::Connect",
-                       "Cannot Connect to " + nobody + " using User and Password Parameters\r\n");
-        QCOMPARE(ftp.Host(), nobody);
+        // Nobody there, or no such host: without a server reply the text ends in one line break, and a server
+        // that is not there is not tried again.
+        for (const std::string& where : {closed.hostPort().toStdString(), std::string("zel-nowhere.invalid"),
+                                        std::string("127.0.0.1:99999"), std::string("evil.example/x@y")}) {
+            QVERIFY_RAISES(ftp.Connect(where), 2001, "KTFTP::Connect",
+                           "Cannot Connect to " + where + " using User and Password Parameters\r\n");
+            QCOMPARE(ftp.Host(), where);
+        }
+        QCOMPARE(m_Notices, QStringList());
         // Message, empty line, the server's reply, the buffer's NUL.
         QVERIFY_RAISES(ftp.Connect(host(), "", "wrong"), 2001, "KTFTP::Connect",
                        "Cannot Connect to " + host() + " using User and Password Parameters\r\n" +
@@ -452,10 +379,15 @@ void tst_cFTP::connectAndDisconnect() {
         // Omitted arguments use the stored values, even those of failed attempts.
         ftp.SetPassword("secret");
         QVERIFY(ftp.Connect() && ftp.Connected() && hookCalls > 0);
+        // A server that no longer answers holds up a logout for a moment, not for the minute a reply may take.
+        QVERIFY(m_Server->setFaults("mute QUIT"));
+        QElapsedTimer timer;
+        timer.start();
         QVERIFY(ftp.Disconnect());
+        QVERIFY2(timer.elapsed() < 30000, qPrintable(QString::number(timer.elapsed())));
         QVERIFY(!ftp.Connected());
         QCOMPARE(ftp.Host() + ftp.User() + ftp.Password() + ftp.Directory(), std::string());
-        QVERIFY(ftp.Connect(host(), "cust01", "secret"));
+        QVERIFY(m_Server->setFaults("clear") && ftp.Connect(host(), "cust01", "secret"));
     }
     // Releasing a connected object logs out.
     QCOMPARE(m_Server->loginCount(), 2);
@@ -469,9 +401,6 @@ void tst_cFTP::refusals() {
     QVERIFY_RAISES(ftp.Disconnect(), 2005, "KTFTP::Disconnect", notConnected);
     QVERIFY_RAISES(ftp.GetFile("/a", local("a")), 2005, "KTFTP::GetFile", notConnected);
     QVERIFY_RAISES(ftp.PutFile(local("a"), "/a"), 2005, "KTFTP::PutFile", notConnected);
-    QVERIFY_RAISES(ftp.RenameFile("/a", "/b"), 2005, "KTFTP::RenameFile", notConnected);
-    QVERIFY_RAISES(ftp.DeleteFile("/a"), 2005, "KTFTP::DeleteFile", notConnected);
-    QVERIFY_RAISES(ftp.SetDirectory("/a"), 2005, "KTFTP::Directory_Let", notConnected);
     std::uint64_t size = 0;
     QVERIFY_RAISES(ftp.RemoteFileSize("/a", size), 2005, "KTFTP::RemoteFileSize", notConnected);
     QCOMPARE(ftp.Host(), host());
@@ -494,63 +423,48 @@ void tst_cFTP::refusals() {
     QVERIFY_RAISES(ftp.Connect("other", "a", "b"), 2007, "KTFTP::Connect",
                    "You are already connected to FTP Server " + host());
     QCOMPARE(ftp.Host() + ftp.User() + ftp.Password(), host() + "cust01secret");
-    // The first connection is still the one in use.
-    WriteFile(home() + "/still.txt", "x");
-    QVERIFY(ftp.DeleteFile("still.txt"));
-    QCOMPARE(m_Server->loginCount(), 1);
+    QCOMPARE(m_Server->loginCount(), 1); // the first connection is still the one in use
 }
 
 void tst_cFTP::sequenceOverOneConnection() {
     const QByteArray data = Pattern(1 << 20); // every byte value, line breaks included: binary mode only
     WriteFile(m_Local + "/ZEL.ZIP", data);
     WriteFile(m_Local + "/FIXED.ZIP", "an older local copy");
-    const QString home2 = m_Root + "/home/cust 02";
-    QVERIFY(QDir().mkpath(home2 + "/data/in"));
-
+    WriteFile(m_Local + "/empty", "");
     // The workflows' sequence by a user with a blank in the name, odd characters in paths and password.
     cFTP ftp;
     QVERIFY(ftp.Connect(host(), "cust 02", "p;w#%d"));
-    QVERIFY(ftp.PutFile(local("ZEL.ZIP"), "/home/cust 02/ZEL.ZIP", 2));
-    QCOMPARE(ReadFile(home2 + "/ZEL.ZIP"), data);
-    QVERIFY(ftp.RenameFile("/home/cust 02/ZEL.ZIP", "/home/cust 02/a b;c#d%20e?.ZIP"));
+    QVERIFY(ftp.PutFile(local("ZEL.ZIP"), "/home/cust 02/a b;c#d%20e?.ZIP", 2));
     QVERIFY(ftp.GetFile("/home/cust 02/a b;c#d%20e?.ZIP", local("FIXED.ZIP"), 2));
-    QVERIFY(ftp.DeleteFile("/home/cust 02/a b;c#d%20e?.ZIP"));
-    QCOMPARE(QDir(home2).entryList(QDir::Files), QStringList());
-    // "\" reaches the server as "/" but stays in the property; relative names then land in that folder.
-    ftp.SetDirectory("data\\in");
-    QCOMPARE(ftp.Directory(), std::string("data\\in"));
     // Empty files work both ways.
-    WriteFile(m_Local + "/empty", "");
-    QVERIFY(ftp.PutFile(local("empty"), "empty") && ftp.GetFile("empty", local("back")));
-    QVERIFY(QFile::exists(home2 + "/data/in/empty"));
+    QVERIFY(ftp.PutFile(local("empty"), "/home/cust 02/empty") && ftp.GetFile("/home/cust 02/empty", local("back")));
     QCOMPARE(Snapshot(m_Local),
              (QMap<QString, QByteArray>{{"FIXED.ZIP", data}, {"ZEL.ZIP", data}, {"back", ""}, {"empty", ""}}));
+    QCOMPARE(Snapshot(m_Root + "/home/cust 02"),
+             (QMap<QString, QByteArray>{{"a b;c#d%20e?.ZIP", data}, {"empty", ""}}));
     QVERIFY(ftp.Disconnect());
-
     QCOMPARE(m_Server->loginCount(), 1);
     const QStringList log = m_Server->commandLog();
-    for (const char* line : {"USER cust 02", "TYPE I", "CWD data/in"})
-        QVERIFY2(log.contains(line), line);
-    // Nothing comes between the two halves of a rename.
-    const qsizetype rnfr = log.indexOf("RNFR /home/cust 02/ZEL.ZIP");
-    QCOMPARE(log.value(rnfr + 1), QStringLiteral("RNTO /home/cust 02/a b;c#d%20e?.ZIP"));
-    QCOMPARE(log.last(), QStringLiteral("QUIT"));
+    QVERIFY(log.contains("USER cust 02") && log.contains("TYPE I") && log.last() == "QUIT");
 }
 
 void tst_cFTP::failedOperationsReportTheirErrors() {
     WriteFile(m_Local + "/ZEL.ZIP", "zip");
     WriteFile(m_Local + "/FIXED.ZIP", "keep me");
-    WriteFile(home() + "/victim.txt", "v");
     WriteFile(home() + "/ZEL.ZIP", QByteArray(4221, 's'));
     cFTP ftp;
     QVERIFY(ftp.Connect(host(), "cust01", "secret"));
 
     QVERIFY_RAISES(ftp.GetFile("/home/cust01/none.zip", local("FIXED.ZIP")), 2006, "KTFTP::GetFile",
                    "Couldn't Get File /home/cust01/none.zip from Server");
+    // A NUL would cut the name short and name another file; "%s" in a name is not expanded again.
+    const std::string cut("/home/cust01/ZEL.ZIP\0%s", 23);
+    QVERIFY_RAISES(ftp.GetFile(cut, local("FIXED.ZIP")), 2006, "KTFTP::GetFile",
+                   "Couldn't Get File " + cut + " from Server");
     // A download that never arrives as the server holds it says so.
     QVERIFY(m_Server->setFaults("checksum XCRC;flip RETR 4"));
-    QVERIFY_RAISES(ftp.GetFile("/home/cust01/victim.txt", local("FIXED.ZIP")), 2006, "KTFTP::GetFile",
-                   "Couldn't Get File /home/cust01/victim.txt from Server\r\nThe copy differs from the original in "
+    QVERIFY_RAISES(ftp.GetFile("/home/cust01/ZEL.ZIP", local("FIXED.ZIP")), 2006, "KTFTP::GetFile",
+                   "Couldn't Get File /home/cust01/ZEL.ZIP from Server\r\nThe copy differs from the original in "
                    "size or checksum, also after it was transferred again.");
     QCOMPARE(ReadFile(m_Local + "/FIXED.ZIP"), QByteArray("keep me"));
     QVERIFY(m_Server->setFaults("clear;refuse-stor on"));
@@ -560,18 +474,6 @@ void tst_cFTP::failedOperationsReportTheirErrors() {
     // A local failure carries no server reply.
     QVERIFY_RAISES(ftp.PutFile(local("none.zip"), "/home/cust01/ZEL.ZIP"), 2003, "KTFTP::PutFile",
                    std::string("Couldn't Send File /home/cust01/ZEL.ZIP to Server\r\n"));
-    QVERIFY_RAISES(ftp.RenameFile("/home/cust01/none", "/home/cust01/other"), 2003, "KTFTP::RenameFile",
-                   "Couldn't Rename File /home/cust01/none\r\n" + WithReply("550 No such file or directory.\r\n"));
-    // "%s" in a name is not expanded again.
-    QVERIFY_RAISES(ftp.DeleteFile("%s"), 2004, "KTFTP::DeleteFile", "Couldn't Delete File %s from Server");
-    // A NUL would cut the name short and name another file.
-    const std::string cut("victim.txt\0.bak", 15);
-    QVERIFY_RAISES(ftp.DeleteFile(cut), 2004, "KTFTP::DeleteFile", "Couldn't Delete File " + cut + " from Server");
-    QVERIFY(QFile::exists(home() + "/victim.txt"));
-    ftp.SetDirectory("/home/cust01");
-    QVERIFY_RAISES(ftp.SetDirectory("\\home\\cust01\\none"), 2002, "KTFTP::Directory[Let]",
-                   "Cannot Change Directory to /home/cust01/none. It either doesn't exist, or is protected");
-    QCOMPARE(ftp.Directory(), std::string("/home/cust01"));
 
     // The size the server tells; no answer is no size, and no error either: false, with the size left alone.
     std::uint64_t size = 7;
@@ -582,13 +484,7 @@ void tst_cFTP::failedOperationsReportTheirErrors() {
     size = 7;
     QVERIFY(!ftp.RemoteFileSize("/home/cust01/ZEL.ZIP", size));
     QCOMPARE(size, std::uint64_t(7));
-
-    // A server that closes the connection: its 421 is the reply kept, and the next call still works.
-    QVERIFY(m_Server->setFaults("clear;close421 RNFR"));
-    QVERIFY_RAISES(ftp.RenameFile("/home/cust01/victim.txt", "/home/cust01/v2"), 2003, "KTFTP::RenameFile",
-                   "Couldn't Rename File /home/cust01/victim.txt\r\n" +
-                       WithReply("421 Service not available, closing control connection.\r\n"));
-    QVERIFY(ftp.Connected() && ftp.DeleteFile("/home/cust01/victim.txt"));
+    QVERIFY(ftp.Connected());
 }
 
 void tst_cFTP::uploadsArePublishedWhole_data() {
