@@ -33,17 +33,13 @@ private Q_SLOTS:
         QCOMPARE(CodeModule::LastMessageText, std::string("\r\n\r\nabc\nx\ny"));
     }
 
-    void callbacksWriteAndShowWithinBounds() {
+    void thePasswordIsWrittenWithinTheBuffer() {
         ui::ScriptedUi ui;
         CodeModule::SkipPasswordPrompt = 0;
         ui.inputs = {"0123456789"};
         std::vector<char> small(6 + 4, '\x7f');
         QCOMPARE(CodeModule::UnzipPasswordCallback(small.data(), 6, "", ""), std::int16_t(0));
         QCOMPARE(QByteArray(small.data(), 7), QByteArray("01234\0\x7f", 7)); // cut to fit, the zero byte included
-        ui.answers = {ui::Answer::Yes};
-        std::string name(300, 'n');
-        QCOMPARE(CodeModule::UnzipReplaceCallback(name.data()), 102);
-        QCOMPARE(ui.boxes.at(1).text, "Overwrite " + std::string(256, 'n') + "?");
     }
 
     void theZipListIgnoresCaseAndHoldsAtMost99Names() {
@@ -55,9 +51,7 @@ private Q_SLOTS:
         const QString listed = "-2147219503 KTZip::AddFile: File is already in Zip List"; // vbObjectError + 2001
         QCOMPARE(Failure([&] { z.AddFile("c:\\data\\a.mdb"); }), listed);
         QCOMPARE(Failure([&] { z.AddFile("QUERTY"); }), listed); // the seed entry
-        QCOMPARE(Failure([&] { z.RemoveFile("never.mdb"); }), "-2147219502 KTZip::RemoveFile: File is not in Zip List");
-        z.RemoveFile("c:\\DATA\\a.mdb");
-        for (int i = 1; i <= 99; ++i) // the engine takes 100 names, the seed entry first
+        for (int i = 2; i <= 99; ++i)                            // the engine takes 100 names, the seed entry first
             z.AddFile("f" + std::to_string(i));
         QCOMPARE(z.MakeZipFile(), 12); // none of them exists: nothing to do
         QVERIFY(z.GetLastMessage().find("name not matched: f99") != std::string::npos);
@@ -83,26 +77,6 @@ private Q_SLOTS:
                  qPrintable(unzipFailure));
     }
 
-    void overwriteQuestionsGoToTheUser() {
-        ui::ScriptedUi ui;
-        QTemporaryDir tmp;
-        const QString out = tmp.filePath("out");
-        QVERIFY(MakeZip(tmp.filePath("f.zip"),
-                        {{"a", "new a"}, {"b", "new b"}, {"c", "new c"}, {"d", "new d"}, {"n", "new n"}}));
-        WriteAll(out, {{"a", "old"}, {"b", "old"}, {"c", "old"}, {"d", "old"}});
-        KTUnzipFiles u;
-        QVERIFY(u.Unzip() != 0); // no archive named
-        u.SetOverWriteFiles(false);
-        ui.answers = {ui::Answer::No, ui::Answer::Yes, ui::Answer::Cancel}; // 100, 102, 104: no more questions
-        QCOMPARE(u.Unzip(tmp.filePath("f.zip").toStdString(), out.toStdString()), 0);
-        QCOMPARE(Snapshot(out), (Files{{"a", "old"}, {"b", "new b"}, {"c", "old"}, {"d", "old"}, {"n", "new n"}}));
-        QCOMPARE(ui.boxes.size(), std::size_t(3));
-        const auto& box = ui.boxes[0];
-        QCOMPARE(box.text, "Overwrite " + out.toStdString() + "/a?");
-        QCOMPARE(box.title, std::string("VBUnZip32 - File Already Exists!"));
-        QVERIFY(box.buttons == ui::Buttons::YesNoCancel && box.icon == ui::Icon::Exclamation && !box.defaultButton);
-    }
-
     // A receive: flat into the data folder, overwriting, asking for the password in each run until right.
     void passwordsAreAskedInEachRun() {
         ui::ScriptedUi ui;
@@ -113,6 +87,7 @@ private Q_SLOTS:
         WriteFile(tmp.filePath("out/norvane.mdb"), "old");
         CodeModule::LastMessageText = "text of an earlier zip run";
         KTUnzipFiles u;
+        QVERIFY(u.Unzip() != 0); // no archive named
         u.SetZipFileName(tmp.filePath("FIXED.ZIP").toStdString());
         u.SetExtractDir(tmp.filePath("out\\").toStdString());
         u.SetHonorDirectories(false);
