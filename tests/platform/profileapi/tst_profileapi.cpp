@@ -13,7 +13,6 @@
 using namespace std::literals;
 using namespace testsupport;
 using profileapi::DWORD;
-using Strings = std::vector<std::string>;
 
 namespace {
 
@@ -24,49 +23,33 @@ const char* const kSample = "; leading comment\ntop=outside any section\n[Paths]
                             "   ; Indented=1\nBare line\nDup=first\nDup=second\n\n[ General Information ]\n"
                             "dbpath=C:\\LEDGRA\n[E]\n[paths]\nDup=other section\n";
 
-// kind: 'v' GetPrivateProfileStringA (a list for a NULL section or key), 's' a section, 'n' the section names; upper
-// case reads a missing file. `expected` is what the buffer starts with before its final NUL; count -1 is its length.
+// One value read into a buffer of `size`: what the buffer then holds before its NUL (the default "dflt" when
+// nothing is found), and the last error. "none.ini" as the section reads a missing file.
 const struct {
     const char *tag, *section, *key;
-    char kind;
     DWORD size;
     std::string_view expected;
-    int count;
     DWORD error;
 } kReads[] = {
-    {"names without case, blanks trimmed", "paths", "DATAPATH", 'v', 255, "C:\\TOVA\\DATA\\", -1, OK},
-    {"double quotes lost, inner blanks kept", "PATHS", "quoted", 'v', 255, "  spaced  ", -1, OK},
-    {"single quotes lost", "Paths", "Single", 'v', 255, "x", -1, OK},
-    {"unmatched quotes kept", "Paths", "Mixed", 'v', 255, "\"abc'", -1, OK},
-    {"empty value found", "Paths", "Empty", 'v', 255, "", -1, OK},
-    {"= inside the value", "Paths", "Eq", 'v', 255, "a=b=c", -1, OK},
-    {"commented key", "Paths", "Hidden", 'v', 255, "dflt", -1, NF},
-    {"indented comment", "Paths", "Indented", 'v', 255, "dflt", -1, NF},
-    {"bare line is a key without value", "Paths", "Bare line", 'v', 255, "", -1, OK},
-    {"first of duplicate keys and sections", "Paths", "Dup", 'v', 255, "first", -1, OK},
-    {"section name trimmed", "General Information", "dbpath", 'v', 255, "C:\\LEDGRA", -1, OK},
-    {"key before any section", "Paths", "top", 'v', 255, "dflt", -1, NF},
-    {"missing key", "General Information", "ProgramName", 'v', 255, "dflt", -1, NF},
-    {"missing section", "Nowhere", "DataPath", 'v', 255, "dflt", -1, NF},
-    {"key of another section", "E", "dbpath", 'v', 255, "dflt", -1, NF},
-    {"value fills the buffer", "Paths", "Eq", 'v', 6, "a=b=c", -1, OK},
-    {"value truncated", "Paths", "Eq", 'v', 5, "a=b=", -1, MORE},
-    {"value into one character", "Paths", "Eq", 'v', 1, "", -1, MORE},
-    {"section names", nullptr, nullptr, 'n', 200, "Paths\0General Information\0E\0"sv, -1, OK},
-    {"section names truncated", nullptr, nullptr, 'n', 10, "Paths\0Ge\0"sv, 8, MORE},
-    {"key names", "PATHS", nullptr, 'v', 200, "DataPath\0Quoted\0Single\0Mixed\0Empty\0Eq\0Bare line\0Dup\0"sv, -1, OK},
-    {"key names of missing section", "Nowhere", nullptr, 'v', 200, "\0"sv, 0, NF},
-    // Lines as stored, trimmed around names and values; quotes kept; comments left out.
-    {"section", "paths", nullptr, 's', 500,
-     "DataPath=C:\\TOVA\\DATA\\\0Quoted=\"  spaced  \"\0Single='x'\0Mixed=\"abc'\0Empty=\0Eq=a=b=c\0"
-     "Bare line\0Dup=first\0Dup=second\0"sv,
-     -1, OK},
-    {"section truncated", "Paths", nullptr, 's', 30, "DataPath=C:\\TOVA\\DATA\\\0Quote\0"sv, 28, MORE},
-    {"empty section", "E", nullptr, 's', 100, "\0"sv, 0, OK},
-    {"missing section's lines", "Nowhere", nullptr, 's', 100, "\0"sv, 0, NF},
-    // The platform drops the default's trailing blanks.
-    {"missing file gives default", "Paths", "DataPath", 'V', 255, "dflt", -1, NF},
-    {"section of missing file", "Paths", nullptr, 'S', 100, "\0"sv, 0, NF},
+    {"names without case, blanks trimmed", "paths", "DATAPATH", 255, "C:\\TOVA\\DATA\\", OK},
+    {"double quotes lost, inner blanks kept", "PATHS", "quoted", 255, "  spaced  ", OK},
+    {"single quotes lost", "Paths", "Single", 255, "x", OK},
+    {"unmatched quotes kept", "Paths", "Mixed", 255, "\"abc'", OK},
+    {"empty value found", "Paths", "Empty", 255, "", OK},
+    {"= inside the value", "Paths", "Eq", 255, "a=b=c", OK},
+    {"commented key", "Paths", "Hidden", 255, "dflt", NF},
+    {"indented comment", "Paths", "Indented", 255, "dflt", NF},
+    {"bare line is a key without value", "Paths", "Bare line", 255, "", OK},
+    {"first of duplicate keys and sections", "Paths", "Dup", 255, "first", OK},
+    {"section name trimmed", "General Information", "dbpath", 255, "C:\\LEDGRA", OK},
+    {"key before any section", "Paths", "top", 255, "dflt", NF},
+    {"missing key", "General Information", "ProgramName", 255, "dflt", NF},
+    {"missing section", "Nowhere", "DataPath", 255, "dflt", NF},
+    {"key of another section", "E", "dbpath", 255, "dflt", NF},
+    {"value fills the buffer", "Paths", "Eq", 6, "a=b=c", OK},
+    {"value truncated", "Paths", "Eq", 5, "a=b=", MORE},
+    {"value into one character", "Paths", "Eq", 1, "", MORE},
+    {"missing file gives the default", "none.ini", "DataPath", 255, "dflt", NF}, // without its trailing blanks
 };
 
 // One write into p.ini holding `before` (nullptr: no file) and the file it leaves (nullptr: none), or the error it
@@ -128,11 +111,7 @@ private Q_SLOTS:
     void write_data();
     void write();
     void formatMessageFailures();
-    // The profile class on top.
-    void classReadsKeepOutputsOnFailure();
-    void classListsOnlyWholeEntries_data();
-    void classListsOnlyWholeEntries();
-    void classWritesAndKeepsTheLastFailure();
+    void theClassReadsAndWrites(); // the profile class on top
 };
 
 void tst_profileapi::read_data() {
@@ -150,17 +129,15 @@ void tst_profileapi::read() {
     QTemporaryDir tmp;
     // Stored as P.INI: the file name matches without regard to case, as on Windows.
     WriteFile(tmp.filePath("P.INI"), crlf ? QByteArray(kSample).replace("\n", "\r\n") : QByteArray(kSample));
-    const std::string file = Win(tmp.filePath(std::isupper(r.kind) ? "none.ini" : "p.ini"));
+    const bool missing = r.section == std::string_view("none.ini");
+    const std::string file = Win(tmp.filePath(missing ? "none.ini" : "p.ini"));
     std::vector<char> buffer(r.size, '#');
     winapi::SetLastError(99);
-    DWORD n = std::tolower(r.kind) == 's'
-                  ? profileapi::GetPrivateProfileSectionA(r.section, buffer.data(), r.size, file.c_str())
-              : r.kind == 'n' ? profileapi::GetPrivateProfileSectionNamesA(buffer.data(), r.size, file.c_str())
-                              : profileapi::GetPrivateProfileStringA(r.section, r.key, "dflt  ", buffer.data(), r.size,
-                                                                     file.c_str());
+    const DWORD n = profileapi::GetPrivateProfileStringA(missing ? "Paths" : r.section, r.key, "dflt  ", buffer.data(),
+                                                         r.size, file.c_str());
     const QByteArray expected = QByteArray(r.expected.data(), qsizetype(r.expected.size())) + '\0';
     QCOMPARE(QByteArray(buffer.data(), qMin(qsizetype(r.size), expected.size())), expected);
-    QCOMPARE(n, r.count < 0 ? DWORD(r.expected.size()) : DWORD(r.count));
+    QCOMPARE(n, DWORD(r.expected.size()));
     QCOMPARE(winapi::GetLastError(), r.error);
 }
 
@@ -225,98 +202,36 @@ void tst_profileapi::formatMessageFailures() {
     QCOMPARE(winapi::GetLastError(), winapi::ERROR_INVALID_PARAMETER);
 }
 
-void tst_profileapi::classReadsKeepOutputsOnFailure() {
-    QTemporaryDir tmp;
-    WriteFile(tmp.filePath("p.ini"), "; c\r\n[ Two ]\r\nfirst = 1\r\n[Bare]\r\nx=1\r\njust a line\r\ny=2\r\n[empty]\r\n"
-                                     "[Values]\r\nEmpty=\r\nLong=" +
-                                         QByteArray(300, 'L') + "\r\n");
-    WLM_CIni ini;
-    std::string value = "kept";
-    Strings keys{"kept"}, values{"kept"}, names{"kept"};
-    // No file name: every call fails, with that said, and touches nothing.
-    QVERIFY(!ini.ReadValue("Two", "first", value) && !ini.ReadSection("Two", keys, values));
-    QVERIFY(!ini.WriteValue("A", "k", "v") && !ini.WriteSection("A", {"k"}, {"v"}) && !ini.Enum_SectionNames(names));
-    QCOMPARE(ini.LastErrorDescription(), std::string("No filename specified"));
-    QVERIFY(value == "kept" && keys == Strings{"kept"} && values == keys && names == keys);
-
-    ini.SetFileName(Win(tmp.filePath("p.ini")));
-    QVERIFY(ini.ReadValue("two", "FIRST", value));
-    QCOMPARE(value, std::string("1"));
-    QVERIFY(ini.ReadValue("Values", "Long", value));
-    QCOMPARE(value, std::string(254, 'L'));
-    // An entry without "=" is a key with an empty value, and the entries after it still come.
-    QVERIFY(ini.ReadSection("Bare", keys, values) && ini.Enum_SectionNames(names));
-    QVERIFY(keys == (Strings{"x", "just a line", "y"}) && values == (Strings{"1", "", "2"}));
-    QCOMPARE(names, (Strings{"Two", "Bare", "empty", "Values"}));
-    // Nothing found leaves the outputs as they were.
-    const auto missed = [&](const char* section, const char* key, const char* description) {
-        value = "unchanged";
-        return !ini.ReadValue(section, key, value) && value == "unchanged" && ini.LastErrorDescription() == description;
-    };
-    const char* notFound = "The system cannot find the file specified.\r\n";
-    QVERIFY(missed("Two", "Missing", notFound) && missed("Missing", "first", notFound));
-    QVERIFY(missed("Values", "Empty", "An unknown error has occured"));
-    QVERIFY(!ini.ReadSection("empty", keys, values) && !ini.ReadSection("Missing", keys, values));
-    ini.SetFileName(Win(tmp.filePath("none.ini")));
-    QVERIFY(missed("Two", "first", notFound) && !ini.Enum_SectionNames(names) && !ini.ReadSection("Two", keys, values));
-    QVERIFY(keys == (Strings{"x", "just a line", "y"}) && names.size() == 4);
-}
-
-void tst_profileapi::classListsOnlyWholeEntries_data() {
-    QTest::addColumn<int>("count");
-    QTest::addColumn<int>("lastExtra");
-    QTest::addColumn<int>("expected");
-    // 258 entries of 126 characters + NUL fill 32766 characters: the list with its final NUL fills the buffer.
-    QTest::newRow("exactly full") << 258 << 0 << 258;
-    QTest::newRow("one character over") << 258 << 1 << 257;
-    QTest::newRow("far over") << 600 << 0 << 257;
-    QTest::newRow("one entry longer than the buffer") << 1 << 40000 << 0;
-}
-
-void tst_profileapi::classListsOnlyWholeEntries() {
-    QFETCH(int, count);
-    QFETCH(int, lastExtra);
-    QFETCH(int, expected);
-    QTemporaryDir tmp;
-    QByteArray text("[Big]\r\n");
-    Strings wantKeys, wantValues;
-    for (int i = 0; i < count; ++i) {
-        wantKeys.push_back(QString::asprintf("k%05d", i).toStdString());
-        wantValues.push_back(std::string(119 + (i == count - 1 ? lastExtra : 0), char('a' + i % 26)));
-        text += QByteArray::fromStdString(wantKeys.back() + "=" + wantValues.back() + "\r\n");
-    }
-    wantKeys.resize(std::size_t(expected));
-    wantValues.resize(std::size_t(expected));
-    WriteFile(tmp.filePath("big.ini"), text + "[After]\r\nx=1\r\n");
-    WLM_CIni ini;
-    ini.SetFileName(Win(tmp.filePath("big.ini")));
-    Strings keys{"kept"}, values{"kept"};
-    QCOMPARE(ini.ReadSection("Big", keys, values), expected > 0);
-    // An entry cut short by the buffer is left out, not returned damaged.
-    QVERIFY(expected ? keys == wantKeys && values == wantValues : keys == values && values == Strings{"kept"});
-    QCOMPARE(ini.LastErrorDescription(), std::string(expected ? "" : "More data is available.\r\n"));
-}
-
-void tst_profileapi::classWritesAndKeepsTheLastFailure() {
+void tst_profileapi::theClassReadsAndWrites() {
     QTemporaryDir tmp;
     const QString path = tmp.filePath("p.ini");
-    WriteFile(path, "; keep me\r\n[Paths]\r\nDataPath=old\r\n\r\n[B]\r\nx=y\r\n");
+    WriteFile(path, "; keep me\r\n[Paths]\r\nDataPath=old\r\nEmpty=\r\nLong=" + QByteArray(300, 'L') + "\r\n");
     WLM_CIni ini;
+    std::string value = "kept";
+    // No file name: every call fails, with that said, and touches nothing.
+    QVERIFY(!ini.ReadValue("Paths", "DataPath", value) && !ini.WriteValue("Paths", "DataPath", "v"));
+    QCOMPARE(ini.LastErrorDescription(), std::string("No filename specified"));
+    QCOMPARE(value, std::string("kept"));
+
     ini.SetFileName(Win(path));
-    QVERIFY(ini.WriteValue("paths", "datapath", "C:\\NEW\\") && ini.WriteValue("Paths", "Extra", "x=y"));
-    const QByteArray written("; keep me\r\n[Paths]\r\nDataPath=C:\\NEW\\\r\nExtra=x=y\r\n\r\n[B]\r\nx=y\r\n");
-    QCOMPARE(ReadFile(path), written);
-    QVERIFY(!ini.WriteSection("B", {"k1", "k2"}, {"v1"}));
-    QCOMPARE(ini.LastErrorDescription(), std::string("Key array and Value array must be of the same size"));
-    QVERIFY(ini.WriteSection("b", {"k1", "k2"}, {"v1", "a=b"}));
-    QCOMPARE(ReadFile(path), written.left(written.indexOf("[B]")) + "[B]\r\nk1=v1\r\nk2=a=b\r\n");
+    QVERIFY(ini.ReadValue("paths", "LONG", value));
+    QCOMPARE(value, std::string(254, 'L'));
+    // Nothing found leaves the value as it was.
+    const auto missed = [&](const char* key, const char* description) {
+        value = "unchanged";
+        return !ini.ReadValue("Paths", key, value) && value == "unchanged" && ini.LastErrorDescription() == description;
+    };
+    QVERIFY(missed("Missing", "The system cannot find the file specified.\r\n"));
+    QVERIFY(missed("Empty", "An unknown error has occured"));
+
+    QVERIFY(ini.WriteValue("paths", "datapath", "C:\\NEW\\"));
+    QVERIFY(ini.ReadValue("Paths", "DataPath", value) && value == "C:\\NEW\\");
     QVERIFY(MakeReadOnly(path));
     const QByteArray before = ReadFile(path);
-    QVERIFY(!ini.WriteValue("Paths", "DataPath", "x") && !ini.WriteSection("B", {"k"}, {"v"}));
+    QVERIFY(!ini.WriteValue("Paths", "DataPath", "x"));
     QCOMPARE(ReadFile(path), before);
     // Later successes keep the last failure's text.
-    std::string value;
-    QVERIFY(ini.ReadValue("Paths", "Extra", value) && value == "x=y");
+    QVERIFY(ini.ReadValue("Paths", "DataPath", value));
     QCOMPARE(ini.LastErrorDescription(), std::string("Access is denied.\r\n"));
 }
 
