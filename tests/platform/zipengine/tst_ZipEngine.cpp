@@ -176,19 +176,6 @@ private Q_SLOTS:
         QCOMPARE(Entries(tmp.filePath("y")), QStringList{"a.bin"});
     }
 
-    void extractsInfoZipArchivesWithAndWithoutFolders() {
-        QTemporaryDir tmp;
-        const Files files{
-            {"top.txt", "top"}, {"data_qmx/ledgra2.mdb", QByteArray(70000, 'L')}, {"data_qmx/deep/x.dat", "deep"}};
-        WriteAll(tmp.filePath("src"), files);
-        QCOMPARE(Exec("zip", {"-r", "-q", tmp.filePath("f.zip"), "."}, tmp.filePath("src")).first, 0);
-        QCOMPARE(Unzip(tmp.filePath("f.zip"), tmp.filePath("x")), 0);
-        QCOMPARE(Snapshot(tmp.filePath("x")), files);
-        QCOMPARE(Unzip(tmp.filePath("f.zip"), tmp.filePath("flat"), false), 0);
-        QCOMPARE(Snapshot(tmp.filePath("flat")),
-                 (Files{{"top.txt", "top"}, {"ledgra2.mdb", files["data_qmx/ledgra2.mdb"]}, {"x.dat", "deep"}}));
-    }
-
     void hostileArchivesStayInsideTheFolder() {
         QTemporaryDir tmp;
         const QString zip = tmp.filePath("in/evil.zip");
