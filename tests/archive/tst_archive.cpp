@@ -42,25 +42,6 @@ private Q_SLOTS:
         QCOMPARE(QByteArray(small.data(), 7), QByteArray("01234\0\x7f", 7)); // cut to fit, the zero byte included
     }
 
-    void theZipListIgnoresCaseAndHoldsAtMost99Names() {
-        ui::ScriptedUi ui;
-        QTemporaryDir tmp;
-        KTZipFiles z;
-        z.SetZipFileName(tmp.filePath("ZEL.ZIP").toStdString());
-        z.AddFile("C:\\DATA\\A.MDB");
-        const QString listed = "-2147219503 KTZip::AddFile: File is already in Zip List"; // vbObjectError + 2001
-        QCOMPARE(Failure([&] { z.AddFile("c:\\data\\a.mdb"); }), listed);
-        QCOMPARE(Failure([&] { z.AddFile("QUERTY"); }), listed); // the seed entry
-        for (int i = 2; i <= 99; ++i)                            // the engine takes 100 names, the seed entry first
-            z.AddFile("f" + std::to_string(i));
-        QCOMPARE(z.MakeZipFile(), 12); // none of them exists: nothing to do
-        QVERIFY(z.GetLastMessage().find("name not matched: f99") != std::string::npos);
-        z.AddFile("f100");
-        CodeModule::LastMessageText = "previous run";
-        QVERIFY(Failure([&] { z.MakeZipFile(); }).startsWith("9 KTZipFiles::MakeZipFile: Subscript out of range"));
-        QCOMPARE(z.GetLastMessage(), std::string("previous run")); // the engine was not called
-    }
-
     void aMissingEngineIsNeverASuccess() {
         ui::ScriptedUi ui;
         const auto* zip32 = zipengine::Zip32();

@@ -107,7 +107,6 @@ class tst_profileapi : public QObject {
 private Q_SLOTS:
     void read_data();
     void read();
-    void nameWithoutFolder();
     void write_data();
     void write();
     void formatMessageFailures();
@@ -139,20 +138,6 @@ void tst_profileapi::read() {
     QCOMPARE(QByteArray(buffer.data(), qMin(qsizetype(r.size), expected.size())), expected);
     QCOMPARE(n, DWORD(r.expected.size()));
     QCOMPARE(winapi::GetLastError(), r.error);
-}
-
-void tst_profileapi::nameWithoutFolder() {
-    // Such a name lives in the Windows folder.
-    QTemporaryDir tmp;
-    const QByteArray oldWindir = qgetenv("WINDIR");
-    qputenv("WINDIR", QByteArray::fromStdString(Win(tmp.path())));
-    const bool written = profileapi::WritePrivateProfileStringA("Paths", "Extra", "1", "tovacfg.ini");
-    char buffer[8];
-    const DWORD n = profileapi::GetPrivateProfileStringA("PATHS", "extra", "", buffer, 8, "TOVACFG.INI");
-    oldWindir.isNull() ? qunsetenv("WINDIR") : qputenv("WINDIR", oldWindir);
-    QVERIFY(written);
-    QCOMPARE(QByteArray(buffer, int(n)), QByteArray("1"));
-    QCOMPARE(Entries(tmp.path()), QStringList{"tovacfg.ini"});
 }
 
 void tst_profileapi::write_data() {
