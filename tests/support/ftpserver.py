@@ -1,25 +1,14 @@
 #!/usr/bin/python3
-"""Loopback FTP server for the tests, on pyftpdlib, with faults that can be switched while it runs.
+"""Loopback FTP server for the tests, on pyftpdlib, with faults switched while it runs (see FtpServer.h).
 
-Usage: ftpserver.py --root DIR --users JSON [--tls DIR]   (JSON: [{"name", "password", "home": DIR in the root}])
-With --tls it makes a test CA and certificates in DIR (ca.pem, one PEM per certificate), speaks explicit TLS only
-and refuses a data connection that does not reuse the control connection's TLS session.
-Prints "PORT <n>" once it listens on 127.0.0.1, then answers each request line on stdin with one line:
-  logins | log | clearlog        "ok <count>" | "ok <JSON list of command lines>" | "ok" (both start again)
-  fault clear                    every fault off (the certificate stays)
-  fault refuse CMD|off           such commands answered 502 (several may be refused; off ends all)
-  fault refuse-stor on|off       STOR answered with a two-line 553 reply
-  fault no-size on|off           SIZE answered 502
-  fault drop N|off               every data connection closed after N bytes (426)
-  fault break N TIMES HOW [SKIP] the next TIMES data connections (0: all) after the next SKIP break after N bytes:
-                                 HOW is 426, reset (data and control connection), 421 (both closed) or stall
-  fault throttle N|off           data connections limited to N bytes per second
-  fault shorten N [TIMES]        files received cut N bytes short after the 226 (0 or off: no more)
-  fault flip STOR|RETR TIMES     one byte changed in the next files received (after the 226) or sent
-  fault close421 CMD|any         the next such command answered 421, and the control connection closed
-  fault mute CMD|any|off         such commands get no answer at all
-  fault checksum HASH|XMD5|XCRC|off  the checksum command that FEAT offers and the server answers
-  fault cert NAME                TLS: the certificate of new connections (good, otherhost, expired, selfsigned)
+ftpserver.py --root DIR --users JSON [--tls DIR]   (JSON: [{"name", "password", "home": DIR in the root}])
+With --tls: a test CA and certificates made in DIR, explicit TLS only, and data connections must reuse the control
+connection's TLS session. Prints "PORT <n>", then answers each line on stdin with one line: "logins", "log" (JSON),
+"clearlog", or "fault" and one of: clear | refuse CMD|off | refuse-stor on|off | no-size on|off | drop N|off |
+break N TIMES 426|reset|421|stall [SKIP] (the next TIMES data connections, 0: all, after SKIP more break after N
+bytes) | throttle N|off (bytes a second) | shorten N [TIMES] (files received cut short after the 226) |
+flip STOR|RETR TIMES (a byte changed) | close421 CMD|any (the next such command) | mute CMD|any|off |
+checksum HASH|XMD5|XCRC|off | cert good|otherhost|expired|selfsigned (TLS, new connections).
 End of stdin stops the server, so it never outlives the test that started it.
 """
 
