@@ -4,11 +4,11 @@
 ftpserver.py --root DIR --users JSON [--tls DIR]   (JSON: [{"name", "password", "home": DIR in the root}])
 With --tls: a test CA and certificates made in DIR, explicit TLS only, and data connections must reuse the control
 connection's TLS session. Prints "PORT <n>", then answers each line on stdin with one line: "logins", "log" (JSON),
-"clearlog", or "fault" and one of: clear | refuse CMD|off | refuse-stor on|off | no-size on|off | drop N|off |
+"clearlog", or "fault" and one of: clear | refuse CMD|off (502) | refuse-stor on|off (a two-line 553) |
 break N TIMES 426|reset|421|stall [SKIP] (the next TIMES data connections, 0: all, after SKIP more break after N
 bytes) | throttle N|off (bytes a second) | shorten N [TIMES] (files received cut short after the 226) |
 flip STOR|RETR TIMES (a byte changed) | close421 CMD|any (the next such command) | mute CMD|any|off |
-checksum HASH|XMD5|XCRC|off | cert good|otherhost|expired|selfsigned (TLS, new connections).
+checksum HASH|XMD5|XCRC | cert good|otherhost|expired|selfsigned (TLS, new connections).
 End of stdin stops the server, so it never outlives the test that started it.
 """
 
@@ -180,7 +180,7 @@ class FaultyCommands:
             return self.close_when_done()
         if _faults.get("mute") in ("ANY", cmd):
             return None
-        if cmd in _refused or (cmd == "SIZE" and _faults.get("no-size")):
+        if cmd in _refused:
             return self.respond("502 Command not implemented.")
         if cmd == "STOR" and _faults.get("refuse-stor"):
             # Two lines, so clients can be checked for keeping a multi-line reply whole.
@@ -307,13 +307,10 @@ def set_fault(name, *values):
         _faults.clear()
         _times.clear()
         _refused.clear()
-    elif name in ("refuse-stor", "no-size") and values in (("on",), ("off",)):
+    elif name == "refuse-stor" and values in (("on",), ("off",)):
         arm(name, on or None)
     elif name == "refuse" and len(values) == 1:
         _refused.add(values[0].upper()) if on else _refused.clear()
-    elif name == "drop" and len(values) == 1:
-        arm("break", (int(values[0]), "426") if on else None)
-        _faults["break-skip"] = 0
     elif name == "break" and len(values) in (3, 4) and values[2] in ("426", "reset", "421", "stall"):
         arm("break", (int(values[0]), values[2]), int(values[1]))
         _faults["break-skip"] = int(values[3]) if len(values) == 4 else 0
@@ -325,8 +322,8 @@ def set_fault(name, *values):
         arm("flip-" + values[0].lower(), int(values[1]) > 0 or None, int(values[1]))
     elif name in ("close421", "mute") and len(values) == 1:
         arm(name, values[0].upper() if on else None)
-    elif name == "checksum" and len(values) == 1 and values[0].upper() in ("HASH", "XMD5", "XCRC", "OFF"):
-        arm(name, values[0].upper() if values[0].upper() != "OFF" else None)
+    elif name == "checksum" and len(values) == 1 and values[0].upper() in ("HASH", "XMD5", "XCRC"):
+        arm(name, values[0].upper())
     elif name == "cert" and len(values) == 1 and values[0] in _certs:
         # New connections get the new context.
         _handler.certfile = _handler.keyfile = _certs[values[0]]
