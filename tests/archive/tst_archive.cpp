@@ -5,7 +5,6 @@
 #include "platform/zipengine/ArchiveTools.h"
 #include "support/ScriptedUi.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace ziptest;

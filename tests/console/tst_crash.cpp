@@ -4,10 +4,7 @@
 #include "support/Files.h"
 #include "support/FtpServer.h"
 
-#include <QDir>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 using namespace testsupport;
 using Tree = QMap<QString, QByteArray>;

@@ -6,15 +6,9 @@
 #include "support/Gui.h"
 #include "support/ScriptedUi.h"
 
-#include <QAbstractButton>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QRadioButton>
-#include <QStyle>
-#include <QTest>
-#include <QWindow>
+#include <QtTest>
+#include <QtWidgets>
+
 #include <qpa/qwindowsysteminterface.h>
 
 using testsupport::SampleInstall;

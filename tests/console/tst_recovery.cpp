@@ -3,10 +3,7 @@
 #include "platform/error/Error.h"
 #include "support/Files.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 using namespace testsupport;
 using Tree = QMap<QString, QByteArray>;

@@ -5,14 +5,10 @@
 #include "platform/zipengine/ArchiveTools.h"
 #include "support/Session.h"
 
-#include <QAbstractButton>
-#include <QDir>
-#include <QFileInfo>
-#include <QLabel>
-#include <QLineEdit>
+#include <QtTest>
+#include <QtWidgets>
+
 #include <QTcpServer>
-#include <QTest>
-#include <QTimer>
 
 using namespace testsupport;
 using ziptest::Exec;

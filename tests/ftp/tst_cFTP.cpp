@@ -6,12 +6,7 @@
 #include "support/Files.h"
 #include "support/FtpServer.h"
 
-#include <QDir>
-#include <QElapsedTimer>
-#include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QTemporaryFile>
-#include <QTest>
+#include <QtTest>
 
 #include <algorithm>
 #include <memory>

@@ -1,10 +1,6 @@
 #include "support/FtpServer.h"
 
-#include <QDeadlineTimer>
-#include <QDir>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QtCore>
 
 #include <netinet/in.h>
 #include <sys/socket.h>

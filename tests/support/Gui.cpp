@@ -2,11 +2,8 @@
 
 #include "support/Files.h"
 
-#include <QApplication>
-#include <QDeadlineTimer>
-#include <QTest>
-#include <QTimer>
-#include <QWidget>
+#include <QtTest>
+#include <QtWidgets>
 
 namespace testsupport {
 

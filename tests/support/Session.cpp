@@ -1,9 +1,7 @@
 #include "support/Session.h"
 
-#include <QAbstractButton>
-#include <QDir>
-#include <QLineEdit>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 
 namespace testsupport {
 

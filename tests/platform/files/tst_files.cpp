@@ -2,9 +2,6 @@
 #include "platform/files/Files.h"
 #include "support/Files.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <functional>

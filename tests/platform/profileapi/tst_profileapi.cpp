@@ -2,8 +2,6 @@
 #include "profile/WLM_CIni.h"
 #include "support/Files.h"
 
-#include <QDir>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cctype>

@@ -2,11 +2,8 @@
 #include "platform/ui/QtUi.h"
 #include "support/Gui.h"
 
-#include <QAbstractButton>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 
 using namespace testsupport;
 
