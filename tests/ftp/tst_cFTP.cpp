@@ -86,436 +86,414 @@ class tst_cFTP : public QObject {
     std::function<void()> m_OnNotice;
 
 private Q_SLOTS:
-    void initTestCase();
-    void init();
-    void cleanup();
-    void connectAndDisconnect();
-    void refusals();
-    void sequenceOverOneConnection();
-    void failedOperationsReportTheirErrors();
-    void namesThatWouldStartAnotherCommandAreRefused();
-    void hookSeesProgressAndCancels();
-    void theHookEndsTheWaitBeforeARetry();
-    void transfersSurviveAPoorLine_data();
-    void transfersSurviveAPoorLine();
-    void ftpesConnectsOnlySecurely_data();
-    void ftpesConnectsOnlySecurely();
-    void verboseOutputHidesThePassword();
-};
-
-void tst_cFTP::initTestCase() {
-    m_Root = m_Dir.filePath("root");
-    m_Local = m_Dir.filePath("local");
-    m_Server = std::make_unique<FtpServer>(
-        m_Root, QList<FtpUser>{{"cust01", "secret", home()}, {"cust 02", "p;w#%d", m_Root + "/home/cust 02"}});
-    QVERIFY2(m_Server->isRunning(), qPrintable(m_Server->errorString()));
-    m_TlsServer = std::make_unique<FtpServer>(m_Root, QList<FtpUser>{{"cust01", "secret", home()}}, true);
-    QVERIFY2(m_TlsServer->isRunning(), qPrintable(m_TlsServer->errorString()));
-}
-
-void tst_cFTP::init() {
-    QVERIFY(m_Server->setFaults("clear") && m_Server->clearLog());
-    QVERIFY(m_TlsServer->clearLog() && m_TlsServer->setFaults("cert good"));
-    QVERIFY(QDir(m_Local).removeRecursively() && QDir().mkpath(m_Local));
-    QVERIFY(QDir(home()).removeRecursively() && QDir().mkpath(home()));
-    m_Notices.clear();
-    m_OnNotice = nullptr;
-    inet::SetNoticeHook([this](const std::string& text, std::chrono::milliseconds) {
-        m_Notices << QString::fromStdString(text);
-        if (m_OnNotice)
-            m_OnNotice();
-    });
-}
-
-void tst_cFTP::cleanup() {
-    inet::SetProgressHook({});
-    inet::SetNoticeHook({});
-}
-
-void tst_cFTP::connectAndDisconnect() {
-    int hookCalls = 0;
-    inet::SetProgressHook([&](std::uint64_t, std::uint64_t) { return ++hookCalls > 0; });
-    const ClosedPort closed;
-    {
-        cFTP ftp;
-        // No host: refused before any network call (the hook runs during every network call).
-        QVERIFY_RAISES(ftp.Connect("", "cust01", "secret"), 2007, "cFTP::Connect", "No Host Address Specified!");
-        QCOMPARE(hookCalls, 0);
-        // Nobody there, or no such host: without a server reply the text ends in one line break, and a server
-        // that is not there is not tried again.
-        for (const std::string& where : {closed.hostPort().toStdString(), std::string("zel-nowhere.invalid"),
-                                         std::string("127.0.0.1:99999"), std::string("evil.example/x@y")}) {
-            QVERIFY_RAISES(ftp.Connect(where), 2001, "KTFTP::Connect",
-                           "Cannot Connect to " + where + " using User and Password Parameters\r\n");
-            QCOMPARE(ftp.Host(), where);
-        }
-        QCOMPARE(m_Notices, QStringList());
-        // Message, empty line, the server's reply, the buffer's NUL.
-        QVERIFY_RAISES(ftp.Connect(host(), "", "wrong"), 2001, "KTFTP::Connect",
-                       "Cannot Connect to " + host() + " using User and Password Parameters\r\n" +
-                           WithReply("530 Authentication failed.\r\n"));
-        QCOMPARE(ftp.Password(), std::string("wrong"));
-        // Omitted arguments use the stored values, even those of failed attempts.
-        ftp.SetPassword("secret");
-        QVERIFY(ftp.Connect() && ftp.Connected() && hookCalls > 0);
-        // A server that no longer answers holds up a logout for a moment, not for the minute a reply may take.
-        QVERIFY(m_Server->setFaults("mute QUIT"));
-        QElapsedTimer timer;
-        timer.start();
-        QVERIFY(ftp.Disconnect());
-        QVERIFY2(timer.elapsed() < 30000, qPrintable(QString::number(timer.elapsed())));
-        QVERIFY(!ftp.Connected());
-        QCOMPARE(ftp.Host() + ftp.User() + ftp.Password() + ftp.Directory(), std::string());
-        QVERIFY(m_Server->setFaults("clear") && ftp.Connect(host(), "cust01", "secret"));
+    void initTestCase() {
+        m_Root = m_Dir.filePath("root");
+        m_Local = m_Dir.filePath("local");
+        m_Server = std::make_unique<FtpServer>(
+            m_Root, QList<FtpUser>{{"cust01", "secret", home()}, {"cust 02", "p;w#%d", m_Root + "/home/cust 02"}});
+        QVERIFY2(m_Server->isRunning(), qPrintable(m_Server->errorString()));
+        m_TlsServer = std::make_unique<FtpServer>(m_Root, QList<FtpUser>{{"cust01", "secret", home()}}, true);
+        QVERIFY2(m_TlsServer->isRunning(), qPrintable(m_TlsServer->errorString()));
     }
-    // Releasing a connected object logs out.
-    QCOMPARE(m_Server->loginCount(), 2);
-    QCOMPARE(m_Server->commandLog().last(), QStringLiteral("QUIT"));
-}
-
-void tst_cFTP::refusals() {
-    // Credentials that cannot be sent as they stand are refused before connecting, never sent cut short.
-    cFTP ftp;
-    for (const auto& [user, password] : {std::pair{std::string("cust01\0x", 8), std::string("secret")},
-                                         std::pair{std::string("cust01"), std::string("sec\0ret", 7)},
-                                         std::pair{std::string("cust01\r\nDELE x"), std::string("secret")},
-                                         std::pair{std::string("cust01"), std::string("secret\r")}}) {
-        QVERIFY_RAISES(ftp.Connect(host(), user, password), 2001, "KTFTP::Connect",
-                       "The user name or the password contains a line break or a NUL character, which cannot be "
-                       "sent to the server.");
-    }
-    QVERIFY(m_Server->commandLog().isEmpty());
-}
-
-void tst_cFTP::sequenceOverOneConnection() {
-    const QByteArray data = Pattern(1 << 20); // every byte value, line breaks included: binary mode only
-    WriteFile(m_Local + "/ZEL.ZIP", data);
-    WriteFile(m_Local + "/FIXED.ZIP", "an older local copy");
-    WriteFile(m_Local + "/empty", "");
-    // The workflows' sequence by a user with a blank in the name, odd characters in paths and password.
-    cFTP ftp;
-    QVERIFY(ftp.Connect(host(), "cust 02", "p;w#%d"));
-    QVERIFY(ftp.PutFile(local("ZEL.ZIP"), "/home/cust 02/a b;c#d%20e?.ZIP", 2));
-    QVERIFY(ftp.GetFile("/home/cust 02/a b;c#d%20e?.ZIP", local("FIXED.ZIP"), 2));
-    // Empty files work both ways.
-    QVERIFY(ftp.PutFile(local("empty"), "/home/cust 02/empty") && ftp.GetFile("/home/cust 02/empty", local("back")));
-    QCOMPARE(Snapshot(m_Local), (Tree{{"FIXED.ZIP", data}, {"ZEL.ZIP", data}, {"back", ""}, {"empty", ""}}));
-    QCOMPARE(Snapshot(m_Root + "/home/cust 02"), (Tree{{"a b;c#d%20e?.ZIP", data}, {"empty", ""}}));
-    QVERIFY(ftp.Disconnect());
-    QCOMPARE(m_Server->loginCount(), 1);
-    const QStringList log = m_Server->commandLog();
-    QVERIFY(log.contains("USER cust 02") && log.contains("TYPE I") && log.last() == "QUIT");
-}
-
-void tst_cFTP::failedOperationsReportTheirErrors() {
-    WriteFile(m_Local + "/ZEL.ZIP", "zip");
-    WriteFile(m_Local + "/FIXED.ZIP", "keep me");
-    WriteFile(home() + "/ZEL.ZIP", QByteArray(4221, 's'));
-    cFTP ftp;
-    QVERIFY(ftp.Connect(host(), "cust01", "secret"));
-
-    QVERIFY_RAISES(ftp.GetFile("/home/cust01/none.zip", local("FIXED.ZIP")), 2006, "KTFTP::GetFile",
-                   "Couldn't Get File /home/cust01/none.zip from Server");
-    // A NUL would cut the name short and name another file; "%s" in a name is not expanded again.
-    const std::string cut("/home/cust01/ZEL.ZIP\0%s", 23);
-    QVERIFY_RAISES(ftp.GetFile(cut, local("FIXED.ZIP")), 2006, "KTFTP::GetFile",
-                   "Couldn't Get File " + cut + " from Server");
-    // A download that never arrives as the server holds it says so.
-    QVERIFY(m_Server->setFaults("checksum XCRC;flip RETR 4"));
-    QVERIFY_RAISES(ftp.GetFile("/home/cust01/ZEL.ZIP", local("FIXED.ZIP")), 2006, "KTFTP::GetFile",
-                   "Couldn't Get File /home/cust01/ZEL.ZIP from Server\r\nThe copy differs from the original in "
-                   "size or checksum, also after it was transferred again.");
-    QCOMPARE(ReadFile(m_Local + "/FIXED.ZIP"), QByteArray("keep me"));
-    QVERIFY(m_Server->setFaults("clear;refuse-stor on"));
-    QVERIFY_RAISES(ftp.PutFile(local("ZEL.ZIP"), "/home/cust01/ZEL.ZIP"), 2003, "KTFTP::PutFile",
-                   "Couldn't Send File /home/cust01/ZEL.ZIP to Server\r\n" +
-                       WithReply("553-Could not create file.\r\n553 Quota exceeded.\r\n"));
-    // A local failure carries no server reply.
-    QVERIFY_RAISES(ftp.PutFile(local("none.zip"), "/home/cust01/ZEL.ZIP"), 2003, "KTFTP::PutFile",
-                   std::string("Couldn't Send File /home/cust01/ZEL.ZIP to Server\r\n"));
-
-    // The size the server tells; no answer is no size, and no error either: false, with the size left alone.
-    std::uint64_t size = 7;
-    QVERIFY(!ftp.RemoteFileSize("/home/cust01/none.bin", size));
-    QVERIFY(ftp.RemoteFileSize("/home/cust01/ZEL.ZIP", size));
-    QCOMPARE(size, std::uint64_t(4221));
-    QVERIFY(m_Server->setFaults("refuse SIZE"));
-    size = 7;
-    QVERIFY(!ftp.RemoteFileSize("/home/cust01/ZEL.ZIP", size));
-    QCOMPARE(size, std::uint64_t(7));
-    QVERIFY(ftp.Connected());
-}
-
-void tst_cFTP::namesThatWouldStartAnotherCommandAreRefused() {
-    // Line breaks anywhere in a remote name are refused before anything is sent, and so is a folder name
-    // (curl would list the folder).
-    WriteFile(m_Local + "/odd.txt", "odd");
-    cFTP ftp;
-    QVERIFY(ftp.Connect(host(), "cust01", "secret"));
-    const qsizetype before = m_Server->commandLog().size();
-    for (const auto& call : std::vector<std::function<void()>>{
-             [&] { ftp.GetFile("x\nDELE y", local("x")); },
-             [&] { ftp.PutFile(local("odd.txt"), "/home/cust01/x\r\nDELE /home/cust01/y"); },
-             [&] { ftp.GetFile("/home/cust01/", local("x")); }}) {
-        QVERIFY(!Raised(call).isEmpty());
-    }
-    QCOMPARE(m_Server->commandLog().size(), before);
-}
-
-void tst_cFTP::hookSeesProgressAndCancels() {
-    WriteFile(home() + "/FIXED.ZIP", Pattern(2 << 20));
-    WriteFile(m_Local + "/FIXED.ZIP", "the previous data set");
-    WriteFile(m_Local + "/ZEL.ZIP", Pattern(24 << 20)); // more than the loopback's socket buffers hold
-    const Tree before = Snapshot(m_Local);
-    cFTP ftp;
-    QVERIFY(ftp.Connect(host(), "cust01", "secret"));
-    // Slow enough that no transfer can end before the hook acts.
-    QVERIFY(m_Server->setFaults("throttle 262144"));
-    for (bool upload : {false, true}) {
-        const std::uint64_t size = upload ? 24 << 20 : 2 << 20;
-        std::vector<std::pair<std::uint64_t, std::uint64_t>> seen;
-        inet::SetProgressHook([&](std::uint64_t done, std::uint64_t total) {
-            seen.emplace_back(done, total);
-            return done < 300000;
+    void init() {
+        QVERIFY(m_Server->setFaults("clear") && m_Server->clearLog());
+        QVERIFY(m_TlsServer->clearLog() && m_TlsServer->setFaults("cert good"));
+        QVERIFY(QDir(m_Local).removeRecursively() && QDir().mkpath(m_Local));
+        QVERIFY(QDir(home()).removeRecursively() && QDir().mkpath(home()));
+        m_Notices.clear();
+        m_OnNotice = nullptr;
+        inet::SetNoticeHook([this](const std::string& text, std::chrono::milliseconds) {
+            m_Notices << QString::fromStdString(text);
+            if (m_OnNotice)
+                m_OnNotice();
         });
-        QVERIFY(!Raised([&] {
-                     if (upload)
-                         ftp.PutFile(local("ZEL.ZIP"), "/home/cust01/ZEL.ZIP");
-                     else
-                         ftp.GetFile("/home/cust01/FIXED.ZIP", local("FIXED.ZIP"));
-                 }).isEmpty());
-        QVERIFY(upload || winapi::GetLastError() == inet::ERROR_INTERNET_OPERATION_CANCELLED);
+    }
+    void cleanup() {
         inet::SetProgressHook({});
-        // Values in between show the transfer moving, not only its start and end; none after the cancel.
-        QVERIFY(std::is_sorted(seen.begin(), seen.end(), [](auto a, auto b) { return a.first < b.first; }));
-        QVERIFY(std::any_of(seen.begin(), seen.end(), [&](auto s) { return s.first > 0 && s.first < size / 2; }));
-        QVERIFY(seen.back().first >= 300000 && seen.end()[-2].first < 300000);
-        QCOMPARE(seen.back().second, size);
+        inet::SetNoticeHook({});
     }
-    // The upload stopped at once: the server holds a small part of it, under its temporary name.
-    const QStringList partial = QDir(home()).entryList({"ZEL.ZIP*"});
-    QVERIFY(partial.size() == 1 && QFileInfo(home() + "/" + partial[0]).size() < (8 << 20));
-    QCOMPARE(Snapshot(m_Local), before);
-    // Each cancel dropped its connection; the next call logs in again.
-    std::uint64_t size = 0;
-    QVERIFY(ftp.RemoteFileSize("/home/cust01/FIXED.ZIP", size));
-    QCOMPARE(m_Server->loginCount(), 3);
-}
-
-void tst_cFTP::theHookEndsTheWaitBeforeARetry() {
-    WriteFile(home() + "/f.bin", Pattern(1 << 20));
-    WriteFile(m_Local + "/f.bin", "previous");
-    cFTP ftp;
-    QVERIFY(ftp.Connect(host(), "cust01", "secret"));
-    // A wait far longer than the test may take: only the hook can end it, by cancelling or by throwing (the
-    // exception reaches the caller), and no second attempt is made. Thrown in curl's callback, too.
-    qputenv("ZEL_FTP_RETRY_WAITS", "600");
-    for (const std::string how : {"cancel", "throw", "throw at once"}) {
-        QVERIFY(m_Server->setFaults("clear;break 100000 1 426") && m_Server->clearLog());
-        std::chrono::milliseconds announced{0};
-        inet::SetNoticeHook([&](const std::string&, std::chrono::milliseconds wait) { announced = wait; });
-        int callsWhileWaiting = 0;
-        inet::SetProgressHook([&](std::uint64_t, std::uint64_t) {
-            if (how != "throw at once" && (announced.count() == 0 || ++callsWhileWaiting < 5))
-                return true;
-            if (how == "cancel")
-                return false;
-            throw std::runtime_error("stopped by the window");
-        });
-        const QString raised = Raised([&] { ftp.GetFile("/home/cust01/f.bin", local("f.bin")); });
-        QCOMPARE(raised,
-                 how == "cancel" ? "Couldn't Get File /home/cust01/f.bin from Server" : "stopped by the window");
-        if (how != "throw at once") {
-            QCOMPARE(announced, std::chrono::milliseconds(600000));
-            QCOMPARE(callsWhileWaiting, 5); // the hook ran during the wait
-            QCOMPARE(m_Server->commandLog().filter(QRegularExpression("^RETR ")).size(), 1);
+    void connectAndDisconnect() {
+        int hookCalls = 0;
+        inet::SetProgressHook([&](std::uint64_t, std::uint64_t) { return ++hookCalls > 0; });
+        const ClosedPort closed;
+        {
+            cFTP ftp;
+            // No host: refused before any network call (the hook runs during every network call).
+            QVERIFY_RAISES(ftp.Connect("", "cust01", "secret"), 2007, "cFTP::Connect", "No Host Address Specified!");
+            QCOMPARE(hookCalls, 0);
+            // Nobody there, or no such host: without a server reply the text ends in one line break, and a server
+            // that is not there is not tried again.
+            for (const std::string& where : {closed.hostPort().toStdString(), std::string("zel-nowhere.invalid"),
+                                             std::string("127.0.0.1:99999"), std::string("evil.example/x@y")}) {
+                QVERIFY_RAISES(ftp.Connect(where), 2001, "KTFTP::Connect",
+                               "Cannot Connect to " + where + " using User and Password Parameters\r\n");
+                QCOMPARE(ftp.Host(), where);
+            }
+            QCOMPARE(m_Notices, QStringList());
+            // Message, empty line, the server's reply, the buffer's NUL.
+            QVERIFY_RAISES(ftp.Connect(host(), "", "wrong"), 2001, "KTFTP::Connect",
+                           "Cannot Connect to " + host() + " using User and Password Parameters\r\n" +
+                               WithReply("530 Authentication failed.\r\n"));
+            QCOMPARE(ftp.Password(), std::string("wrong"));
+            // Omitted arguments use the stored values, even those of failed attempts.
+            ftp.SetPassword("secret");
+            QVERIFY(ftp.Connect() && ftp.Connected() && hookCalls > 0);
+            // A server that no longer answers holds up a logout for a moment, not for the minute a reply may take.
+            QVERIFY(m_Server->setFaults("mute QUIT"));
+            QElapsedTimer timer;
+            timer.start();
+            QVERIFY(ftp.Disconnect());
+            QVERIFY2(timer.elapsed() < 30000, qPrintable(QString::number(timer.elapsed())));
+            QVERIFY(!ftp.Connected());
+            QCOMPARE(ftp.Host() + ftp.User() + ftp.Password() + ftp.Directory(), std::string());
+            QVERIFY(m_Server->setFaults("clear") && ftp.Connect(host(), "cust01", "secret"));
         }
-        QCOMPARE(Snapshot(m_Local), (Tree{{"f.bin", "previous"}}));
+        // Releasing a connected object logs out.
+        QCOMPARE(m_Server->loginCount(), 2);
+        QCOMPARE(m_Server->commandLog().last(), QStringLiteral("QUIT"));
     }
-    qputenv("ZEL_FTP_RETRY_WAITS", "0,0,0");
-    // The session is free again.
-    inet::SetProgressHook({});
-    QVERIFY(m_Server->setFaults("clear") && ftp.GetFile("/home/cust01/f.bin", local("f.bin")));
-}
-
-void tst_cFTP::transfersSurviveAPoorLine_data() {
-    QTest::addColumn<QString>("call");    // "get" f.bin, "put" f.bin as up.bin, or "connect"
-    QTest::addColumn<QString>("faults");  // in the server's words; "bigger" grows the remote partial during the wait
-    QTest::addColumn<QString>("failure"); // the start of the error's text; empty: done, with identical bytes
-    QTest::addColumn<QStringList>("notices");
-    QTest::addColumn<QStringList>("sent"); // starts of command lines, in this order (<tmp>: the upload's temporary)
-    QTest::addColumn<QString>("remote");   // what up.bin holds after a put: "new", "old" or nothing
-    const QString lost = "Connection lost \u2014 trying again (1 of 3)";
-    const QString mismatch = "The copy did not match the original \u2014 transferring it again (1 of 3)";
-    const QString getFailed = "Couldn't Get File /home/cust01/", putFailed = "Couldn't Send File /home/cust01/up.bin";
-    const auto anyOf = [](int count) { return QStringList(count, QString()); };
-    const auto row = [](const char* name, const char* call, const char* faults, const QString& failure,
-                        QStringList notices, QStringList sent = {}, const char* remote = "new") {
-        QTest::newRow(name) << call << faults << failure << notices << sent << (failure.isEmpty() ? remote : "old");
-    };
-    // Downloads resume with REST from what the partial file holds.
-    row("get: drops three times", "get", "break 200000 3 426", "",
-        {"Connection lost at 19% \u2014 resuming (1 of 3)", "Connection lost at 38% \u2014 resuming (2 of 3)",
-         "Connection lost at 57% \u2014 resuming (3 of 3)"},
-        {"REST 200000", "REST 400000", "REST 600000"});
-    row("get: reset", "get", "break 300000 1 reset", "", anyOf(1), {"REST "});
-    row("get: 421 midway", "get", "break 300000 1 421", "", anyOf(1), {"REST "});
-    row("get: stalls", "get", "break 300000 1 stall", "", anyOf(1), {"REST "});
-    row("get: 421 at RETR", "get", "close421 RETR", "", {lost});
-    row("get: REST refused", "get", "break 300000 1 426;refuse REST", "", anyOf(1), {"REST 300000"});
-    row("get: a byte changed, HASH", "get", "checksum HASH;flip RETR 1", "", {mismatch}, {"HASH /home/cust01/f.bin"});
-    row("get: a byte changed, XMD5", "get", "checksum XMD5;flip RETR 1", "", {mismatch}, {"XMD5 /home/cust01/f.bin"});
-    row("get: without SIZE", "get", "refuse SIZE", "", {});
-    row("get: drops every time", "get", "break 100000 0 426", getFailed + "f.bin from Server", anyOf(3));
-    row("get: no such file", "get", "", getFailed + "none.bin from Server", {});
-    // Uploads go to a temporary beside the target, renamed once whole: they ask SIZE, then APPE, REST + STOR, or
-    // STOR again; the target's name holds the older upload until then.
-    row("put", "put", "", "", {}, {"STOR <tmp>", "RNFR <tmp>", "RNTO /home/cust01/up.bin"});
-    row("put: drops three times", "put", "break 200000 3 426", "", anyOf(3),
-        {"SIZE <tmp>", "APPE <tmp>", "RNTO /home/cust01/up.bin"});
-    row("put: reset", "put", "break 300000 1 reset", "", anyOf(1), {"APPE "});
-    row("put: 421 midway", "put", "break 300000 1 421", "", anyOf(1), {"APPE "});
-    row("put: stalls", "put", "break 300000 1 stall", "", anyOf(1), {"APPE "});
-    row("put: APPE refused", "put", "break 300000 1 426;refuse APPE", "", anyOf(1), {"APPE ", "REST "});
-    row("put: APPE and REST refused", "put", "break 300000 1 426;refuse APPE;refuse REST", "", anyOf(1),
-        {"APPE ", "REST ", "STOR "});
-    row("put: remote partial bigger", "put", "break 300000 1 426;bigger", "", anyOf(1));
-    row("put: stored short once", "put", "shorten 100 1", "", {mismatch});
-    row("put: a byte changed, XCRC", "put", "checksum XCRC;flip STOR 1", "", {mismatch}, {"XCRC <tmp>"});
-    row("put: a byte changed, HASH", "put", "checksum HASH;flip STOR 1", "", {mismatch}, {"HASH <tmp>"});
-    row("put: rename refused", "put", "refuse RNFR", "", {}, {"RNFR ", "DELE <tmp>", "STOR /home/cust01/up.bin"});
-    row("put: drops every time", "put", "break 100000 0 426", putFailed, anyOf(3), {"STOR <tmp>", "DELE <tmp>"});
-    row("put: stored short every time", "put", "shorten 100",
-        putFailed + " to Server\r\n\r\nThe server holds 1048476 bytes of /home/cust01/up.bin, but 1048576 bytes "
-                    "were sent. Please send again.",
-        anyOf(3));
-    row("put: refused", "put", "refuse-stor on", putFailed + " to Server\r\n\r\n553-Could not create file.", {},
-        {"STOR <tmp>", "STOR /home/cust01/up.bin"});
-    // Without rename the target's name itself is written, so a failure there removes what arrived.
-    QTest::newRow("put: rename refused, line always drops")
-        << "put"
-        << "refuse RNFR;break 100000 0 426 1" << putFailed << anyOf(3)
-        << QStringList{"RNFR ", "STOR /home/cust01/up.bin", "DELE /home/cust01/up.bin"} << "";
-    // A login the server turned away for the moment is tried again.
-    row("connect: 421 at login", "connect", "close421 PASS", "", {lost});
-}
-
-void tst_cFTP::transfersSurviveAPoorLine() {
-    QFETCH(QString, call);
-    QFETCH(QString, faults);
-    QFETCH(QString, failure);
-    QFETCH(QStringList, notices);
-    QFETCH(QStringList, sent);
-    QFETCH(QString, remote);
-    const QByteArray data = Pattern(1 << 20), old = "an older upload";
-    WriteFile(home() + "/f.bin", data);
-    WriteFile(home() + "/up.bin", old);
-    WriteFile(m_Local + "/f.bin", call == "put" ? data : "previous");
-    // The client gives up on a stalled line after two seconds; only those rows can afford so short a limit.
-    if (faults.contains("stall"))
-        qputenv("ZEL_FTP_TIMEOUT", "2");
-    QByteArray seenDuringRetry;
-    m_OnNotice = [&] {
-        if (seenDuringRetry.isEmpty())
-            seenDuringRetry = ReadFile(home() + "/up.bin");
-        for (const QString& partial : QDir(home()).entryList({"up.bin.zel~*"}))
-            if (faults.contains("bigger"))
-                WriteFile(home() + "/" + partial, Pattern(3 << 20));
-    };
-    QVERIFY(m_Server->setFaults(QString(faults).remove("bigger")));
-    cFTP ftp;
-    const QString raised = Raised([&] {
-        ftp.Connect(host(), "cust01", "secret");
-        if (call == "get")
-            ftp.GetFile(failure.contains("none.bin") ? "/home/cust01/none.bin" : "/home/cust01/f.bin", local("f.bin"));
-        else if (call == "put")
-            ftp.PutFile(local("f.bin"), "/home/cust01/up.bin");
-    });
-    qunsetenv("ZEL_FTP_TIMEOUT");
-    QVERIFY2(failure.isEmpty() ? raised.isEmpty() : raised.startsWith(failure), qPrintable(raised));
-    QCOMPARE(m_Notices.size(), notices.size());
-    for (qsizetype i = 0; i < notices.size(); ++i) {
-        if (!notices[i].isEmpty())
-            QCOMPARE(m_Notices[i], notices[i]);
+    void refusals() {
+        // Credentials that cannot be sent as they stand are refused before connecting, never sent cut short.
+        cFTP ftp;
+        for (const auto& [user, password] : {std::pair{std::string("cust01\0x", 8), std::string("secret")},
+                                             std::pair{std::string("cust01"), std::string("sec\0ret", 7)},
+                                             std::pair{std::string("cust01\r\nDELE x"), std::string("secret")},
+                                             std::pair{std::string("cust01"), std::string("secret\r")}}) {
+            QVERIFY_RAISES(ftp.Connect(host(), user, password), 2001, "KTFTP::Connect",
+                           "The user name or the password contains a line break or a NUL character, which cannot be "
+                           "sent to the server.");
+        }
+        QVERIFY(m_Server->commandLog().isEmpty());
     }
-    const QStringList log = m_Server->commandLog();
-    QVERIFY2(InOrder(log, sent.replaceInStrings("<tmp>", "/home/cust01/up.bin.zel~")), qPrintable(log.join(" | ")));
-    // The local side: the new file in place, or the old one as it was, and nothing partial beside it.
-    const bool received = call == "get" && failure.isEmpty();
-    QCOMPARE(Snapshot(m_Local), (Tree{{"f.bin", received || call == "put" ? data : "previous"}}));
-    if (call != "put")
-        return;
-    // The server's side: the upload or the older one, nothing beside it; the older one whole while retrying.
-    Tree there = Snapshot(home());
-    there.remove("f.bin");
-    QCOMPARE(there, (remote.isEmpty() ? Tree() : Tree{{"up.bin", remote == "new" ? data : old}}));
-    QVERIFY(seenDuringRetry.isEmpty() || seenDuringRetry == old || faults.contains("RNFR"));
-}
-
-void tst_cFTP::ftpesConnectsOnlySecurely_data() {
-    QTest::addColumn<QString>("certificate"); // "" for the plain server
-    QTest::addColumn<QString>("caFile");      // "test" for the test CA
-    QTest::addColumn<QString>("reason");      // empty: connects, and transfers work
-    const auto row = [](const char* name, const char* certificate, const QString& caFile, const char* reason) {
-        QTest::newRow(name) << certificate << caFile << reason;
-    };
-    row("trusted", "good", "test", "");
-    row("no AUTH TLS", "", "test",
-        "the server does not offer TLS (it refused AUTH TLS), and the connection is not made without it.");
-    row("another host", "otherhost", "test", "the server's certificate was issued for another host name.");
-    row("expired", "expired", "test", "the server's certificate has expired or is not valid yet.");
-    row("self-signed", "selfsigned", "test", "the server's certificate is self-signed, so nobody vouches for it.");
-    row("unknown authority", "good", "",
-        "the server's certificate was issued by an authority this computer does not trust.");
-    row("CA file missing", "good", m_Dir.filePath("none.pem"), "the CA file named by ZEL_FTP_CAFILE cannot be read.");
-}
-
-void tst_cFTP::ftpesConnectsOnlySecurely() {
-    QFETCH(QString, certificate);
-    QFETCH(QString, caFile);
-    QFETCH(QString, reason);
-    FtpServer& server = certificate.isEmpty() ? *m_Server : *m_TlsServer;
-    if (!certificate.isEmpty())
-        QVERIFY(server.setFaults("cert " + certificate));
-    qputenv("ZEL_FTP_CAFILE", (caFile == "test" ? m_TlsServer->caFile() : caFile).toUtf8());
-    const std::string where = "ftpes://" + server.hostPort().toStdString();
-    cFTP ftp;
-    const QString raised = Raised([&] { ftp.Connect(where, "cust01", "secret"); });
-    qunsetenv("ZEL_FTP_CAFILE");
-    QCOMPARE(raised, reason.isEmpty() ? QString()
-                                      : QString::fromStdString("Cannot Connect to " + where + " securely: ") + reason);
-    const QStringList log = server.commandLog();
-    QCOMPARE(log.value(0), QStringLiteral("AUTH TLS"));
-    // Not a word more in clear, and never the password.
-    QVERIFY2(reason.isEmpty() ? log.contains("PROT P") && log.contains("PASS secret") : log.filter("PASS").isEmpty(),
-             qPrintable(log.join(" | ")));
-    if (reason.isEmpty()) {
-        // Data connections resume the control connection's session, as this server insists.
-        WriteFile(m_Local + "/ZEL.ZIP", Pattern(300000));
-        QVERIFY(ftp.PutFile(local("ZEL.ZIP"), "/home/cust01/ZEL.ZIP") &&
-                ftp.GetFile("/home/cust01/ZEL.ZIP", local("back")));
-        QCOMPARE(ReadFile(m_Local + "/back"), Pattern(300000));
+    void sequenceOverOneConnection() {
+        const QByteArray data = Pattern(1 << 20); // every byte value, line breaks included: binary mode only
+        WriteFile(m_Local + "/ZEL.ZIP", data);
+        WriteFile(m_Local + "/FIXED.ZIP", "an older local copy");
+        WriteFile(m_Local + "/empty", "");
+        // The workflows' sequence by a user with a blank in the name, odd characters in paths and password.
+        cFTP ftp;
+        QVERIFY(ftp.Connect(host(), "cust 02", "p;w#%d"));
+        QVERIFY(ftp.PutFile(local("ZEL.ZIP"), "/home/cust 02/a b;c#d%20e?.ZIP", 2));
+        QVERIFY(ftp.GetFile("/home/cust 02/a b;c#d%20e?.ZIP", local("FIXED.ZIP"), 2));
+        // Empty files work both ways.
+        QVERIFY(ftp.PutFile(local("empty"), "/home/cust 02/empty") &&
+                ftp.GetFile("/home/cust 02/empty", local("back")));
+        QCOMPARE(Snapshot(m_Local), (Tree{{"FIXED.ZIP", data}, {"ZEL.ZIP", data}, {"back", ""}, {"empty", ""}}));
+        QCOMPARE(Snapshot(m_Root + "/home/cust 02"), (Tree{{"a b;c#d%20e?.ZIP", data}, {"empty", ""}}));
+        QVERIFY(ftp.Disconnect());
+        QCOMPARE(m_Server->loginCount(), 1);
+        const QStringList log = m_Server->commandLog();
+        QVERIFY(log.contains("USER cust 02") && log.contains("TYPE I") && log.last() == "QUIT");
     }
-}
+    void failedOperationsReportTheirErrors() {
+        WriteFile(m_Local + "/ZEL.ZIP", "zip");
+        WriteFile(m_Local + "/FIXED.ZIP", "keep me");
+        WriteFile(home() + "/ZEL.ZIP", QByteArray(4221, 's'));
+        cFTP ftp;
+        QVERIFY(ftp.Connect(host(), "cust01", "secret"));
 
-void tst_cFTP::verboseOutputHidesThePassword() {
-    QTemporaryFile capture;
-    QVERIFY(capture.open());
-    std::fflush(stderr);
-    const int saved = ::dup(2);
-    ::dup2(capture.handle(), 2);
-    qputenv("ZEL_INET_VERBOSE", "1");
-    cFTP ftp;
-    const QString raised = Raised([&] { ftp.Connect(host(), "cust01", "secret"); });
-    qunsetenv("ZEL_INET_VERBOSE");
-    std::fflush(stderr);
-    ::dup2(saved, 2);
-    ::close(saved);
-    QVERIFY(raised.isEmpty() && capture.seek(0));
-    const QByteArray text = capture.readAll();
-    QVERIFY2(text.contains("> USER cust01\n") && text.contains("> PASS ****\n"), text.constData());
-    QVERIFY2(!text.contains("secret"), text.constData());
-}
+        QVERIFY_RAISES(ftp.GetFile("/home/cust01/none.zip", local("FIXED.ZIP")), 2006, "KTFTP::GetFile",
+                       "Couldn't Get File /home/cust01/none.zip from Server");
+        // A NUL would cut the name short and name another file; "%s" in a name is not expanded again.
+        const std::string cut("/home/cust01/ZEL.ZIP\0%s", 23);
+        QVERIFY_RAISES(ftp.GetFile(cut, local("FIXED.ZIP")), 2006, "KTFTP::GetFile",
+                       "Couldn't Get File " + cut + " from Server");
+        // A download that never arrives as the server holds it says so.
+        QVERIFY(m_Server->setFaults("checksum XCRC;flip RETR 4"));
+        QVERIFY_RAISES(ftp.GetFile("/home/cust01/ZEL.ZIP", local("FIXED.ZIP")), 2006, "KTFTP::GetFile",
+                       "Couldn't Get File /home/cust01/ZEL.ZIP from Server\r\nThe copy differs from the original in "
+                       "size or checksum, also after it was transferred again.");
+        QCOMPARE(ReadFile(m_Local + "/FIXED.ZIP"), QByteArray("keep me"));
+        QVERIFY(m_Server->setFaults("clear;refuse-stor on"));
+        QVERIFY_RAISES(ftp.PutFile(local("ZEL.ZIP"), "/home/cust01/ZEL.ZIP"), 2003, "KTFTP::PutFile",
+                       "Couldn't Send File /home/cust01/ZEL.ZIP to Server\r\n" +
+                           WithReply("553-Could not create file.\r\n553 Quota exceeded.\r\n"));
+        // A local failure carries no server reply.
+        QVERIFY_RAISES(ftp.PutFile(local("none.zip"), "/home/cust01/ZEL.ZIP"), 2003, "KTFTP::PutFile",
+                       std::string("Couldn't Send File /home/cust01/ZEL.ZIP to Server\r\n"));
+
+        // The size the server tells; no answer is no size, and no error either: false, with the size left alone.
+        std::uint64_t size = 7;
+        QVERIFY(!ftp.RemoteFileSize("/home/cust01/none.bin", size));
+        QVERIFY(ftp.RemoteFileSize("/home/cust01/ZEL.ZIP", size));
+        QCOMPARE(size, std::uint64_t(4221));
+        QVERIFY(m_Server->setFaults("refuse SIZE"));
+        size = 7;
+        QVERIFY(!ftp.RemoteFileSize("/home/cust01/ZEL.ZIP", size));
+        QCOMPARE(size, std::uint64_t(7));
+        QVERIFY(ftp.Connected());
+    }
+    void namesThatWouldStartAnotherCommandAreRefused() {
+        // Line breaks anywhere in a remote name are refused before anything is sent, and so is a folder name
+        // (curl would list the folder).
+        WriteFile(m_Local + "/odd.txt", "odd");
+        cFTP ftp;
+        QVERIFY(ftp.Connect(host(), "cust01", "secret"));
+        const qsizetype before = m_Server->commandLog().size();
+        for (const auto& call : std::vector<std::function<void()>>{
+                 [&] { ftp.GetFile("x\nDELE y", local("x")); },
+                 [&] { ftp.PutFile(local("odd.txt"), "/home/cust01/x\r\nDELE /home/cust01/y"); },
+                 [&] { ftp.GetFile("/home/cust01/", local("x")); }}) {
+            QVERIFY(!Raised(call).isEmpty());
+        }
+        QCOMPARE(m_Server->commandLog().size(), before);
+    }
+    void hookSeesProgressAndCancels() {
+        WriteFile(home() + "/FIXED.ZIP", Pattern(2 << 20));
+        WriteFile(m_Local + "/FIXED.ZIP", "the previous data set");
+        WriteFile(m_Local + "/ZEL.ZIP", Pattern(24 << 20)); // more than the loopback's socket buffers hold
+        const Tree before = Snapshot(m_Local);
+        cFTP ftp;
+        QVERIFY(ftp.Connect(host(), "cust01", "secret"));
+        // Slow enough that no transfer can end before the hook acts.
+        QVERIFY(m_Server->setFaults("throttle 262144"));
+        for (bool upload : {false, true}) {
+            const std::uint64_t size = upload ? 24 << 20 : 2 << 20;
+            std::vector<std::pair<std::uint64_t, std::uint64_t>> seen;
+            inet::SetProgressHook([&](std::uint64_t done, std::uint64_t total) {
+                seen.emplace_back(done, total);
+                return done < 300000;
+            });
+            QVERIFY(!Raised([&] {
+                         if (upload)
+                             ftp.PutFile(local("ZEL.ZIP"), "/home/cust01/ZEL.ZIP");
+                         else
+                             ftp.GetFile("/home/cust01/FIXED.ZIP", local("FIXED.ZIP"));
+                     }).isEmpty());
+            QVERIFY(upload || winapi::GetLastError() == inet::ERROR_INTERNET_OPERATION_CANCELLED);
+            inet::SetProgressHook({});
+            // Values in between show the transfer moving, not only its start and end; none after the cancel.
+            QVERIFY(std::is_sorted(seen.begin(), seen.end(), [](auto a, auto b) { return a.first < b.first; }));
+            QVERIFY(std::any_of(seen.begin(), seen.end(), [&](auto s) { return s.first > 0 && s.first < size / 2; }));
+            QVERIFY(seen.back().first >= 300000 && seen.end()[-2].first < 300000);
+            QCOMPARE(seen.back().second, size);
+        }
+        // The upload stopped at once: the server holds a small part of it, under its temporary name.
+        const QStringList partial = QDir(home()).entryList({"ZEL.ZIP*"});
+        QVERIFY(partial.size() == 1 && QFileInfo(home() + "/" + partial[0]).size() < (8 << 20));
+        QCOMPARE(Snapshot(m_Local), before);
+        // Each cancel dropped its connection; the next call logs in again.
+        std::uint64_t size = 0;
+        QVERIFY(ftp.RemoteFileSize("/home/cust01/FIXED.ZIP", size));
+        QCOMPARE(m_Server->loginCount(), 3);
+    }
+    void theHookEndsTheWaitBeforeARetry() {
+        WriteFile(home() + "/f.bin", Pattern(1 << 20));
+        WriteFile(m_Local + "/f.bin", "previous");
+        cFTP ftp;
+        QVERIFY(ftp.Connect(host(), "cust01", "secret"));
+        // A wait far longer than the test may take: only the hook can end it, by cancelling or by throwing (the
+        // exception reaches the caller), and no second attempt is made. Thrown in curl's callback, too.
+        qputenv("ZEL_FTP_RETRY_WAITS", "600");
+        for (const std::string how : {"cancel", "throw", "throw at once"}) {
+            QVERIFY(m_Server->setFaults("clear;break 100000 1 426") && m_Server->clearLog());
+            std::chrono::milliseconds announced{0};
+            inet::SetNoticeHook([&](const std::string&, std::chrono::milliseconds wait) { announced = wait; });
+            int callsWhileWaiting = 0;
+            inet::SetProgressHook([&](std::uint64_t, std::uint64_t) {
+                if (how != "throw at once" && (announced.count() == 0 || ++callsWhileWaiting < 5))
+                    return true;
+                if (how == "cancel")
+                    return false;
+                throw std::runtime_error("stopped by the window");
+            });
+            const QString raised = Raised([&] { ftp.GetFile("/home/cust01/f.bin", local("f.bin")); });
+            QCOMPARE(raised,
+                     how == "cancel" ? "Couldn't Get File /home/cust01/f.bin from Server" : "stopped by the window");
+            if (how != "throw at once") {
+                QCOMPARE(announced, std::chrono::milliseconds(600000));
+                QCOMPARE(callsWhileWaiting, 5); // the hook ran during the wait
+                QCOMPARE(m_Server->commandLog().filter(QRegularExpression("^RETR ")).size(), 1);
+            }
+            QCOMPARE(Snapshot(m_Local), (Tree{{"f.bin", "previous"}}));
+        }
+        qputenv("ZEL_FTP_RETRY_WAITS", "0,0,0");
+        // The session is free again.
+        inet::SetProgressHook({});
+        QVERIFY(m_Server->setFaults("clear") && ftp.GetFile("/home/cust01/f.bin", local("f.bin")));
+    }
+    void transfersSurviveAPoorLine_data() {
+        QTest::addColumn<QString>("call");   // "get" f.bin, "put" f.bin as up.bin, or "connect"
+        QTest::addColumn<QString>("faults"); // in the server's words; "bigger" grows the remote partial during the wait
+        QTest::addColumn<QString>("failure"); // the start of the error's text; empty: done, with identical bytes
+        QTest::addColumn<QStringList>("notices");
+        QTest::addColumn<QStringList>("sent"); // starts of command lines, in this order (<tmp>: the upload's temporary)
+        QTest::addColumn<QString>("remote");   // what up.bin holds after a put: "new", "old" or nothing
+        const QString lost = "Connection lost \u2014 trying again (1 of 3)";
+        const QString mismatch = "The copy did not match the original \u2014 transferring it again (1 of 3)";
+        const QString getFailed = "Couldn't Get File /home/cust01/",
+                      putFailed = "Couldn't Send File /home/cust01/up.bin";
+        const auto anyOf = [](int count) { return QStringList(count, QString()); };
+        const auto row = [](const char* name, const char* call, const char* faults, const QString& failure,
+                            QStringList notices, QStringList sent = {}, const char* remote = "new") {
+            QTest::newRow(name) << call << faults << failure << notices << sent << (failure.isEmpty() ? remote : "old");
+        };
+        // Downloads resume with REST from what the partial file holds.
+        row("get: drops three times", "get", "break 200000 3 426", "",
+            {"Connection lost at 19% \u2014 resuming (1 of 3)", "Connection lost at 38% \u2014 resuming (2 of 3)",
+             "Connection lost at 57% \u2014 resuming (3 of 3)"},
+            {"REST 200000", "REST 400000", "REST 600000"});
+        row("get: reset", "get", "break 300000 1 reset", "", anyOf(1), {"REST "});
+        row("get: 421 midway", "get", "break 300000 1 421", "", anyOf(1), {"REST "});
+        row("get: stalls", "get", "break 300000 1 stall", "", anyOf(1), {"REST "});
+        row("get: 421 at RETR", "get", "close421 RETR", "", {lost});
+        row("get: REST refused", "get", "break 300000 1 426;refuse REST", "", anyOf(1), {"REST 300000"});
+        row("get: a byte changed, HASH", "get", "checksum HASH;flip RETR 1", "", {mismatch},
+            {"HASH /home/cust01/f.bin"});
+        row("get: a byte changed, XMD5", "get", "checksum XMD5;flip RETR 1", "", {mismatch},
+            {"XMD5 /home/cust01/f.bin"});
+        row("get: without SIZE", "get", "refuse SIZE", "", {});
+        row("get: drops every time", "get", "break 100000 0 426", getFailed + "f.bin from Server", anyOf(3));
+        row("get: no such file", "get", "", getFailed + "none.bin from Server", {});
+        // Uploads go to a temporary beside the target, renamed once whole: they ask SIZE, then APPE, REST + STOR, or
+        // STOR again; the target's name holds the older upload until then.
+        row("put", "put", "", "", {}, {"STOR <tmp>", "RNFR <tmp>", "RNTO /home/cust01/up.bin"});
+        row("put: drops three times", "put", "break 200000 3 426", "", anyOf(3),
+            {"SIZE <tmp>", "APPE <tmp>", "RNTO /home/cust01/up.bin"});
+        row("put: reset", "put", "break 300000 1 reset", "", anyOf(1), {"APPE "});
+        row("put: 421 midway", "put", "break 300000 1 421", "", anyOf(1), {"APPE "});
+        row("put: stalls", "put", "break 300000 1 stall", "", anyOf(1), {"APPE "});
+        row("put: APPE refused", "put", "break 300000 1 426;refuse APPE", "", anyOf(1), {"APPE ", "REST "});
+        row("put: APPE and REST refused", "put", "break 300000 1 426;refuse APPE;refuse REST", "", anyOf(1),
+            {"APPE ", "REST ", "STOR "});
+        row("put: remote partial bigger", "put", "break 300000 1 426;bigger", "", anyOf(1));
+        row("put: stored short once", "put", "shorten 100 1", "", {mismatch});
+        row("put: a byte changed, XCRC", "put", "checksum XCRC;flip STOR 1", "", {mismatch}, {"XCRC <tmp>"});
+        row("put: a byte changed, HASH", "put", "checksum HASH;flip STOR 1", "", {mismatch}, {"HASH <tmp>"});
+        row("put: rename refused", "put", "refuse RNFR", "", {}, {"RNFR ", "DELE <tmp>", "STOR /home/cust01/up.bin"});
+        row("put: drops every time", "put", "break 100000 0 426", putFailed, anyOf(3), {"STOR <tmp>", "DELE <tmp>"});
+        row("put: stored short every time", "put", "shorten 100",
+            putFailed + " to Server\r\n\r\nThe server holds 1048476 bytes of /home/cust01/up.bin, but 1048576 bytes "
+                        "were sent. Please send again.",
+            anyOf(3));
+        row("put: refused", "put", "refuse-stor on", putFailed + " to Server\r\n\r\n553-Could not create file.", {},
+            {"STOR <tmp>", "STOR /home/cust01/up.bin"});
+        // Without rename the target's name itself is written, so a failure there removes what arrived.
+        QTest::newRow("put: rename refused, line always drops")
+            << "put"
+            << "refuse RNFR;break 100000 0 426 1" << putFailed << anyOf(3)
+            << QStringList{"RNFR ", "STOR /home/cust01/up.bin", "DELE /home/cust01/up.bin"} << "";
+        // A login the server turned away for the moment is tried again.
+        row("connect: 421 at login", "connect", "close421 PASS", "", {lost});
+    }
+    void transfersSurviveAPoorLine() {
+        QFETCH(QString, call);
+        QFETCH(QString, faults);
+        QFETCH(QString, failure);
+        QFETCH(QStringList, notices);
+        QFETCH(QStringList, sent);
+        QFETCH(QString, remote);
+        const QByteArray data = Pattern(1 << 20), old = "an older upload";
+        WriteFile(home() + "/f.bin", data);
+        WriteFile(home() + "/up.bin", old);
+        WriteFile(m_Local + "/f.bin", call == "put" ? data : "previous");
+        // The client gives up on a stalled line after two seconds; only those rows can afford so short a limit.
+        if (faults.contains("stall"))
+            qputenv("ZEL_FTP_TIMEOUT", "2");
+        QByteArray seenDuringRetry;
+        m_OnNotice = [&] {
+            if (seenDuringRetry.isEmpty())
+                seenDuringRetry = ReadFile(home() + "/up.bin");
+            for (const QString& partial : QDir(home()).entryList({"up.bin.zel~*"}))
+                if (faults.contains("bigger"))
+                    WriteFile(home() + "/" + partial, Pattern(3 << 20));
+        };
+        QVERIFY(m_Server->setFaults(QString(faults).remove("bigger")));
+        cFTP ftp;
+        const QString raised = Raised([&] {
+            ftp.Connect(host(), "cust01", "secret");
+            if (call == "get")
+                ftp.GetFile(failure.contains("none.bin") ? "/home/cust01/none.bin" : "/home/cust01/f.bin",
+                            local("f.bin"));
+            else if (call == "put")
+                ftp.PutFile(local("f.bin"), "/home/cust01/up.bin");
+        });
+        qunsetenv("ZEL_FTP_TIMEOUT");
+        QVERIFY2(failure.isEmpty() ? raised.isEmpty() : raised.startsWith(failure), qPrintable(raised));
+        QCOMPARE(m_Notices.size(), notices.size());
+        for (qsizetype i = 0; i < notices.size(); ++i) {
+            if (!notices[i].isEmpty())
+                QCOMPARE(m_Notices[i], notices[i]);
+        }
+        const QStringList log = m_Server->commandLog();
+        QVERIFY2(InOrder(log, sent.replaceInStrings("<tmp>", "/home/cust01/up.bin.zel~")), qPrintable(log.join(" | ")));
+        // The local side: the new file in place, or the old one as it was, and nothing partial beside it.
+        const bool received = call == "get" && failure.isEmpty();
+        QCOMPARE(Snapshot(m_Local), (Tree{{"f.bin", received || call == "put" ? data : "previous"}}));
+        if (call != "put")
+            return;
+        // The server's side: the upload or the older one, nothing beside it; the older one whole while retrying.
+        Tree there = Snapshot(home());
+        there.remove("f.bin");
+        QCOMPARE(there, (remote.isEmpty() ? Tree() : Tree{{"up.bin", remote == "new" ? data : old}}));
+        QVERIFY(seenDuringRetry.isEmpty() || seenDuringRetry == old || faults.contains("RNFR"));
+    }
+    void ftpesConnectsOnlySecurely_data() {
+        QTest::addColumn<QString>("certificate"); // "" for the plain server
+        QTest::addColumn<QString>("caFile");      // "test" for the test CA
+        QTest::addColumn<QString>("reason");      // empty: connects, and transfers work
+        const auto row = [](const char* name, const char* certificate, const QString& caFile, const char* reason) {
+            QTest::newRow(name) << certificate << caFile << reason;
+        };
+        row("trusted", "good", "test", "");
+        row("no AUTH TLS", "", "test",
+            "the server does not offer TLS (it refused AUTH TLS), and the connection is not made without it.");
+        row("another host", "otherhost", "test", "the server's certificate was issued for another host name.");
+        row("expired", "expired", "test", "the server's certificate has expired or is not valid yet.");
+        row("self-signed", "selfsigned", "test", "the server's certificate is self-signed, so nobody vouches for it.");
+        row("unknown authority", "good", "",
+            "the server's certificate was issued by an authority this computer does not trust.");
+        row("CA file missing", "good", m_Dir.filePath("none.pem"),
+            "the CA file named by ZEL_FTP_CAFILE cannot be read.");
+    }
+    void ftpesConnectsOnlySecurely() {
+        QFETCH(QString, certificate);
+        QFETCH(QString, caFile);
+        QFETCH(QString, reason);
+        FtpServer& server = certificate.isEmpty() ? *m_Server : *m_TlsServer;
+        if (!certificate.isEmpty())
+            QVERIFY(server.setFaults("cert " + certificate));
+        qputenv("ZEL_FTP_CAFILE", (caFile == "test" ? m_TlsServer->caFile() : caFile).toUtf8());
+        const std::string where = "ftpes://" + server.hostPort().toStdString();
+        cFTP ftp;
+        const QString raised = Raised([&] { ftp.Connect(where, "cust01", "secret"); });
+        qunsetenv("ZEL_FTP_CAFILE");
+        QCOMPARE(raised, reason.isEmpty()
+                             ? QString()
+                             : QString::fromStdString("Cannot Connect to " + where + " securely: ") + reason);
+        const QStringList log = server.commandLog();
+        QCOMPARE(log.value(0), QStringLiteral("AUTH TLS"));
+        // Not a word more in clear, and never the password.
+        QVERIFY2(reason.isEmpty() ? log.contains("PROT P") && log.contains("PASS secret")
+                                  : log.filter("PASS").isEmpty(),
+                 qPrintable(log.join(" | ")));
+        if (reason.isEmpty()) {
+            // Data connections resume the control connection's session, as this server insists.
+            WriteFile(m_Local + "/ZEL.ZIP", Pattern(300000));
+            QVERIFY(ftp.PutFile(local("ZEL.ZIP"), "/home/cust01/ZEL.ZIP") &&
+                    ftp.GetFile("/home/cust01/ZEL.ZIP", local("back")));
+            QCOMPARE(ReadFile(m_Local + "/back"), Pattern(300000));
+        }
+    }
+    void verboseOutputHidesThePassword() {
+        QTemporaryFile capture;
+        QVERIFY(capture.open());
+        std::fflush(stderr);
+        const int saved = ::dup(2);
+        ::dup2(capture.handle(), 2);
+        qputenv("ZEL_INET_VERBOSE", "1");
+        cFTP ftp;
+        const QString raised = Raised([&] { ftp.Connect(host(), "cust01", "secret"); });
+        qunsetenv("ZEL_INET_VERBOSE");
+        std::fflush(stderr);
+        ::dup2(saved, 2);
+        ::close(saved);
+        QVERIFY(raised.isEmpty() && capture.seek(0));
+        const QByteArray text = capture.readAll();
+        QVERIFY2(text.contains("> USER cust01\n") && text.contains("> PASS ****\n"), text.constData());
+        QVERIFY2(!text.contains("secret"), text.constData());
+    }
+};
 
 QTEST_GUILESS_MAIN(tst_cFTP)
 #include "tst_cFTP.moc"

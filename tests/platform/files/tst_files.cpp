@@ -28,63 +28,57 @@ class tst_files : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void dirMatchesWithoutCase_data();
-    void dirMatchesWithoutCase();
-    void killAndTheFileQueries();
+    void dirMatchesWithoutCase_data() {
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("*.* takes names without a dot")
+            << "*.*" << QStringList{"Alpha.TXT", "beta.txt", "gamma", "x1.dat", "x22.dat", "\xC3\xA9.txt"};
+        QTest::newRow("extension in other case") << "*.TxT" << QStringList{"Alpha.TXT", "beta.txt", "\xC3\xA9.txt"};
+        QTest::newRow("? is one character") << "X?.DAT" << QStringList{"x1.dat"};
+        QTest::newRow("? is one UTF-8 character") << "?.txt" << QStringList{"\xC3\xA9.txt"};
+        QTest::newRow("name.* takes the bare name") << "gamma.*" << QStringList{"gamma"};
+        QTest::newRow("*. takes names without a dot") << "*." << QStringList{"gamma"};
+        QTest::newRow("trailing separator names no file") << "" << QStringList{};
+    }
+    void dirMatchesWithoutCase() {
+        QFETCH(QString, pattern);
+        QFETCH(QStringList, expected);
+        QTemporaryDir tmp;
+        for (const char* name : {"Alpha.TXT", "beta.txt", "gamma", "x1.dat", "x22.dat", "\xC3\xA9.txt"})
+            WriteFile(tmp.filePath(QString::fromUtf8(name)), "x");
+        // Sub-folders never match, even when their names do.
+        QVERIFY(QDir(tmp.path()).mkdir("sub.txt") && QDir(tmp.path()).mkdir("x3.dat"));
+
+        QStringList names;
+        for (const std::string& n : files::Dir(Win(tmp.path()) + "\\" + pattern.toStdString()))
+            names << QString::fromStdString(n);
+        QCOMPARE(names, expected);
+        QVERIFY(files::Dir(Win(tmp.filePath("missing")) + "\\*.*").empty());
+    }
+    void killAndTheFileQueries() {
+        QTemporaryDir tmp;
+        const std::string folder = Win(tmp.path()) + "\\";
+        for (const char* name : {"ledgra2.mdb", "LEDGRA2.MDB", "Inner.MDB", "sub.mdb/x"})
+            WriteFile(tmp.filePath(name), name);
+        // An exact name spares its case-folded siblings; else the name matches without case, and one name deletes
+        // one file even when several differ from it only in case.
+        files::Kill(folder + "ledgra2.mdb");
+        QCOMPARE(Entries(tmp.path()), (QStringList{"Inner.MDB", "LEDGRA2.MDB", "sub.mdb"}));
+        files::Kill(folder + "Ledgra2.Mdb");
+        files::Kill(folder + "INNER.mdb");
+        QCOMPARE(Entries(tmp.path()), QStringList{"sub.mdb"});
+        for (const char* nothing : {"ledgra2.mdb", "sub.mdb", "missing\\a.mdb"})
+            QCOMPARE(ErrorOf([&] { files::Kill(folder + nothing); }), k53);
+        // A file that cannot be deleted stays, and says so.
+        WriteFile(tmp.filePath("b.dat"), "b");
+        QVERIFY(MakeReadOnly(tmp.filePath("b.dat")));
+        QCOMPARE(ErrorOf([&] { files::Kill(folder + "B.DAT"); }), k75);
+        QCOMPARE(files::FileLen(folder + "b.dat"), std::uint64_t(1));
+        QVERIFY(files::FolderExists(folder + "SUB.MDB") && !files::FileExists(folder + "sub.mdb") &&
+                files::FileExists(folder + "B.DAT"));
+        QCOMPARE(ErrorOf([&] { files::FileLen(folder + "sub.mdb"); }), k53);
+    }
 };
-
-void tst_files::dirMatchesWithoutCase_data() {
-    QTest::addColumn<QString>("pattern");
-    QTest::addColumn<QStringList>("expected");
-    QTest::newRow("*.* takes names without a dot")
-        << "*.*" << QStringList{"Alpha.TXT", "beta.txt", "gamma", "x1.dat", "x22.dat", "\xC3\xA9.txt"};
-    QTest::newRow("extension in other case") << "*.TxT" << QStringList{"Alpha.TXT", "beta.txt", "\xC3\xA9.txt"};
-    QTest::newRow("? is one character") << "X?.DAT" << QStringList{"x1.dat"};
-    QTest::newRow("? is one UTF-8 character") << "?.txt" << QStringList{"\xC3\xA9.txt"};
-    QTest::newRow("name.* takes the bare name") << "gamma.*" << QStringList{"gamma"};
-    QTest::newRow("*. takes names without a dot") << "*." << QStringList{"gamma"};
-    QTest::newRow("trailing separator names no file") << "" << QStringList{};
-}
-
-void tst_files::dirMatchesWithoutCase() {
-    QFETCH(QString, pattern);
-    QFETCH(QStringList, expected);
-    QTemporaryDir tmp;
-    for (const char* name : {"Alpha.TXT", "beta.txt", "gamma", "x1.dat", "x22.dat", "\xC3\xA9.txt"})
-        WriteFile(tmp.filePath(QString::fromUtf8(name)), "x");
-    // Sub-folders never match, even when their names do.
-    QVERIFY(QDir(tmp.path()).mkdir("sub.txt") && QDir(tmp.path()).mkdir("x3.dat"));
-
-    QStringList names;
-    for (const std::string& n : files::Dir(Win(tmp.path()) + "\\" + pattern.toStdString()))
-        names << QString::fromStdString(n);
-    QCOMPARE(names, expected);
-    QVERIFY(files::Dir(Win(tmp.filePath("missing")) + "\\*.*").empty());
-}
-
-void tst_files::killAndTheFileQueries() {
-    QTemporaryDir tmp;
-    const std::string folder = Win(tmp.path()) + "\\";
-    for (const char* name : {"ledgra2.mdb", "LEDGRA2.MDB", "Inner.MDB", "sub.mdb/x"})
-        WriteFile(tmp.filePath(name), name);
-    // An exact name spares its case-folded siblings; else the name matches without case, and one name deletes
-    // one file even when several differ from it only in case.
-    files::Kill(folder + "ledgra2.mdb");
-    QCOMPARE(Entries(tmp.path()), (QStringList{"Inner.MDB", "LEDGRA2.MDB", "sub.mdb"}));
-    files::Kill(folder + "Ledgra2.Mdb");
-    files::Kill(folder + "INNER.mdb");
-    QCOMPARE(Entries(tmp.path()), QStringList{"sub.mdb"});
-    for (const char* nothing : {"ledgra2.mdb", "sub.mdb", "missing\\a.mdb"})
-        QCOMPARE(ErrorOf([&] { files::Kill(folder + nothing); }), k53);
-    // A file that cannot be deleted stays, and says so.
-    WriteFile(tmp.filePath("b.dat"), "b");
-    QVERIFY(MakeReadOnly(tmp.filePath("b.dat")));
-    QCOMPARE(ErrorOf([&] { files::Kill(folder + "B.DAT"); }), k75);
-    QCOMPARE(files::FileLen(folder + "b.dat"), std::uint64_t(1));
-    QVERIFY(files::FolderExists(folder + "SUB.MDB") && !files::FileExists(folder + "sub.mdb") &&
-            files::FileExists(folder + "B.DAT"));
-    QCOMPARE(ErrorOf([&] { files::FileLen(folder + "sub.mdb"); }), k53);
-}
 
 QTEST_GUILESS_MAIN(tst_files)
 #include "tst_files.moc"

@@ -103,120 +103,95 @@ class tst_profileapi : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void read_data();
-    void read();
-    void write_data();
-    void write();
-    void formatMessageFailures();
-    void theClassReadsAndWrites(); // the profile class on top
-};
+    void read_data() {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<bool>("crlf");
+        for (bool crlf : {false, true})
+            for (int i = 0; i < int(std::size(kReads)); ++i)
+                QTest::addRow("%s %s", crlf ? "CRLF" : "LF", kReads[i].tag) << i << crlf;
+    }
+    void read() {
+        QFETCH(int, row);
+        QFETCH(bool, crlf);
+        const auto& r = kReads[row];
+        QTemporaryDir tmp;
+        // Stored as P.INI: the file name matches without regard to case, as on Windows.
+        WriteFile(tmp.filePath("P.INI"), crlf ? QByteArray(kSample).replace("\n", "\r\n") : QByteArray(kSample));
+        const bool missing = r.section == std::string_view("none.ini");
+        const std::string file = Win(tmp.filePath(missing ? "none.ini" : "p.ini"));
+        std::vector<char> buffer(r.size, '#');
+        winapi::SetLastError(99);
+        const DWORD n = profileapi::GetPrivateProfileStringA(missing ? "Paths" : r.section, r.key, "dflt  ",
+                                                             buffer.data(), r.size, file.c_str());
+        const QByteArray expected = QByteArray(r.expected.data(), qsizetype(r.expected.size())) + '\0';
+        QCOMPARE(QByteArray(buffer.data(), qMin(qsizetype(r.size), expected.size())), expected);
+        QCOMPARE(n, DWORD(r.expected.size()));
+        QCOMPARE(winapi::GetLastError(), r.error);
+    }
+    void write_data() {
+        QTest::addColumn<int>("row");
+        for (int i = 0; i < int(std::size(kWrites)); ++i)
+            QTest::newRow(kWrites[i].tag) << i;
+    }
+    void write() {
+        QFETCH(int, row);
+        const auto& w = kWrites[row];
+        QTemporaryDir tmp;
+        const QString path = tmp.filePath("p.ini");
+        if (w.before)
+            WriteFile(path, w.before);
+        const char target = char(std::tolower(w.how));
+        if (target == 'r')
+            QVERIFY(MakeReadOnly(path));
+        if (target == 'd')
+            QVERIFY(QDir(tmp.path()).mkdir("p.ini"));
+        const std::string file = Win(target == 'm' ? tmp.filePath("no/p.ini") : path), big(64 * 1024, 'v');
+        const char* value = target == 'f' ? big.c_str() : w.value.data();
 
-void tst_profileapi::read_data() {
-    QTest::addColumn<int>("row");
-    QTest::addColumn<bool>("crlf");
-    for (bool crlf : {false, true})
-        for (int i = 0; i < int(std::size(kReads)); ++i)
-            QTest::addRow("%s %s", crlf ? "CRLF" : "LF", kReads[i].tag) << i << crlf;
-}
+        winapi::SetLastError(99);
+        winapi::BOOL ok = winapi::FALSE;
+        auto write = [&] {
+            ok = std::isupper(w.how) ? profileapi::WritePrivateProfileSectionA(w.section, value, file.c_str())
+                                     : profileapi::WritePrivateProfileStringA(w.section, w.key, value, file.c_str());
+        };
+        target == 'f' ? WithFileSizeLimit(4096, write) : write();
+        QCOMPARE(ok, w.error == OK ? winapi::TRUE : winapi::FALSE);
+        QCOMPARE(winapi::GetLastError(), w.error);
+        // Written in one step: no temporary file stays beside it.
+        QCOMPARE(Entries(tmp.path()), w.after || target == 'd' ? QStringList{"p.ini"} : QStringList{});
+        if (w.after)
+            QCOMPARE(ReadFile(path), QByteArray(w.after));
+    }
+    void theClassReadsAndWrites() {
+        QTemporaryDir tmp;
+        const QString path = tmp.filePath("p.ini");
+        WriteFile(path, "; keep me\r\n[Paths]\r\nDataPath=old\r\nEmpty=\r\nLong=" + QByteArray(300, 'L') + "\r\n");
+        WLM_CIni ini;
+        std::string value = "kept";
+        // No file name: every call fails, with that said, and touches nothing.
+        QVERIFY(!ini.ReadValue("Paths", "DataPath", value) && !ini.WriteValue("Paths", "DataPath", "v"));
+        QCOMPARE(ini.LastErrorDescription(), std::string("No filename specified"));
+        QCOMPARE(value, std::string("kept"));
 
-void tst_profileapi::read() {
-    QFETCH(int, row);
-    QFETCH(bool, crlf);
-    const auto& r = kReads[row];
-    QTemporaryDir tmp;
-    // Stored as P.INI: the file name matches without regard to case, as on Windows.
-    WriteFile(tmp.filePath("P.INI"), crlf ? QByteArray(kSample).replace("\n", "\r\n") : QByteArray(kSample));
-    const bool missing = r.section == std::string_view("none.ini");
-    const std::string file = Win(tmp.filePath(missing ? "none.ini" : "p.ini"));
-    std::vector<char> buffer(r.size, '#');
-    winapi::SetLastError(99);
-    const DWORD n = profileapi::GetPrivateProfileStringA(missing ? "Paths" : r.section, r.key, "dflt  ", buffer.data(),
-                                                         r.size, file.c_str());
-    const QByteArray expected = QByteArray(r.expected.data(), qsizetype(r.expected.size())) + '\0';
-    QCOMPARE(QByteArray(buffer.data(), qMin(qsizetype(r.size), expected.size())), expected);
-    QCOMPARE(n, DWORD(r.expected.size()));
-    QCOMPARE(winapi::GetLastError(), r.error);
-}
+        ini.SetFileName(Win(path));
+        QVERIFY(ini.ReadValue("paths", "LONG", value));
+        QCOMPARE(value, std::string(254, 'L'));
+        // Nothing found leaves the value as it was.
+        const auto missed = [&](const char* key, const char* description) {
+            value = "unchanged";
+            return !ini.ReadValue("Paths", key, value) && value == "unchanged" &&
+                   ini.LastErrorDescription() == description;
+        };
+        QVERIFY(missed("Missing", "The system cannot find the file specified.\r\n"));
+        QVERIFY(missed("Empty", "An unknown error has occured"));
 
-void tst_profileapi::write_data() {
-    QTest::addColumn<int>("row");
-    for (int i = 0; i < int(std::size(kWrites)); ++i)
-        QTest::newRow(kWrites[i].tag) << i;
-}
-
-void tst_profileapi::write() {
-    QFETCH(int, row);
-    const auto& w = kWrites[row];
-    QTemporaryDir tmp;
-    const QString path = tmp.filePath("p.ini");
-    if (w.before)
-        WriteFile(path, w.before);
-    const char target = char(std::tolower(w.how));
-    if (target == 'r')
+        // A failed write keeps the file; later successes keep the last failure's text.
         QVERIFY(MakeReadOnly(path));
-    if (target == 'd')
-        QVERIFY(QDir(tmp.path()).mkdir("p.ini"));
-    const std::string file = Win(target == 'm' ? tmp.filePath("no/p.ini") : path), big(64 * 1024, 'v');
-    const char* value = target == 'f' ? big.c_str() : w.value.data();
-
-    winapi::SetLastError(99);
-    winapi::BOOL ok = winapi::FALSE;
-    auto write = [&] {
-        ok = std::isupper(w.how) ? profileapi::WritePrivateProfileSectionA(w.section, value, file.c_str())
-                                 : profileapi::WritePrivateProfileStringA(w.section, w.key, value, file.c_str());
-    };
-    target == 'f' ? WithFileSizeLimit(4096, write) : write();
-    QCOMPARE(ok, w.error == OK ? winapi::TRUE : winapi::FALSE);
-    QCOMPARE(winapi::GetLastError(), w.error);
-    // Written in one step: no temporary file stays beside it.
-    QCOMPARE(Entries(tmp.path()), w.after || target == 'd' ? QStringList{"p.ini"} : QStringList{});
-    if (w.after)
-        QCOMPARE(ReadFile(path), QByteArray(w.after));
-}
-
-void tst_profileapi::formatMessageFailures() {
-    char buffer[255];
-    QCOMPARE(profileapi::FormatMessageA(0x1200, nullptr, 99999, 0, buffer, 255, nullptr), DWORD(0));
-    QCOMPARE(winapi::GetLastError(), profileapi::ERROR_MR_MID_NOT_FOUND);
-    QCOMPARE(profileapi::FormatMessageA(0x1200, nullptr, 2, 0, buffer, 10, nullptr), DWORD(0));
-    QCOMPARE(winapi::GetLastError(), winapi::ERROR_INSUFFICIENT_BUFFER);
-    QCOMPARE(profileapi::FormatMessageA(profileapi::FORMAT_MESSAGE_FROM_STRING, "x", 2, 0, buffer, 255, nullptr),
-             DWORD(0));
-    QCOMPARE(winapi::GetLastError(), winapi::ERROR_INVALID_PARAMETER);
-}
-
-void tst_profileapi::theClassReadsAndWrites() {
-    QTemporaryDir tmp;
-    const QString path = tmp.filePath("p.ini");
-    WriteFile(path, "; keep me\r\n[Paths]\r\nDataPath=old\r\nEmpty=\r\nLong=" + QByteArray(300, 'L') + "\r\n");
-    WLM_CIni ini;
-    std::string value = "kept";
-    // No file name: every call fails, with that said, and touches nothing.
-    QVERIFY(!ini.ReadValue("Paths", "DataPath", value) && !ini.WriteValue("Paths", "DataPath", "v"));
-    QCOMPARE(ini.LastErrorDescription(), std::string("No filename specified"));
-    QCOMPARE(value, std::string("kept"));
-
-    ini.SetFileName(Win(path));
-    QVERIFY(ini.ReadValue("paths", "LONG", value));
-    QCOMPARE(value, std::string(254, 'L'));
-    // Nothing found leaves the value as it was.
-    const auto missed = [&](const char* key, const char* description) {
-        value = "unchanged";
-        return !ini.ReadValue("Paths", key, value) && value == "unchanged" && ini.LastErrorDescription() == description;
-    };
-    QVERIFY(missed("Missing", "The system cannot find the file specified.\r\n"));
-    QVERIFY(missed("Empty", "An unknown error has occured"));
-
-    QVERIFY(ini.WriteValue("paths", "datapath", "C:\\NEW\\"));
-    QVERIFY(ini.ReadValue("Paths", "DataPath", value) && value == "C:\\NEW\\");
-    QVERIFY(MakeReadOnly(path));
-    const QByteArray before = ReadFile(path);
-    QVERIFY(!ini.WriteValue("Paths", "DataPath", "x"));
-    QCOMPARE(ReadFile(path), before);
-    // Later successes keep the last failure's text.
-    QVERIFY(ini.ReadValue("Paths", "DataPath", value));
-    QCOMPARE(ini.LastErrorDescription(), std::string("Access is denied.\r\n"));
-}
+        QVERIFY(!ini.WriteValue("Paths", "DataPath", "x") && ini.ReadValue("Paths", "DataPath", value));
+        QCOMPARE(value, std::string("old"));
+        QCOMPARE(ini.LastErrorDescription(), std::string("Access is denied.\r\n"));
+    }
+};
 
 QTEST_GUILESS_MAIN(tst_profileapi)
 #include "tst_profileapi.moc"
