@@ -1,7 +1,6 @@
 // The archive drivers and the engines' callbacks, over the real engines.
 #include "archive/CodeModule.h"
 #include "archive/KTUnzipFiles.h"
-#include "archive/KTZipFiles.h"
 #include "platform/zipengine/ArchiveTools.h"
 #include "support/ScriptedUi.h"
 
@@ -39,22 +38,6 @@ private Q_SLOTS:
         std::vector<char> small(6 + 4, '\x7f');
         QCOMPARE(CodeModule::UnzipPasswordCallback(small.data(), 6, "", ""), std::int16_t(0));
         QCOMPARE(QByteArray(small.data(), 7), QByteArray("01234\0\x7f", 7)); // cut to fit, the zero byte included
-    }
-
-    void aMissingEngineIsNeverASuccess() {
-        ui::ScriptedUi ui;
-        const auto* zip32 = zipengine::Zip32();
-        const auto* unzip32 = zipengine::Unzip32();
-        zipengine::UseLibraries(nullptr, nullptr);
-        KTZipFiles z;
-        const std::int32_t result = z.MakeZipFile();
-        const std::string message = z.GetLastMessage(); // shared with the unzip run below
-        const QString unzipFailure = Failure([] { KTUnzipFiles().Unzip("/x.zip", "/y"); });
-        zipengine::UseLibraries(zip32, unzip32);
-        QVERIFY(result != 0);
-        QVERIFY(message.find("zip32.dll") != std::string::npos);
-        QVERIFY2(unzipFailure.startsWith("53 KTUnZipFiles::Unzip: ") && unzipFailure.contains("unzip32.dll"),
-                 qPrintable(unzipFailure));
     }
 
     // A receive: flat into the data folder, overwriting, asking for the password in each run until right.
