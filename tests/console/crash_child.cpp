@@ -96,18 +96,16 @@ int main(int argc, char** argv) {
     });
 
     const std::string product = argv[3];
-    const TransferSettings s{argv[4],
-                             "cust01",
-                             "secret",
-                             dataFolder,
-                             dataFolder + "ZEL.ZIP",
-                             dataFolder + "FIXED.ZIP",
-                             "/home/cust01/ZEL.ZIP",
-                             "/home/cust01/FIXED.ZIP",
-                             "",
-                             product == "tova",
-                             product != "tova",
-                             product == "online"};
+    TransferSettings s; // what the receive reads
+    s.HostName = argv[4];
+    s.User = "cust01";
+    s.Password = "secret";
+    s.DataFolder = dataFolder;
+    s.LocalFixedArchive = dataFolder + "FIXED.ZIP";
+    s.RemoteFixedArchive = "/home/cust01/FIXED.ZIP";
+    s.UseTova = product == "tova";
+    s.UseLedgra = !s.UseTova;
+    s.LedgraOnline = product == "online";
     ui.answers = {ui::Answer::Ok};
     cFTP ftp;
     const bool ok = ReceiveFiles(s, ftp, run).Run();

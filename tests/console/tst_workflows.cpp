@@ -109,27 +109,34 @@ private Q_SLOTS:
             QVERIFY(s.log().isEmpty() && s.window->RemoteSendArchive.empty());
     }
 
-    void aRefusedLoginThenTheRightOne() {
+    void loginFailuresThenTheRightOne() {
         Session s(Product::Tova, "cust 01"); // a blank in the name is used as typed
         QVERIFY(s.start());
         const QString host = s.server->hostPort();
-        s.login("wrong");
-        QCOMPARE(s.ui.boxes.size(), size_t(1));
-        const std::string& text = s.ui.boxes[0].text;
-        QCOMPARE(s.ui.boxes[0].title, std::string("ZEL FTP CLIENT ERROR"));
+        // Nobody there, a wrong password, then no host at all: no host tried before is tried again.
+        const ClosedPort closed;
+        for (const QString& where : {closed.hostPort(), host, QString()}) {
+            s.window->HostName = where.toStdString();
+            s.login(where == host ? "wrong" : "secret");
+        }
+        QCOMPARE(s.ui.boxes.size(), size_t(3));
+        const std::string& refused = s.ui.boxes[1].text;
         const std::string head =
             "Cannot Connect to " + host.toStdString() + " using User and Password Parameters\r\n\r\n530";
-        QCOMPARE(text.substr(0, head.size()), head);
-        QVERIFY(text.ends_with(" Check username and password and try again"));
-        QCOMPARE(s.log().size(), 1);
+        QCOMPARE(refused.substr(0, head.size()), head);
+        QVERIFY(refused.ends_with(" Check username and password and try again"));
+        QCOMPARE(s.ui.boxes[2].text, "No Host Address Specified! Check username and password and try again");
+        QCOMPARE(s.ui.boxes[1].title, std::string("ZEL FTP CLIENT ERROR"));
+        QCOMPARE(s.server->loginCount(), 0);
         QVERIFY(!s.control("cmdGet")->isEnabled() && s.control("cmdTest")->isEnabled() && !s.ui.busy);
 
-        // The user corrects the password and tries again.
+        // The user corrects the host and the password and tries again.
+        s.window->HostName = host.toStdString();
         s.login();
-        QCOMPARE(s.ui.boxes.size(), size_t(1));
-        const QString attempt = "Attempting to connect to cust 01 at " + host;
+        QCOMPARE(s.ui.boxes.size(), size_t(3));
+        const QString attempt = "Attempting to connect to cust 01 at ";
         QCOMPARE(s.log(),
-                 QStringList({attempt, attempt,
+                 QStringList({attempt + closed.hostPort(), attempt + host, attempt, attempt + host,
                               "Connection to " + host + " successful! You may now send or receive your data."}));
         QCOMPARE(s.window->RemoteSendArchive, std::string("/home/cust 01/ZEL.ZIP"));
         QCOMPARE(s.window->RemoteFixedArchive, std::string("/home/cust 01/FIXED.ZIP"));
@@ -138,23 +145,6 @@ private Q_SLOTS:
         QVERIFY(s.control("cmdGet")->isEnabled() && s.control("cmdPut")->isEnabled());
         QVERIFY(!s.window->Ftp->Connected() && !s.ui.busy);
         QCOMPARE(s.server->loginCount(), 1);
-    }
-
-    void emptyHostFailsWithTheSessionsText() {
-        Session s(Product::Tova);
-        QVERIFY(s.start());
-        // Failed attempts first: the hosts they tried must not be tried again for an empty one.
-        const ClosedPort closed;
-        s.window->HostName = closed.hostPort().toStdString();
-        s.login();
-        s.window->HostName = s.server->hostPort().toStdString();
-        s.login("wrong");
-        s.window->HostName.clear();
-        s.login();
-        QCOMPARE(s.ui.boxes.size(), size_t(3));
-        QCOMPARE(s.ui.boxes[2].text,
-                 std::string("No Host Address Specified! Check username and password and try again"));
-        QCOMPARE(s.server->loginCount(), 0);
     }
 
     void slowServerKeepsTheWindowAliveAndCanBeCancelled() {
