@@ -1,9 +1,16 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the demo need (only those missing).
+# scripts/install-deps.sh [windows]: installs the Debian packages the build, the tests, the CI checks and the
+# demo need (only those missing); "windows" adds the MinGW-w64 compiler for scripts/check-windows.sh.
 set -euo pipefail
-packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-private-dev libgl-dev libcurl4-openssl-dev libzip-dev
-          libdeflate-dev zlib1g-dev libssl-dev python3 python3-pyftpdlib python3-openssl zip unzip xvfb xauth
-          fonts-dejavu-core)
+packages=(build-essential cmake ninja-build pkg-config git qt6-base-dev qt6-base-private-dev libgl-dev
+          libcurl4-openssl-dev libzip-dev libdeflate-dev zlib1g-dev libssl-dev python3 python3-pyftpdlib
+          python3-openssl zip unzip xvfb xauth fonts-dejavu-core clang clang-tidy clang-format)
+for group in "$@"; do
+    case $group in
+        windows) packages+=(g++-mingw-w64-x86-64 libz-mingw-w64-dev) ;;
+        *) echo "install-deps.sh: unknown group '$group' (known: windows)" >&2; exit 2 ;;
+    esac
+done
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -57,6 +57,15 @@ bool RecoveryFolder::Pending() const {
     return files::FileExists(Path() + JournalName) || files::FolderExists(Path() + "saved");
 }
 
+void RecoveryFolder::KeptAlive(const std::function<void()>& work) {
+    // Writing a large data set out can take seconds: the window stays alive meanwhile, and its figures stand.
+    auto done = std::async(std::launch::async, work);
+    while (done.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
+        if (m_Step)
+            m_Step(m_Done, m_Total);
+    done.get();
+}
+
 void RecoveryFolder::Step() {
     ++m_Done;
     if (m_Step && !m_Step(m_Done, m_Total) && !m_Committed)
@@ -170,24 +179,21 @@ void RecoveryFolder::Save(const std::string& relativePattern) {
 
 void RecoveryFolder::Install(const std::vector<Placement>& plan) {
     // The staged files must be on disk before the journal names them, and the journal before any is moved.
-    // Writing a large data set out can take seconds: the window stays alive meanwhile.
     m_Done = 0;
     m_Total = plan.size();
-    auto synced = std::async(std::launch::async, [this] { files::SyncFiles(StagingPath()); });
-    while (synced.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
-        if (m_Step)
-            m_Step(m_Done, m_Total);
-    synced.get();
     std::vector<Entry> entries;
     entries.reserve(plan.size());
-    for (const Placement& p : plan) {
-        Entry e;
-        if (!files::Identify(StagingPath() + p.staged, e.id))
-            throw zel::Error(zel::rt::FileNotFound, Source, "The unpacked file " + p.staged + " is missing.");
-        e.target = p.target;
-        entries.push_back(std::move(e));
-    }
-    WriteJournal(State::Installing, entries);
+    KeptAlive([&] {
+        files::SyncFiles(StagingPath());
+        for (const Placement& p : plan) {
+            Entry e;
+            if (!files::Identify(StagingPath() + p.staged, e.id))
+                throw zel::Error(zel::rt::FileNotFound, Source, "The unpacked file " + p.staged + " is missing.");
+            e.target = p.target;
+            entries.push_back(std::move(e));
+        }
+        WriteJournal(State::Installing, entries);
+    });
 
     // One listing per folder: what stands in each place, found without regard to case as the product would.
     std::map<std::string, std::map<std::string, std::string>> fileIn;

@@ -75,6 +75,8 @@ private:
     void WriteJournal(State state, const std::vector<Entry>& entries);
     State ReadJournal(std::vector<Entry>& entries) const;
     void Step();
+    // Runs work beside the caller, who keeps the window alive until it is done; what it throws comes through.
+    void KeptAlive(const std::function<void()>& work);
     void RemoveFilesUnder(const std::string& folder);
     void PutBack(const std::string& relativeFolder, Outcome& outcome);
 

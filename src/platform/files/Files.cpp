@@ -169,28 +169,26 @@ int CreateTemporary(const fs::path& folder, const std::string& name, fs::path& c
 #endif
 }
 
-bool IdentifyNative(const fs::path& path, FileId& id) {
 #ifdef _WIN32
-    HANDLE handle =
-        CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return false;
+bool FromHandle(HANDLE handle, bool followLinks, FileId& id) {
     BY_HANDLE_FILE_INFORMATION info{};
-    const bool ok = GetFileInformationByHandle(handle, &info) != 0;
-    CloseHandle(handle);
-    if (!ok || (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+    if (!GetFileInformationByHandle(handle, &info))
+        return false;
+    const DWORD notPlain = FILE_ATTRIBUTE_DIRECTORY | (followLinks ? 0 : FILE_ATTRIBUTE_REPARSE_POINT);
+    if ((info.dwFileAttributes & notPlain) != 0)
         return false;
     id.device = info.dwVolumeSerialNumber;
     id.inode = (std::uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     id.size = (std::uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    id.mtimeNs = static_cast<std::int64_t>((std::uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32) |
-                                           info.ftLastWriteTime.dwLowDateTime) *
-                 100;
+    // FILETIME counts 100 ns from 1601.
+    const auto ticks = static_cast<std::int64_t>((std::uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                                                 info.ftLastWriteTime.dwLowDateTime);
+    id.mtimeNs = (ticks - 116444736000000000) * 100;
     return true;
+}
 #else
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+bool FromStat(const struct stat& st, FileId& id) {
+    if (!S_ISREG(st.st_mode))
         return false;
     id.device = static_cast<std::uint64_t>(st.st_dev);
     id.inode = static_cast<std::uint64_t>(st.st_ino);
@@ -201,6 +199,23 @@ bool IdentifyNative(const fs::path& path, FileId& id) {
     id.mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 #endif
     return true;
+}
+#endif
+
+bool IdentifyNative(const fs::path& path, FileId& id, bool followLinks = false) {
+#ifdef _WIN32
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    HANDLE handle =
+        CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    const bool ok = FromHandle(handle, followLinks, id);
+    CloseHandle(handle);
+    return ok;
+#else
+    struct stat st {};
+    return (followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) == 0 && FromStat(st, id);
 #endif
 }
 
@@ -403,6 +418,38 @@ bool SameName(std::string_view a, std::string_view b) {
 bool IsTemporaryName(const std::string& name) {
     return name.find(TemporaryMarker) != std::string::npos;
 }
+
+#ifdef _WIN32
+namespace {
+std::string Convert(const std::string& text, UINT from, UINT to) {
+    if (text.empty())
+        return text;
+    const int wide = MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring w(static_cast<std::size_t>(wide), L'\0');
+    MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), w.data(), wide);
+    const int narrow = WideCharToMultiByte(to, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(narrow), '\0');
+    WideCharToMultiByte(to, 0, w.data(), wide, out.data(), narrow, nullptr, nullptr);
+    return out;
+}
+} // namespace
+
+std::string ToAnsi(const std::string& utf8) {
+    return Convert(utf8, CP_UTF8, CP_ACP);
+}
+
+std::string FromAnsi(const std::string& ansi) {
+    return Convert(ansi, CP_ACP, CP_UTF8);
+}
+#else
+std::string ToAnsi(const std::string& utf8) {
+    return utf8;
+}
+
+std::string FromAnsi(const std::string& ansi) {
+    return ansi;
+}
+#endif
 
 bool IsDiskFull(int err) {
 #ifdef EDQUOT
@@ -729,6 +776,22 @@ bool FlushToDisk(std::FILE* file) {
     return err == 0;
 }
 
+bool Seek(std::FILE* file, std::uint64_t offset) {
+#ifdef _WIN32
+    return ::_fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
+#else
+    return ::fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
+std::int64_t Seek(int fd, std::int64_t offset, int whence) {
+#ifdef _WIN32
+    return ::_lseeki64(fd, offset, whence);
+#else
+    return ::lseek(fd, static_cast<off_t>(offset), whence);
+#endif
+}
+
 int RenameOver(const std::string& from, const std::string& to) {
     return Rename(Path(from), Path(to), true);
 }
@@ -755,8 +818,18 @@ void Discard(const std::string& path) {
     fs::remove(Path(path), ec);
 }
 
-bool Identify(const std::string& path, FileId& id) {
-    return IdentifyNative(Path(NativePath(path)), id);
+bool Identify(const std::string& path, FileId& id, bool followLinks) {
+    return IdentifyNative(Path(NativePath(path)), id, followLinks);
+}
+
+bool Identify(std::FILE* file, FileId& id) {
+#ifdef _WIN32
+    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
+    return handle != INVALID_HANDLE_VALUE && FromHandle(handle, true, id);
+#else
+    struct stat st {};
+    return ::fstat(::fileno(file), &st) == 0 && FromStat(st, id);
+#endif
 }
 
 Listing List(const std::string& folder) {

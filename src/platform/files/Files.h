@@ -39,6 +39,11 @@ bool MatchesPattern(const std::string& name, const std::string& pattern);
 inline constexpr const char* TemporaryMarker = ".zel~";
 bool IsTemporaryName(const std::string& name);
 
+// The program's text is UTF-8. What Windows programs exchange in the ANSI code page (the products' profile files,
+// the original tools' passwords) is converted at that boundary; elsewhere both are the text as it is.
+std::string ToAnsi(const std::string& utf8);
+std::string FromAnsi(const std::string& ansi);
+
 // The one mapping of a system error number (errno) onto the platform's codes; `fallback` for the rest.
 winapi::DWORD SystemCode(int err, winapi::DWORD fallback);
 bool IsDiskFull(int err);
@@ -81,6 +86,10 @@ int ReadAll(const std::string& path, std::string& content);
 std::FILE* OpenFile(const std::string& path, const char* mode);
 // fflush, then the file's data to disk; false with errno set.
 bool FlushToDisk(std::FILE* file);
+// Moves an open file to an offset from its start, past 2 GiB too; false with errno set.
+bool Seek(std::FILE* file, std::uint64_t offset);
+// lseek with 64-bit offsets on every system: the new offset, or -1 with errno set.
+std::int64_t Seek(int fd, std::int64_t offset, int whence);
 // Renames over an existing target in one step; 0 or an errno.
 int RenameOver(const std::string& from, const std::string& to);
 // The size of a plain file; false when it has none.
@@ -97,11 +106,13 @@ struct FileId {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     std::uint64_t size = 0;
-    std::int64_t mtimeNs = 0;
+    std::int64_t mtimeNs = 0; // last change, nanoseconds since 1970 (UTC)
     bool operator==(const FileId&) const = default;
 };
-// False when no plain file is there.
-bool Identify(const std::string& path, FileId& id);
+// False when no plain file is there; with `followLinks` a symbolic link stands for the file it leads to.
+bool Identify(const std::string& path, FileId& id, bool followLinks = false);
+// The same for an open file.
+bool Identify(std::FILE* file, FileId& id);
 // The entries of a folder by their exact names, sorted; a missing folder gives empty lists.
 struct Listing {
     std::vector<std::string> files;

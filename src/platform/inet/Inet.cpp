@@ -713,8 +713,9 @@ HINTERNET InternetConnectA(HINTERNET session, const char* server, std::uint16_t 
     }
     conn->baseUrl = "ftp://" + host + ":" + std::to_string(hostPort);
     // As the platform does, no user name at all is the anonymous login; an empty one is sent as it is.
-    conn->user = user ? user : "anonymous";
-    conn->password = password ? password : "";
+    // On the wire as the platform's own FTP client sent them: in the ANSI code page on Windows.
+    conn->user = user ? files::ToAnsi(user) : "anonymous";
+    conn->password = password ? files::ToAnsi(password) : "";
     conn->timeoutSeconds = TimeoutSeconds();
     conn->tls = tls;
 

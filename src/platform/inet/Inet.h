@@ -9,7 +9,9 @@
 #include <string>
 
 // WinINet-shaped FTP calls over libcurl. Calls return a handle or TRUE on success; 0/FALSE on failure
-// with the thread's last-error code set (winapi::GetLastError).
+// with the thread's last-error code set (winapi::GetLastError). The Windows build keeps libcurl rather than
+// calling WinINet: WinINet would give none of the progress, cancel, retry with resume, verification or TLS
+// checks this stand-in adds.
 //
 // Beyond the platform:
 // - A server written "ftpes://host[:port]" is reached with explicit TLS (AUTH TLS, PBSZ 0, PROT P) on the control

@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <future>
 #include <optional>
 #include <random>
 
@@ -336,9 +337,15 @@ public:
         m_File = files::OpenFile(m_Path, "wb");
         return m_File != nullptr;
     }
-    // Flushed to disk and renamed over the target.
-    DWORD Commit() {
-        DWORD error = files::FlushToDisk(m_File) ? ERROR_SUCCESS : files::SystemCode(errno, ERROR_WRITE_FAULT);
+    // Flushed to disk (beside the caller's event loop: a large file takes a while) and renamed over the target.
+    DWORD Commit(Connection& conn) {
+        auto flushed = std::async(std::launch::async,
+                                  [file = m_File] { return files::FlushToDisk(file) ? 0 : (errno ? errno : EIO); });
+        while (flushed.wait_for(kHookInterval) != std::future_status::ready)
+            HookAllows(conn); // a cancel now would throw away a complete file: only the events are served
+        const int flushError = flushed.get();
+        RethrowStashed(conn);
+        DWORD error = flushError == 0 ? ERROR_SUCCESS : files::SystemCode(flushError, ERROR_WRITE_FAULT);
         if (std::fclose(std::exchange(m_File, nullptr)) != 0 && error == ERROR_SUCCESS)
             error = files::SystemCode(errno, ERROR_WRITE_FAULT);
         if (error != ERROR_SUCCESS)
@@ -531,7 +538,7 @@ BOOL FtpGetFileA(HINTERNET connection, const char* remoteFile, const char* newFi
         WithRetries(*conn, [&](bool resume) { return DownloadAttempt(*conn, remoteFile, partial, resume, ascii); });
     if (!done)
         return FALSE;
-    const DWORD error = partial.Commit();
+    const DWORD error = partial.Commit(*conn);
     return error == ERROR_SUCCESS ? Succeed() : Fail(error);
 }
 

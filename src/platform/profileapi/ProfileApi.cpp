@@ -86,7 +86,9 @@ public:
         while (!content.empty()) {
             auto nl = content.find('\n');
             std::string_view text = content.substr(0, nl);
-            std::string eol;
+            // A view, not a std::string assigned in the branches: GCC 12 at -O3 reports a false
+            // -Wmaybe-uninitialized inside std::string assignment there (GCC bug 105616).
+            std::string_view eol;
             if (nl != npos) {
                 eol = "\n";
                 if (!text.empty() && text.back() == '\r') {
@@ -97,7 +99,7 @@ public:
             } else {
                 content = {};
             }
-            m_lines.push_back(Line::Make(std::string(text), std::move(eol)));
+            m_lines.push_back(Line::Make(std::string(text), std::string(eol)));
         }
     }
 
@@ -260,7 +262,7 @@ Loaded Load(const std::string& path) {
                                                       : CodeForErrno(err);
         return result;
     }
-    result.doc.Parse(content);
+    result.doc.Parse(files::FromAnsi(content)); // the products write their profiles in the ANSI code page
     return result;
 }
 
@@ -273,8 +275,8 @@ DWORD Save(const std::string& path, const std::string& content) {
         return ERROR_PATH_NOT_FOUND;
     if (files::FolderExists(path) || (files::FileExists(path) && files::ReadOnly(path)))
         return ERROR_ACCESS_DENIED;
-    const int err =
-        files::ReplaceFile(path, [&](int fd) { return files::WriteAll(fd, content.data(), content.size()); });
+    const int err = files::ReplaceFile(
+        path, [ansi = files::ToAnsi(content)](int fd) { return files::WriteAll(fd, ansi.data(), ansi.size()); });
     return err == 0 ? ERROR_SUCCESS : CodeForErrno(err);
 }
 

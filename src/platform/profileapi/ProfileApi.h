@@ -13,6 +13,11 @@
 // blanks around names and values are trimmed; a value in matching double or single quotes loses them when read
 // as a single value; lines whose first non-blank character is ";" are comments; CRLF and LF files both read.
 // The write calls keep every other line of the file as it was and replace the file in one step.
+//
+// On Windows these have exact equivalents in kernel32 (GetPrivateProfileStringA and its siblings, FormatMessageA).
+// The Windows build should keep this implementation all the same: the kernel32 writes rewrite the file in place,
+// so a power cut can leave a profile cut short, and they take the ANSI code page where the program's text is
+// UTF-8. Message texts are the one place where calling FormatMessageA directly would be better (localised).
 namespace profileapi {
 
 using winapi::BOOL;

@@ -5,6 +5,7 @@
 #include "platform/zipengine/ZipEngine.h"
 
 #include "platform/error/Error.h"
+#include "platform/files/Files.h"
 
 #include <zip.h>
 
@@ -20,8 +21,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <random>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -95,21 +96,17 @@ private:
 class Progress {
 public:
     explicit Progress(zel::ProgressHook hook, std::uint64_t total = 0)
-        : m_Hook(std::move(hook)), m_Total(total), m_Last(std::chrono::steady_clock::now()) {}
+        : m_Hook(std::move(hook)), m_Total(total), m_Due(HookInterval) {
+        m_Due.Due(); // the first call is one interval away
+    }
     void SetTotal(std::uint64_t total) { m_Total = total; }
     // Adds bytes done; false once the caller asked to cancel.
     bool Tick(std::uint64_t bytes) { return Update(m_Done + bytes); }
     // Sets the bytes done, calling the hook when a hook interval has passed since its last call.
     bool Update(std::uint64_t done) {
         m_Done = done;
-        if (m_Hook && !m_Cancelled) {
-            auto now = std::chrono::steady_clock::now();
-            if (now - m_Last >= HookInterval) {
-                m_Last = now;
-                if (!m_Hook(m_Done, m_Total))
-                    m_Cancelled = true;
-            }
-        }
+        if (m_Hook && !m_Cancelled && m_Due.Due())
+            Call();
         return !m_Cancelled;
     }
     // Calls the hook if it is time, with the bytes done as they are.
@@ -119,19 +116,24 @@ public:
     bool Report(std::uint64_t done) {
         m_Done = done;
         if (m_Hook && !m_Cancelled) {
-            m_Last = std::chrono::steady_clock::now();
-            if (!m_Hook(m_Done, m_Total))
-                m_Cancelled = true;
+            m_Due.Reset();
+            m_Due.Due();
+            Call();
         }
         return !m_Cancelled;
     }
     bool Cancelled() const { return m_Cancelled; }
 
 private:
+    void Call() {
+        if (!m_Hook(m_Done, m_Total))
+            m_Cancelled = true;
+    }
+
     zel::ProgressHook m_Hook;
     std::uint64_t m_Total;
     std::uint64_t m_Done = 0;
-    std::chrono::steady_clock::time_point m_Last;
+    zel::Throttle m_Due;
     bool m_Cancelled = false;
 };
 
@@ -172,15 +174,15 @@ template <typename F> auto WhilePumping(Progress& progress, F work) {
 
 // ---- paths ----
 
-inline std::string Lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
+// Paths are UTF-8 text in the engine, as everywhere in the program. The file system library takes and gives them
+// as such only through u8string: its plain strings are the ANSI code page on Windows.
+inline fs::path PathOf(std::string_view utf8) {
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
-inline bool EqualNoCase(const std::string& a, const std::string& b) {
-    return Lower(a) == Lower(b);
+inline std::string Utf8(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
 }
 
 inline bool HasWildcard(const std::string& s) {
@@ -203,7 +205,7 @@ inline fs::path ResolveNoCase(const fs::path& p) {
             std::error_code ec;
             for (fs::directory_iterator it(out.empty() ? fs::path(".") : out, ec), end; !ec && it != end;
                  it.increment(ec)) {
-                if (EqualNoCase(it->path().filename().string(), comp.string())) {
+                if (files::SameName(Utf8(it->path().filename()), Utf8(comp))) {
                     next = out / it->path().filename();
                     break;
                 }
@@ -229,25 +231,8 @@ inline std::time_t ModTime(const fs::path& p) {
     return std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(t));
 }
 
-inline std::string RandomSuffix() {
-    thread_local std::mt19937 gen{std::random_device{}()};
-    static const char chars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::string s;
-    for (int i = 0; i < 8; ++i)
-        s += chars[gen() % (sizeof(chars) - 1)];
-    return s;
-}
-
 inline std::string SysText(int err) {
     return err ? std::string(std::strerror(err)) : std::string("unknown error");
-}
-
-inline bool IsDiskFull(int err) {
-#ifdef EDQUOT
-    if (err == EDQUOT)
-        return true;
-#endif
-    return err == ENOSPC || err == EFBIG;
 }
 
 struct ZipCloser {

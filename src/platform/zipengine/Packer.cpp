@@ -5,13 +5,10 @@
 
 #include <zip.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -19,11 +16,6 @@
 #include <thread>
 
 namespace zipengine::detail {
-
-FileState StateOf(const struct stat& st) {
-    return {st.st_dev, st.st_ino, static_cast<std::uint64_t>(st.st_size), static_cast<std::int64_t>(st.st_mtim.tv_sec),
-            st.st_mtim.tv_nsec};
-}
 
 unsigned PackThreads() {
     return std::clamp(std::thread::hardware_concurrency(), 1u, 16u);
@@ -122,7 +114,7 @@ private:
                 return -1;
             if (!Flush())
                 return Fail(errno);
-            off_t at = ::lseek(m_Fd, static_cast<off_t>(args->offset), args->whence);
+            const std::int64_t at = files::Seek(m_Fd, args->offset, args->whence);
             if (at < 0)
                 return Fail(errno);
             m_Position = static_cast<std::uint64_t>(at);
@@ -179,7 +171,7 @@ public:
     }
 
     PackResult Result() const {
-        const std::string path = m_Archive.string();
+        const std::string path = Utf8(m_Archive);
         if (m_Written) // a cancel that came once the archive was in place is too late
             return {};
         if (!m_Failure.empty())
@@ -192,7 +184,7 @@ public:
             return {PackOutcome::CreateFailed, "zip error: could not create " + path + ".\n"};
         if (m_WriteErrno)
             return {PackOutcome::WriteFailed,
-                    IsDiskFull(m_WriteErrno)
+                    files::IsDiskFull(m_WriteErrno)
                         ? "zip error: there is not enough disk space to write " + path + ".\n"
                         : "zip error: could not write " + path + " (" + SysText(m_WriteErrno) + ").\n"};
         return {};
@@ -253,7 +245,7 @@ public:
     void Write() noexcept {
         int err = 0;
         try {
-            err = files::ReplaceFile(m_Archive.string(), [&](int fd) { return WriteArchive(fd); });
+            err = files::ReplaceFile(Utf8(m_Archive), [&](int fd) { return WriteArchive(fd); });
         } catch (...) {
             Abort(std::current_exception());
         }
@@ -308,8 +300,8 @@ private:
         job.seq = m_Issued++;
         job.item = m_NextItem;
         job.offset = m_NextOffset;
-        job.length = std::min<std::uint64_t>(DeflateBlockSize, item.state.size - m_NextOffset);
-        job.last = m_NextOffset + job.length == item.state.size;
+        job.length = std::min<std::uint64_t>(DeflateBlockSize, item.id.size - m_NextOffset);
+        job.last = m_NextOffset + job.length == item.id.size;
         if (job.last) {
             ++m_NextItem;
             m_NextOffset = 0;
@@ -332,26 +324,29 @@ private:
             block.err = err;
             return std::move(block);
         };
-        const int fd = ::open(item.file.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
+        const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(files::OpenFile(item.file, "rb"), &std::fclose);
+        if (!file)
             return fail(Problem::Open, errno);
-        files::Fd file(fd);
-        struct stat st {};
-        if (::fstat(fd, &st) != 0)
-            return fail(Problem::Read, errno);
-        if (StateOf(st) != item.state)
+        std::setvbuf(file.get(), nullptr, _IONBF, 0); // blocks are read whole, straight into the buffer
+        files::FileId id;
+        errno = 0;
+        if (!files::Identify(file.get(), id))
+            return fail(errno ? Problem::Read : Problem::Changed, errno);
+        if (id != item.id)
             return fail(Problem::Changed, 0);
-        for (std::uint64_t got = 0; got < job.length;) {
-            const ssize_t n = ::pread(fd, buffer + got, job.length - got, static_cast<off_t>(job.offset + got));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
+        if (!files::Seek(file.get(), job.offset))
+            return fail(Problem::Read, errno);
+        for (std::size_t got = 0; got < job.length;) {
+            got += std::fread(buffer + got, 1, job.length - got, file.get());
+            if (got == job.length)
+                break;
+            if (!std::ferror(file.get()))
+                return fail(Problem::Changed, 0); // it ended early
+            if (errno != EINTR)
                 return fail(Problem::Read, errno);
-            if (n == 0)
-                return fail(Problem::Changed, 0);
-            got += static_cast<std::uint64_t>(n);
+            std::clearerr(file.get());
         }
-        if (::stat(item.file.c_str(), &st) != 0 || StateOf(st) != item.state)
+        if (!files::Identify(item.file, id, true) || id != item.id)
             return fail(Problem::Changed, 0);
         block.crc = Crc32(0, buffer, job.length);
         if (!deflater.Deflate(buffer, job.length, job.last, block.data))
@@ -463,7 +458,7 @@ zip_int64_t EntryCallback(void* userdata, void* data, zip_uint64_t len, zip_sour
                 return -1;
             zip_stat_init(st);
             st->valid = ZIP_STAT_SIZE | ZIP_STAT_MTIME | ZIP_STAT_COMP_METHOD;
-            st->size = s->item.state.size;
+            st->size = s->item.id.size;
             st->mtime = s->item.mtime;
             st->comp_method = s->pipe.Stores() ? ZIP_CM_STORE : ZIP_CM_DEFLATE;
             if (s->finished) {
@@ -500,7 +495,7 @@ bool Pipeline::WriteArchive(int fd) {
     zip_source_t* out = zip_source_function_create(&ArchiveSink::Callback, &sink, &error);
     zip_t* za = out ? zip_open_from_source(out, ZIP_CREATE | ZIP_TRUNCATE, &error) : nullptr;
     if (!za) {
-        m_Detail = "zip error: could not create " + m_Archive.string() + " (" + zip_error_strerror(&error) + ").\n";
+        m_Detail = "zip error: could not create " + Utf8(m_Archive) + " (" + zip_error_strerror(&error) + ").\n";
         zip_error_fini(&error);
         if (out)
             zip_source_free(out);
@@ -538,7 +533,7 @@ bool Pipeline::WriteArchive(int fd) {
         if (sink.Errno())
             m_WriteErrno = sink.Errno();
         else
-            m_Detail = "zip error: could not write " + m_Archive.string() + " (" + zip_error_strerror(e) + ").\n";
+            m_Detail = "zip error: could not write " + Utf8(m_Archive) + " (" + zip_error_strerror(e) + ").\n";
         errno = sink.Errno() ? sink.Errno() : EIO;
         return false;
     }

@@ -3,10 +3,8 @@
 // Writes an archive from a list of files: deflated in blocks on every core, written by libzip on a thread of its
 // own, while the calling thread only shows progress and prints. Internal to the engine.
 
+#include "platform/files/Files.h"
 #include "platform/zipengine/EngineShared.h"
-
-#include <sys/stat.h>
-#include <sys/types.h>
 
 #include <cstdint>
 #include <ctime>
@@ -16,22 +14,11 @@
 
 namespace zipengine::detail {
 
-// What a file looked like when it was listed; packing fails when it no longer looks so.
-struct FileState {
-    dev_t dev = 0;
-    ino_t ino = 0;
-    std::uint64_t size = 0;
-    std::int64_t mtimeSec = 0;
-    long mtimeNsec = 0;
-    bool operator==(const FileState&) const = default;
-};
-FileState StateOf(const struct stat& st);
-
 struct PackItem {
     std::string file; // native path
     std::string entry;
     std::time_t mtime = 0;
-    FileState state;
+    files::FileId id; // the file as it was listed; packing fails when it no longer is so
 };
 
 enum class PackOutcome { Written, Cancelled, SourceFailed, CreateFailed, WriteFailed };

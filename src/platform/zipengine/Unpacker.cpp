@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <random>
 
 namespace zipengine::detail {
 
@@ -160,9 +161,13 @@ private:
 // ---- TempFile ----
 
 TempFile::TempFile(const fs::path& target) {
+    thread_local std::mt19937 random{std::random_device{}()};
+    static const char chars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     for (int i = 0; i < 100 && !m_File; ++i) {
-        m_Path = target.parent_path() / (target.filename().string() + files::TemporaryMarker + RandomSuffix());
-        m_File = std::fopen(m_Path.c_str(), "wbx");
+        m_Path = Utf8(target) + files::TemporaryMarker;
+        for (int c = 0; c < 6; ++c)
+            m_Path += chars[random() % (sizeof chars - 1)];
+        m_File = files::OpenFile(m_Path, "wbx");
         if (!m_File && errno != EEXIST)
             break;
     }
@@ -172,10 +177,8 @@ TempFile::TempFile(const fs::path& target) {
 TempFile::~TempFile() {
     if (m_File)
         std::fclose(m_File);
-    if (!m_Committed && !m_Path.empty()) {
-        std::error_code ec;
-        fs::remove(m_Path, ec);
-    }
+    if (!m_Committed && !m_Path.empty())
+        files::Discard(m_Path);
 }
 
 int TempFile::Close() {
@@ -187,10 +190,9 @@ int TempFile::Close() {
 }
 
 int TempFile::Commit(const fs::path& target) {
-    std::error_code ec;
-    fs::rename(m_Path, target, ec);
-    if (ec)
-        return ec.value();
+    // Windows refuses a plain rename over an existing file.
+    if (const int err = files::RenameOver(m_Path, Utf8(target)); err != 0)
+        return err;
     m_Committed = true;
     return 0;
 }
@@ -209,7 +211,7 @@ Extracted ExtractEntry(SharedArchive& archive, zip_uint64_t index, const zip_sta
         return std::move(out);
     };
     auto writeFailure = [&](int err) {
-        return fail(IsDiskFull(err) ? Outcome::DiskFull : Outcome::WriteError, SysText(err), err);
+        return fail(files::IsDiskFull(err) ? Outcome::DiskFull : Outcome::WriteError, SysText(err), err);
     };
     const auto known = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD;
     // Deflated data is inflated here rather than by libzip, which would also compute a CRC of its own.
@@ -274,7 +276,7 @@ Extracted ExtractEntry(SharedArchive& archive, zip_uint64_t index, const zip_sta
         return writeFailure(e);
     if (st.valid & ZIP_STAT_MTIME) {
         std::error_code ec;
-        fs::last_write_time(out.temp->Path(),
+        fs::last_write_time(PathOf(out.temp->Path()),
                             std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(st.mtime)), ec);
     }
     return out;

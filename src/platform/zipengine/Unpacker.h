@@ -24,7 +24,7 @@ namespace zipengine::detail {
 
 enum class Outcome { Ok, BadPassword, Damaged, NoPassword, Unsupported, WriteError, DiskFull, Cancelled };
 
-// A temporary file next to its target, removed unless committed.
+// A temporary file next to its target ("<target>.zel~XXXXXX"), removed unless committed.
 class TempFile {
 public:
     explicit TempFile(const fs::path& target);
@@ -36,12 +36,12 @@ public:
     int OpenErrno() const { return m_Errno; }
     // Closes the file (0 or the errno of a failed flush).
     int Close();
-    // Renames into place; 0 or an errno.
+    // Renames into place, over a file that is there; 0 or an errno.
     int Commit(const fs::path& target);
-    const fs::path& Path() const { return m_Path; }
+    const std::string& Path() const { return m_Path; }
 
 private:
-    fs::path m_Path;
+    std::string m_Path; // UTF-8
     std::FILE* m_File = nullptr;
     int m_Errno = 0;
     bool m_Committed = false;

@@ -56,30 +56,29 @@ bool HasControlCharacter(const std::string& name) {
 // libzip refuses an archive in which two entries share a name without saying which; the central directory
 // does. Empty when it cannot be told.
 std::string DuplicateEntryName(const fs::path& archive) {
-    std::FILE* f = std::fopen(archive.c_str(), "rb");
-    if (!f)
+    const std::string path = Utf8(archive);
+    std::uint64_t size = 0;
+    if (!files::SizeOf(path, size))
         return {};
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(f, &std::fclose);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(files::OpenFile(path, "rb"), &std::fclose);
+    if (!file)
+        return {};
+    std::FILE* f = file.get();
     auto u16 = [](const unsigned char* p) { return static_cast<std::uint32_t>(p[0] | (p[1] << 8)); };
     auto u32 = [&](const unsigned char* p) { return u16(p) | (u16(p + 2) << 16); };
-    std::fseek(f, 0, SEEK_END);
-    const long size = std::ftell(f);
-    const long tail = std::min<long>(size, 65535 + 22);
+    const std::uint64_t tail = std::min<std::uint64_t>(size, 65535 + 22);
     std::vector<unsigned char> end(static_cast<std::size_t>(tail));
-    std::fseek(f, size - tail, SEEK_SET);
-    if (std::fread(end.data(), 1, end.size(), f) != end.size())
+    if (!files::Seek(f, size - tail) || std::fread(end.data(), 1, end.size(), f) != end.size())
         return {};
-    for (long i = tail - 22; i >= 0; --i) {
+    for (std::int64_t i = static_cast<std::int64_t>(tail) - 22; i >= 0; --i) {
         const unsigned char* eocd = end.data() + i;
         if (u32(eocd) != 0x06054b50)
             continue;
         const std::uint32_t cdSize = u32(eocd + 12), cdOffset = u32(eocd + 16);
-        if (cdOffset == 0xffffffffu || cdSize > 64u * 1024 * 1024 ||
-            cdOffset + std::uint64_t(cdSize) > std::uint64_t(size))
+        if (cdOffset == 0xffffffffu || cdSize > 64u * 1024 * 1024 || cdOffset + std::uint64_t(cdSize) > size)
             return {};
         std::vector<unsigned char> cd(cdSize);
-        std::fseek(f, static_cast<long>(cdOffset), SEEK_SET);
-        if (std::fread(cd.data(), 1, cd.size(), f) != cd.size())
+        if (!files::Seek(f, cdOffset) || std::fread(cd.data(), 1, cd.size(), f) != cd.size())
             return {};
         std::set<std::string> seen;
         for (std::size_t pos = 0; pos + 46 <= cd.size() && u32(&cd[pos]) == 0x02014b50;) {
@@ -101,6 +100,34 @@ struct SafeName {
     bool stripped = false; // "..", an absolute path or a drive letter was removed
 };
 
+#ifdef _WIN32
+// Windows reads some names as something else: it drops trailing dots and blanks (a part of nothing else, such as
+// "..." or ".. ", names no file of its own), a ":" names a drive (which takes the path out of the extraction
+// folder) or a stream, and a device name such as "NUL" or "COM1.txt" is the device in every folder. Such a part
+// becomes a plain name of the folder.
+void MakeWindowsName(std::string& comp, bool& stripped) {
+    if (comp == "." || comp == "..")
+        return;
+    const std::size_t kept = comp.find_last_not_of(". ");
+    if (kept == std::string::npos) {
+        stripped = stripped || !comp.empty();
+        comp.clear();
+        return;
+    }
+    comp.erase(kept + 1);
+    for (char& c : comp)
+        if (std::string_view("<>:\"|?*").find(c) != std::string_view::npos)
+            c = '_';
+    std::string base = files::FoldCase(std::string_view(comp).substr(0, comp.find('.')));
+    base.erase(base.find_last_not_of(' ') + 1);
+    const bool numbered =
+        base.size() == 4 && (base.starts_with("com") || base.starts_with("lpt")) && base[3] >= '0' && base[3] <= '9';
+    if (numbered || base == "con" || base == "prn" || base == "aux" || base == "nul" || base == "conin$" ||
+        base == "conout$")
+        comp.insert(0, "_");
+}
+#endif
+
 SafeName Sanitise(const std::string& name, bool spaceToUnderscore) {
     SafeName out;
     std::string comp;
@@ -112,6 +139,9 @@ SafeName Sanitise(const std::string& name, bool spaceToUnderscore) {
             out.stripped = true;
         }
         first = false;
+#ifdef _WIN32
+        MakeWindowsName(comp, out.stripped);
+#endif
         if (comp == "..")
             out.stripped = true;
         else if (!comp.empty() && comp != ".") {
@@ -145,15 +175,15 @@ bool IsSymlinkEntry(zip_t* za, zip_uint64_t index) {
 bool MakeFolders(const fs::path& base, const std::vector<std::string>& parts, std::size_t n, std::string& why) {
     fs::path p = base;
     for (std::size_t i = 0; i < n; ++i) {
-        p /= parts[i];
+        p /= PathOf(parts[i]);
         std::error_code ec;
         auto st = fs::symlink_status(p, ec);
         if (fs::is_symlink(st) || (fs::exists(st) && !fs::is_directory(st))) {
-            why = p.string() + " is not a folder";
+            why = Utf8(p) + " is not a folder";
             return false;
         }
         if (!fs::exists(st) && !fs::create_directory(p, ec) && ec) {
-            why = "could not create " + p.string() + " (" + ec.message() + ")";
+            why = "could not create " + Utf8(p) + " (" + ec.message() + ")";
             return false;
         }
     }
@@ -171,32 +201,32 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
         print("unzip error: no archive name was given.\n");
         return PK_PARAM;
     }
-    fs::path archive = ResolveNoCase(fs::path(files::NativePath(dcl.lpszZipFN)));
+    fs::path archive = ResolveNoCase(PathOf(files::NativePath(dcl.lpszZipFN)));
     // Opening checks every entry's header: a while for a large archive, so the hook keeps being called.
     Progress progress(S().hook);
     int err = 0;
-    ZipPtr za =
-        WhilePumping(progress, [&] { return ZipPtr(zip_open(archive.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &err)); });
+    ZipPtr za = WhilePumping(progress,
+                             [&] { return ZipPtr(zip_open(Utf8(archive).c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &err)); });
     if (!za) {
         if (err == ZIP_ER_NOENT || err == ZIP_ER_OPEN)
-            print("unzip error: cannot find or open " + archive.string() + ".\n");
+            print("unzip error: cannot find or open " + Utf8(archive) + ".\n");
         else if (std::string twice; err == ZIP_ER_EXISTS && !(twice = DuplicateEntryName(archive)).empty())
-            print("unzip error: " + archive.string() + " holds more than one entry named " + Printable(twice) +
+            print("unzip error: " + Utf8(archive) + " holds more than one entry named " + Printable(twice) +
                   "; nothing was extracted.\n");
         else
-            print("unzip error: " + archive.string() + " is not a zip archive or it is damaged.\n");
+            print("unzip error: " + Utf8(archive) + " is not a zip archive or it is damaged.\n");
         return PK_NOZIP;
     }
 
     fs::path dir = (dcl.lpszExtractDir && *dcl.lpszExtractDir)
-                       ? ResolveNoCase(fs::path(files::NativePath(dcl.lpszExtractDir)))
+                       ? ResolveNoCase(PathOf(files::NativePath(dcl.lpszExtractDir)))
                        : fs::path(".");
     const bool writing = !dcl.ntflag && !dcl.nvflag;
     std::error_code ec;
     if (writing && !fs::is_directory(dir, ec)) {
         fs::create_directories(dir, ec);
         if (!fs::is_directory(dir, ec)) {
-            print("unzip error: could not create the folder " + dir.string() + ".\n");
+            print("unzip error: could not create the folder " + Utf8(dir) + ".\n");
             return PK_PARAM;
         }
     }
@@ -263,7 +293,7 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
         case Outcome::Ok:
             ++done;
             if (quiet < 2)
-                print((writing ? "  inflating: " + target.string() : "    testing: " + shown + "   OK") + "\n");
+                print((writing ? "  inflating: " + Utf8(target) : "    testing: " + shown + "   OK") + "\n");
             break;
         case Outcome::NoPassword:
             fail(IZ_BADPWD, "  skipping: " + shown + " needs a password, and none was given.\n");
@@ -276,11 +306,11 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
             fail(PK_ERR, "  error: " + shown + " is damaged (" + r.detail + "); it was not extracted.\n");
             break;
         case Outcome::WriteError:
-            fail(PK_ERR, "  error: could not write " + target.string() + " (" + r.detail + ").\n");
+            fail(PK_ERR, "  error: could not write " + Utf8(target) + " (" + r.detail + ").\n");
             break;
         case Outcome::DiskFull:
             pool.Stop();
-            print("unzip error: there is not enough disk space to extract " + shown + " into " + dir.string() + ".\n");
+            print("unzip error: there is not enough disk space to extract " + shown + " into " + Utf8(dir) + ".\n");
             return PK_DISK;
         case Outcome::Cancelled:
             pool.Stop();
@@ -372,12 +402,12 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
         fs::path target = dir;
         std::string relative;
         for (const auto& p : parts) {
-            target /= p;
+            target /= PathOf(p);
             relative += (relative.empty() ? "" : "/") + p;
         }
 
         if (writing) {
-            if (!written.insert(Lower(relative)).second) {
+            if (!written.insert(files::FoldCase(relative)).second) {
                 fail(PK_WARN,
                      "  skipping: " + shown + " would overwrite another file of this archive (" + relative + ").\n");
                 continue;
@@ -388,7 +418,7 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
                 continue;
             }
             if (fs::is_directory(tst)) {
-                fail(PK_ERR, "  error: cannot write " + target.string() + ": a folder of that name exists.\n");
+                fail(PK_ERR, "  error: cannot write " + Utf8(target) + ": a folder of that name exists.\n");
                 continue;
             }
             if (fs::exists(tst)) {
@@ -398,7 +428,7 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
                 if (!dcl.noflag && !overwriteAll) {
                     if (skipExisting || !uf || !uf->replace)
                         continue;
-                    std::string shownPath = target.string();
+                    std::string shownPath = Utf8(target);
                     std::vector<char> buf(shownPath.begin(), shownPath.end());
                     buf.resize(std::max<std::size_t>(buf.size() + 1, 257), '\0');
                     std::int32_t answer = uf->replace(buf.data());
@@ -446,7 +476,8 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
                     break;
                 }
                 buf[PasswordBufferSize - 1] = '\0';
-                password = std::string(buf);
+                // Archive passwords are bytes: the Windows tools that made these archives used the ANSI code page.
+                password = files::ToAnsi(std::string(buf));
             }
             r = ExtractEntry(shared, index, st, password->c_str(), out ? &*out : nullptr, [&](std::uint64_t n) {
                 here += n;
@@ -465,10 +496,9 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
     if (auto end = drain(0))
         return *end;
     if (failed)
-        print("  " + std::to_string(failed) + " problem(s) in " + archive.string() +
-              "; not every file was extracted.\n");
+        print("  " + std::to_string(failed) + " problem(s) in " + Utf8(archive) + "; not every file was extracted.\n");
     else if (quiet < 2)
-        print(dcl.ntflag ? "No errors detected in compressed data of " + archive.string() + ".\n"
+        print(dcl.ntflag ? "No errors detected in compressed data of " + Utf8(archive) + ".\n"
                          : "  " + std::to_string(done) + " file(s) extracted.\n");
     return result;
 }

@@ -3,9 +3,14 @@
 
 #include "platform/files/Files.h"
 
-#include <sys/stat.h>
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+// <windows.h> defines macros of the names the platform's shape gives our own constants.
+#include "platform/error/WindowsMacros.h"
 #endif
 
 #include <algorithm>
@@ -25,14 +30,15 @@ std::string EntryPrefix(const fs::path& folder, const fs::path& root) {
         return {};
     if (rel.empty() || *rel.begin() == "..")
         rel = abs.relative_path();
-    std::string prefix = rel.generic_string();
+    const std::u8string generic = rel.generic_u8string();
+    const std::string prefix(generic.begin(), generic.end());
     return prefix.empty() || prefix.back() == '/' ? prefix : prefix + "/";
 }
 
 // Hidden and system files are not part of a data set unless asked for.
 bool IsHiddenOrSystem(const fs::path& folder, const std::string& name) {
 #ifdef _WIN32
-    const DWORD attributes = GetFileAttributesW((folder / name).c_str());
+    const DWORD attributes = GetFileAttributesW((folder / PathOf(name)).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0;
 #else
     (void)folder;
@@ -40,33 +46,37 @@ bool IsHiddenOrSystem(const fs::path& folder, const std::string& name) {
 #endif
 }
 
+// The whole second of the last change, as the archive keeps it.
+std::time_t EntryTime(const files::FileId& id) {
+    constexpr std::int64_t second = 1000000000;
+    return static_cast<std::time_t>(id.mtimeNs / second - (id.mtimeNs % second < 0 ? 1 : 0));
+}
+
 class Collector {
 public:
     Collector(const fs::path& archive, const fs::path& root, bool recurse, bool junkDir, bool system, Printer& print,
               Progress& progress)
         : m_Root(root), m_Recurse(recurse), m_JunkDir(junkDir), m_System(system), m_Print(print), m_Progress(progress) {
-        struct stat st {};
-        if (::stat(archive.c_str(), &st) == 0)
-            m_ArchiveState = StateOf(st);
+        if (files::FileId id; files::Identify(Utf8(archive), id, true))
+            m_ArchiveId = id;
     }
 
     void AddName(const std::string& name) {
-        fs::path p(files::NativePath(name));
+        fs::path p = PathOf(files::NativePath(name));
         if (p.is_relative())
             p = m_Root / p;
         bool matched = false;
-        std::string last = p.filename().string();
+        std::string last = Utf8(p.filename());
         if (HasWildcard(last)) {
             fs::path dir = ResolveNoCase(p.parent_path());
             matched = AddFolder(dir, last, m_Recurse);
         } else {
             p = ResolveNoCase(p);
             std::error_code ec;
-            struct stat st {};
-            if (::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            if (files::FileId id; files::Identify(Utf8(p), id, true)) {
                 const fs::path dir = p.parent_path();
-                AddFile(dir, EntryPrefix(dir, m_Root), {p.filename().string(), false, st},
-                        fs::weakly_canonical(p, ec).string());
+                AddFile(dir, EntryPrefix(dir, m_Root), {Utf8(p.filename()), false, id},
+                        Utf8(fs::weakly_canonical(p, ec)));
                 matched = true;
             } else if (fs::is_directory(p, ec)) {
                 if (m_Recurse)
@@ -85,7 +95,7 @@ private:
     struct Found {
         std::string name;
         bool link;
-        struct stat st;
+        files::FileId id; // of the file a link leads to
     };
 
     // True when the pattern matched at least one file, also one that is then left out (the archive itself, a
@@ -101,7 +111,7 @@ private:
                 return matched;
             std::error_code ec2;
             const fs::path& path = it->path();
-            std::string name = path.filename().string();
+            std::string name = Utf8(path.filename());
             auto type = it->symlink_status(ec2).type();
             if (type == fs::file_type::directory) {
                 if (m_System || !IsHiddenOrSystem(dir, name))
@@ -109,7 +119,7 @@ private:
                 continue;
             }
             Found f{std::move(name), type == fs::file_type::symlink, {}};
-            if (::stat(path.c_str(), &f.st) != 0 || !S_ISREG(f.st.st_mode) || !files::MatchesPattern(f.name, pattern))
+            if (!files::Identify(Utf8(path), f.id, true) || !files::MatchesPattern(f.name, pattern))
                 continue;
             matched = true;
             if (!Excluded(dir, f.name))
@@ -119,12 +129,12 @@ private:
         std::sort(folders.begin(), folders.end());
         // One canonical folder for its files: the same file reached twice, by two names given or through a
         // link, is packed once.
-        const std::string canonical = fs::weakly_canonical(dir, ec).string() + "/";
+        const std::string canonical = Utf8(fs::weakly_canonical(dir, ec)) + "/";
         const std::string prefix = EntryPrefix(dir, m_Root);
         for (const auto& f : files) {
             if (!m_Progress.Poll())
                 return matched;
-            AddFile(dir, prefix, f, f.link ? fs::weakly_canonical(dir / f.name, ec).string() : canonical + f.name);
+            AddFile(dir, prefix, f, f.link ? Utf8(fs::weakly_canonical(dir / PathOf(f.name), ec)) : canonical + f.name);
         }
         if (recurse)
             for (const auto& d : folders)
@@ -137,18 +147,17 @@ private:
     }
 
     void AddFile(const fs::path& dir, const std::string& prefix, const Found& f, std::string key) {
-        const FileState state = StateOf(f.st);
         // Never pack the archive being written, nor the program's own temporary files.
-        if ((m_ArchiveState && state.dev == m_ArchiveState->dev && state.ino == m_ArchiveState->ino) ||
+        if ((m_ArchiveId && f.id.device == m_ArchiveId->device && f.id.inode == m_ArchiveId->inode) ||
             Excluded(dir, f.name))
             return;
         if (!m_Seen.insert(std::move(key)).second)
             return;
         PackItem item;
-        item.file = (dir / f.name).string();
+        item.file = Utf8(dir / PathOf(f.name));
         item.entry = m_JunkDir ? f.name : prefix + f.name;
-        item.mtime = static_cast<std::time_t>(f.st.st_mtim.tv_sec);
-        item.state = state;
+        item.mtime = EntryTime(f.id);
+        item.id = f.id;
         m_Items.push_back(std::move(item));
     }
 
@@ -158,7 +167,7 @@ private:
     bool m_System;
     Printer& m_Print;
     Progress& m_Progress;
-    std::optional<FileState> m_ArchiveState;
+    std::optional<files::FileId> m_ArchiveId;
     std::vector<PackItem> m_Items;
     std::set<std::string> m_Seen;
 };
@@ -187,16 +196,16 @@ std::int32_t Archive(const ZCL& C) {
         print("zip error: encrypting, moving, deleting, freshening and growing archives are not supported.\n");
         return ZE_PARMS;
     }
-    fs::path archive(files::NativePath(C.lpszZipFN));
+    fs::path archive = PathOf(files::NativePath(C.lpszZipFN));
     fs::path folder = archive.parent_path().empty() ? fs::path(".") : archive.parent_path();
     folder = ResolveNoCase(folder);
     archive = folder / archive.filename();
     std::error_code ec;
     if (!fs::is_directory(folder, ec)) {
-        print("zip error: the folder " + folder.string() + " for the archive does not exist.\n");
+        print("zip error: the folder " + Utf8(folder) + " for the archive does not exist.\n");
         return ZE_CREAT;
     }
-    fs::path root = ResolveNoCase(fs::path(files::NativePath(s.rootDir.value_or(""))));
+    fs::path root = ResolveNoCase(PathOf(files::NativePath(s.rootDir.value_or(""))));
     if (root.empty())
         root = fs::current_path(ec);
 
@@ -210,7 +219,7 @@ std::int32_t Archive(const ZCL& C) {
         items = collector.TakeItems();
     }
     if (progress.Cancelled()) {
-        print("zip: cancelled; " + archive.string() + " was not written.\n");
+        print("zip: cancelled; " + Utf8(archive) + " was not written.\n");
         return ZE_ABORT;
     }
     if (items.empty()) {
@@ -220,11 +229,11 @@ std::int32_t Archive(const ZCL& C) {
 
     std::uint64_t total = 0;
     for (const auto& item : items)
-        total += item.state.size;
+        total += item.id.size;
     progress.SetTotal(total);
     // This call comes after the listing and before any file is read.
     if (!progress.Report(0)) {
-        print("zip: cancelled; " + archive.string() + " was not written.\n");
+        print("zip: cancelled; " + Utf8(archive) + " was not written.\n");
         return ZE_ABORT;
     }
     // A leftover archive is replaced, never updated: the archive holds exactly the files found now.
@@ -246,7 +255,7 @@ std::int32_t Archive(const ZCL& C) {
         return ZE_WRITE;
     }
     if (o.fQuiet == 0)
-        print("  " + std::to_string(items.size()) + " file(s) packed into " + archive.string() + "\n");
+        print("  " + std::to_string(items.size()) + " file(s) packed into " + Utf8(archive) + "\n");
     return ZE_OK;
 }
 

@@ -26,9 +26,17 @@ private Q_SLOTS:
         for (int i = 0; i < 300; ++i)
             packed.insert(QString("s%1.dat").arg(i), Mixed(i * 37, i));
         WriteAll(data, packed);
+        // A link is packed as the file it leads to.
+        WriteFile(tmp.filePath("elsewhere.mdb"), "through a link");
+        QVERIFY(QFile::link(tmp.filePath("elsewhere.mdb"), data + "/linked.mdb"));
+        packed.insert("linked.mdb", "through a link");
         // Not the data set: a folder without recursion, a hidden file, a temporary file of the program.
         WriteAll(data, {{"sub/c.txt", "sea"}, {".hidden", "h"}, {"FIXED.ZIP.zel~a1B2c3", "partial download"}});
         WriteFile(archive, "not a zip: the leftover of a failed send");
+        const QDateTime stamp(QDate(2020, 5, 17), QTime(10, 20, 31));
+        QFile stamped(data + "/B.MDB");
+        QVERIFY(stamped.open(QIODevice::ReadWrite) && stamped.setFileTime(stamp, QFileDevice::FileModificationTime));
+        stamped.close();
         // The seed entry, then a Windows pattern that matches the archive itself; folders are not entered.
         QCOMPARE(Zip(archive, {"querty", QString(data + "/*.*").replace('/', '\\')}), 0);
         QVERIFY(Printed("name not matched: querty"));
@@ -41,6 +49,8 @@ private Q_SLOTS:
         QCOMPARE(Snapshot(tmp.filePath("check")), expected);
         QCOMPARE(Unzip(archive, tmp.filePath("ours")), 0);
         QCOMPARE(Snapshot(tmp.filePath("ours")), expected);
+        // An entry keeps its file's time, to the two seconds the format holds.
+        QCOMPARE(QFileInfo(tmp.filePath("ours/" + p + "B.MDB")).lastModified(), stamp.addSecs(-1));
         // A valid leftover is replaced, not merged; patterns ignore case.
         QCOMPARE(Zip(archive, {data + "/sub/C.*"}), 0);
         QCOMPARE(Listing(archive), QStringList{p + "sub/c.txt"});
