@@ -4,12 +4,11 @@
 ftpserver.py --root DIR --users JSON [--tls DIR]   (JSON: [{"name", "password", "home": DIR in the root}])
 With --tls: a test CA and certificates made in DIR, explicit TLS only, and data connections must reuse the control
 connection's TLS session. Prints "PORT <n>", then answers each line on stdin with one line: "logins", "log" (JSON),
-"clearlog", or "fault" and one of: clear | refuse CMD|off (502) | refuse-stor on|off (a two-line 553) |
+"clearlog", or "fault" and one of: clear | refuse CMD (502) | refuse-stor on (a two-line 553) |
 break N TIMES 426|reset|421|stall [SKIP] (the next TIMES data connections, 0: all, after SKIP more break after N
-bytes) | throttle N|off (bytes a second) | shorten N [TIMES] (files received cut short after the 226) |
-flip STOR|RETR TIMES (a byte changed) | close421 CMD|any (the next such command) | mute CMD|any|off |
-checksum HASH|XMD5|XCRC | cert good|otherhost|expired|selfsigned (TLS, new connections).
-End of stdin stops the server, so it never outlives the test that started it.
+bytes) | throttle N (bytes a second) | shorten N [TIMES] (files received cut short after the 226) |
+flip STOR|RETR TIMES (a byte changed) | close421 CMD (the next one) | mute CMD | checksum HASH|XMD5|XCRC |
+cert good|otherhost|expired|selfsigned (TLS, new connections). End of stdin stops the server.
 """
 
 import argparse
@@ -30,32 +29,31 @@ from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.ioloop import timer
 from pyftpdlib.servers import FTPServer
 
+CLOSING = "421 Service not available, closing control connection."
 _lock = threading.Lock()
 _log = []
 _logins = 0
-_faults = {}  # fault -> value; None or absent: off
+_faults = {}  # fault -> value; absent: off
 _times = {}  # fault -> how many more times it applies; absent: every time
-_refused = set()
 _start_dirs = {}
 _certs = {}
 _handler = None
 
 
 def arm(name, value, times=0):
-    """Switches a fault on (off with None) for `times` uses, or every time."""
     _faults[name] = value
+    _times.pop(name, None)
     if times > 0:
         _times[name] = times
-    else:
-        _times.pop(name, None)
 
 
 def take(name):
     """The fault's value for one more use, counting it down; None when it is off."""
     value = _faults.get(name)
-    left = _times.get(name)
-    if value is not None and left is not None:
-        arm(name, None if left <= 1 else value, left - 1)
+    if value is not None and name in _times:
+        _times[name] -= 1
+        if _times[name] == 0:
+            del _faults[name], _times[name]
     return value
 
 
@@ -70,9 +68,8 @@ class FaultyDTP:
 
     def __init__(self, sock, cmd_channel):
         self._rate = _faults.get("throttle")
-        skip = _faults.get("break-skip", 0)
-        if skip and _faults.get("break") is not None:
-            _faults["break-skip"] = skip - 1
+        if _faults.get("break-skip", 0) and "break" in _faults:
+            _faults["break-skip"] -= 1
             self._break = None
         else:
             self._break = take("break")
@@ -81,40 +78,32 @@ class FaultyDTP:
         super().__init__(sock, cmd_channel)
 
     def use_sendfile(self):
-        # Every byte goes through send(), where the faults are applied.
-        return False
+        return False  # every byte goes through send(), where the faults are applied
 
     def _limit(self, done):
         """Bytes that may move now before a break or the throttle; None for no limit."""
         limits = [] if self._break is None else [self._break[0] - done]
-        if self._rate:
-            # A small first burst, then the rate on average.
+        if self._rate:  # a small first burst, then the rate on average
             limits.append(int(self._rate * (timer() - self._start_time)) + 4096 - done)
         return max(0, min(limits)) if limits else None
 
     def _break_now(self):
         how = self._break[1]
-        if how == "426":
-            self._resp = ("426 Connection closed; transfer aborted.", logging.info)
-            self.close()
-        elif how == "stall":
-            # The connection stays open and nothing moves: only the client's timeout ends it.
+        if how == "stall":  # open, and nothing moves: only the client's timeout ends it
             self._stalled = True
-            self.del_channel()
-        elif how == "421":
-            self._resp = ()
-            self.cmd_channel.respond("421 Service not available, closing control connection.")
-            self.close()
-            self.cmd_channel.close_when_done()
-        else:  # reset
+            return self.del_channel()
+        self._resp = ("426 Connection closed; transfer aborted.", logging.info) if how == "426" else ()
+        if how == "421":
+            self.cmd_channel.respond(CLOSING)
+        elif how == "reset":  # RST instead of FIN, on both connections
             for channel in (self, self.cmd_channel):
                 try:
                     channel.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
                 except OSError:
                     pass
-            self._resp = ()
-            self.close()
-            self.cmd_channel.close()
+        self.close()
+        if how != "426":
+            self.cmd_channel.close_when_done() if how == "421" else self.cmd_channel.close()
 
     def _after_move(self, done):
         if self._break is not None and done >= self._break[0]:
@@ -138,8 +127,7 @@ class FaultyDTP:
         if self.tot_bytes_sent == 0 and data and take("flip-retr"):
             data = flip_byte(data, len(data) // 2)
         limit = self._limit(self.tot_bytes_sent)
-        if limit is not None:
-            data = data[:limit]
+        data = data if limit is None else data[:limit]
         sent = super().send(data) if data else 0
         self._after_move(self.tot_bytes_sent)
         return sent
@@ -149,8 +137,7 @@ class FaultyDTP:
             return
         limit = self._limit(self.tot_bytes_received)
         if limit == 0:
-            self._after_move(self.tot_bytes_received)
-            return
+            return self._after_move(self.tot_bytes_received)
         self.ac_in_buffer_size = 65536 if limit is None else min(65536, limit)
         super().handle_read()
         if not self._closed:
@@ -162,8 +149,7 @@ class FaultyDTP:
 
 
 class FaultyDTPHandler(FaultyDTP, DTPHandler):
-    # The base class binds its own handle_read here.
-    handle_read_event = FaultyDTP.handle_read
+    handle_read_event = FaultyDTP.handle_read  # the base class binds its own here
 
 
 class FaultyCommands:
@@ -174,17 +160,16 @@ class FaultyCommands:
     def pre_process_command(self, line, cmd, arg):
         with _lock:
             _log.append(line)
-        if _faults.get("close421") in ("ANY", cmd):
-            arm("close421", None)
-            self.respond("421 Service not available, closing control connection.")
+        if _faults.get("close421") == cmd:
+            del _faults["close421"]
+            self.respond(CLOSING)
             return self.close_when_done()
-        if _faults.get("mute") in ("ANY", cmd):
+        if _faults.get("mute") == cmd:
             return None
-        if cmd in _refused:
+        if cmd in _faults.get("refuse", ()):
             return self.respond("502 Command not implemented.")
         if cmd == "STOR" and _faults.get("refuse-stor"):
-            # Two lines, so clients can be checked for keeping a multi-line reply whole.
-            self.push("553-Could not create file.\r\n")
+            self.push("553-Could not create file.\r\n")  # clients must keep a multi-line reply whole
             return self.respond("553 Quota exceeded.")
         checksum = _faults.get("checksum")
         if cmd == "FEAT" and checksum:
@@ -230,7 +215,6 @@ class FaultyFTPHandler(FaultyCommands, FTPHandler):
 
 
 def make_tls_handler(folder):
-    """The TLS handler class, with certificates made for this run."""
     from OpenSSL._util import lib as ssl_lib
     from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
 
@@ -302,32 +286,28 @@ def make_certificates(folder):
 
 
 def set_fault(name, *values):
-    on = values[:1] != ("off",)
-    if name == "clear" and not values:
+    n = len(values)
+    if name == "clear" and n == 0:
         _faults.clear()
         _times.clear()
-        _refused.clear()
-    elif name == "refuse-stor" and values in (("on",), ("off",)):
-        arm(name, on or None)
-    elif name == "refuse" and len(values) == 1:
-        _refused.add(values[0].upper()) if on else _refused.clear()
-    elif name == "break" and len(values) in (3, 4) and values[2] in ("426", "reset", "421", "stall"):
+    elif name == "refuse" and n == 1:
+        _faults.setdefault("refuse", set()).add(values[0].upper())
+    elif name == "refuse-stor" and values == ("on",):
+        arm(name, True)
+    elif name == "break" and n in (3, 4) and values[2] in ("426", "reset", "421", "stall"):
         arm("break", (int(values[0]), values[2]), int(values[1]))
-        _faults["break-skip"] = int(values[3]) if len(values) == 4 else 0
-    elif name == "throttle" and len(values) == 1:
-        arm(name, int(values[0]) if on else None)
-    elif name == "shorten" and len(values) in (1, 2):
-        arm(name, int(values[0]) if on and values[0] != "0" else None, int(values[1]) if len(values) == 2 else 0)
-    elif name == "flip" and len(values) == 2 and values[0].upper() in ("STOR", "RETR"):
-        arm("flip-" + values[0].lower(), int(values[1]) > 0 or None, int(values[1]))
-    elif name in ("close421", "mute") and len(values) == 1:
-        arm(name, values[0].upper() if on else None)
-    elif name == "checksum" and len(values) == 1 and values[0].upper() in ("HASH", "XMD5", "XCRC"):
+        _faults["break-skip"] = int(values[3]) if n == 4 else 0
+    elif name == "throttle" and n == 1:
+        arm(name, int(values[0]))
+    elif name == "shorten" and n in (1, 2):
+        arm(name, int(values[0]), int(values[1]) if n == 2 else 0)
+    elif name == "flip" and n == 2 and values[0].upper() in ("STOR", "RETR"):
+        arm("flip-" + values[0].lower(), True, int(values[1]))
+    elif name in ("close421", "mute", "checksum") and n == 1:
         arm(name, values[0].upper())
-    elif name == "cert" and len(values) == 1 and values[0] in _certs:
-        # New connections get the new context.
+    elif name == "cert" and n == 1 and values[0] in _certs:
         _handler.certfile = _handler.keyfile = _certs[values[0]]
-        _handler.ssl_context = None
+        _handler.ssl_context = None  # new connections get the new context
     else:
         return False
     return True
@@ -345,19 +325,16 @@ def answer(words):
             _logins = 0
             return "ok"
     try:
-        if words[:1] == ["fault"] and len(words) > 1:
-            return "ok" if set_fault(*words[1:]) else "error unknown fault"
+        return "ok" if words[:1] == ["fault"] and set_fault(*words[1:]) else "error unknown request"
     except ValueError:
         return "error bad value"
-    return "error unknown request"
 
 
 def read_requests():
     for line in sys.stdin:
         sys.stdout.write(answer(line.split()) + "\n")
         sys.stdout.flush()
-    # Sockets close with the process; nothing to save.
-    os._exit(0)
+    os._exit(0)  # sockets close with the process; nothing to save
 
 
 def main():
