@@ -1,5 +1,7 @@
 #include "support/Files.h"
 
+#include "platform/error/Error.h"
+
 #include <QtTest>
 
 #include <csignal>
@@ -77,6 +79,16 @@ void WithFileSizeLimit(qint64 bytes, const std::function<void()>& call) {
     call();
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
+}
+
+QString Raised(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const zel::Error& e) {
+        const std::int32_t number = e.Number() < 0 ? e.Number() - zel::vbObjectError : e.Number();
+        return QString("%1 %2: ").arg(number).arg(e.Source().c_str()) + QString::fromStdString(e.Description());
+    }
+    return {};
 }
 
 } // namespace testsupport

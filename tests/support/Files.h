@@ -29,5 +29,8 @@ bool ZipFiles(const QString& target, const QMap<QString, QByteArray>& content);
 QByteArray Noise(int size, quint32 seed = 1);
 // Runs `call` while no file can grow beyond `bytes`: writes past it fail as on a full disk.
 void WithFileSizeLimit(qint64 bytes, const std::function<void()>& call);
+// The error the call raised as "number source: description", numbers of classes counted from vbObjectError
+// (cFTP's 2001...); empty when it raised none.
+QString Raised(const std::function<void()>& call);
 
 } // namespace testsupport

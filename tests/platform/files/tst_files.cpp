@@ -1,28 +1,11 @@
-#include "platform/error/Error.h"
 #include "platform/files/Files.h"
 #include "support/Files.h"
 
 #include <QtTest>
 
-#include <functional>
-
 using namespace testsupport;
 
-namespace {
-
-const QString k53 = "53 File not found", k75 = "75 Path/File access error";
-
-// "number text" of the error a call raises; empty when it raises nothing.
-QString ErrorOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const zel::Error& e) {
-        return QString::number(e.Number()) + " " + QString::fromStdString(e.Description());
-    }
-    return {};
-}
-
-} // namespace
+const QString k53 = "53 Kill: File not found", k75 = "75 Kill: Path/File access error";
 
 class tst_files : public QObject {
     Q_OBJECT
@@ -68,15 +51,15 @@ private Q_SLOTS:
         files::Kill(folder + "INNER.mdb");
         QCOMPARE(Entries(tmp.path()), QStringList{"sub.mdb"});
         for (const char* nothing : {"ledgra2.mdb", "sub.mdb", "missing\\a.mdb"})
-            QCOMPARE(ErrorOf([&] { files::Kill(folder + nothing); }), k53);
+            QCOMPARE(Raised([&] { files::Kill(folder + nothing); }), k53);
         // A file that cannot be deleted stays, and says so.
         WriteFile(tmp.filePath("b.dat"), "b");
         QVERIFY(MakeReadOnly(tmp.filePath("b.dat")));
-        QCOMPARE(ErrorOf([&] { files::Kill(folder + "B.DAT"); }), k75);
+        QCOMPARE(Raised([&] { files::Kill(folder + "B.DAT"); }), k75);
         QCOMPARE(files::FileLen(folder + "b.dat"), std::uint64_t(1));
         QVERIFY(files::FolderExists(folder + "SUB.MDB") && !files::FileExists(folder + "sub.mdb") &&
                 files::FileExists(folder + "B.DAT"));
-        QCOMPARE(ErrorOf([&] { files::FileLen(folder + "sub.mdb"); }), k53);
+        QCOMPARE(Raised([&] { files::FileLen(folder + "sub.mdb"); }), "53 FileLen: File not found");
     }
 };
 

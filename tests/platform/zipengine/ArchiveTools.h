@@ -130,14 +130,4 @@ inline int Unzip(const QString& archive, const QString& dir, bool folders = true
     return zipengine::Wiz_SingleEntryUnzip(0, nullptr, 0, nullptr, &dcl, &uf);
 }
 
-// What f raised, as "number source: description"; empty if it raised nothing.
-template <typename F> QString Failure(F f) {
-    try {
-        f();
-    } catch (const zel::Error& e) {
-        return QString("%1 %2: %3").arg(e.Number()).arg(e.Source().c_str(), e.Description().c_str());
-    }
-    return {};
-}
-
 } // namespace ziptest
