@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 
 namespace testsupport {
 
@@ -14,6 +15,7 @@ namespace testsupport {
 QMap<QString, QByteArray> Snapshot(const QString& root, bool recursive = true);
 // Writes a file, making its folders.
 void WriteFile(const QString& path, const QByteArray& content);
+void WriteAll(const QString& root, const QMap<QString, QByteArray>& files);
 QByteArray ReadFile(const QString& path);
 // The data-folder form of a native folder: a trailing backslash, as the profiles give it.
 std::string Windows(const QString& folder);
@@ -23,6 +25,8 @@ bool MakeReadOnly(const QString& path);
 std::string Win(const QString& native);
 // Names in a folder (files, folders, hidden ones too), sorted.
 QStringList Entries(const QString& dir);
+// Runs a tool to its end: exit code (-1 if it never ran or crashed) and what it wrote to stdout.
+std::pair<int, QString> Exec(const QString& program, const QStringList& args, const QString& cwd = {});
 // Builds an archive with Info-ZIP's zip from files given relative to a scratch folder; false when zip failed.
 bool ZipFiles(const QString& target, const QMap<QString, QByteArray>& content);
 // Seeded bytes that do not compress.

@@ -21,21 +21,6 @@ namespace ziptest {
 using namespace testsupport;
 using Files = QMap<QString, QByteArray>;
 
-inline void WriteAll(const QString& root, const Files& files) {
-    for (auto it = files.cbegin(); it != files.cend(); ++it)
-        WriteFile(root + "/" + it.key(), it.value());
-}
-
-// Runs a tool to its end: exit code (-1 if it never ran or crashed) and what it wrote to stdout.
-inline std::pair<int, QString> Exec(const QString& program, const QStringList& args, const QString& cwd = {}) {
-    QProcess p;
-    p.setWorkingDirectory(cwd);
-    p.start(program, args);
-    p.closeWriteChannel();
-    bool ran = p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit;
-    return {ran ? p.exitCode() : -1, QString::fromUtf8(p.readAll())};
-}
-
 // Both Info-ZIP's test and Python's zipfile find every entry whole: sizes, CRCs and the deflate streams.
 inline bool ReadersAgree(const QString& archive) {
     const QString test = "import sys, zipfile\nsys.exit(zipfile.ZipFile(sys.argv[1]).testzip() is not None)";
