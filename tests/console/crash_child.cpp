@@ -19,6 +19,11 @@
 
 namespace {
 
+void KillNow() {
+    std::fflush(stdout);
+    std::raise(SIGKILL);
+}
+
 class CountingRun : public TransferRun {
 public:
     explicit CountingRun(long killAt) : m_KillAt(killAt) {}
@@ -45,21 +50,14 @@ public:
 
 private:
     void Event() {
-        if (++m_Events == m_KillAt) {
-            std::fflush(stdout);
-            std::raise(SIGKILL);
-        }
+        if (++m_Events == m_KillAt)
+            KillNow();
     }
     long m_KillAt;
     long m_Events = 0;
     std::string m_Step;
     std::uint64_t m_LastDone = 0;
 };
-
-void KillNow() {
-    std::fflush(stdout);
-    std::raise(SIGKILL);
-}
 
 } // namespace
 
