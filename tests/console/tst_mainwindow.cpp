@@ -3,6 +3,7 @@
 #include "console/frmFtpTest.h"
 #include "dialogs/dlgHost.h"
 #include "dialogs/frmHelp.h"
+#include "support/Files.h"
 #include "support/Gui.h"
 #include "support/ScriptedUi.h"
 
@@ -13,6 +14,7 @@
 
 using testsupport::SampleInstall;
 using testsupport::WhenModal;
+using testsupport::WriteFile;
 
 class tst_mainwindow : public QObject {
     Q_OBJECT
@@ -52,7 +54,7 @@ private Q_SLOTS:
     }
 
     void neitherProductEndsWithTheFatalMessage() {
-        m_Install->writeFile("WINDOWS/tovacfg.ini", "[Paths]\r\nDataPath=\r\n"); // empty counts as missing
+        WriteFile(m_Install->root() + "/WINDOWS/tovacfg.ini", "[Paths]\r\nDataPath=\r\n"); // empty counts as missing
         m_Install->writeLedgra("");
         QVERIFY(!load());
         QVERIFY(m_Ui->ended);
@@ -66,7 +68,7 @@ private Q_SLOTS:
     void tovaAloneNeedsNoChooser() {
         const std::string data = (m_Install->root() + "/tova\\").toStdString();
         // A profile that names a program but no database folder is no Ledgra installation.
-        m_Install->writeFile("WINDOWS/ledgra2.ini", "[General Information]\r\nProgramName=palvex.exe\r\n");
+        WriteFile(m_Install->root() + "/WINDOWS/ledgra2.ini", "[General Information]\r\nProgramName=palvex.exe\r\n");
         m_Install->writeTova(QString::fromStdString(data));
         QVERIFY(load());
         QVERIFY(!m_Ui->ended);

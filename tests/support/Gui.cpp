@@ -67,19 +67,15 @@ SampleInstall::~SampleInstall() {
         qunsetenv("WINDIR");
 }
 
-void SampleInstall::writeFile(const QString& relative, const QByteArray& content) {
-    WriteFile(root() + "/" + relative, content);
-}
-
 void SampleInstall::writeTova(const QString& dataPath) {
-    writeFile("WINDOWS/tovacfg.ini", "[Paths]\r\nDataPath=" + dataPath.toUtf8() + "\r\n");
+    WriteFile(root() + "/WINDOWS/tovacfg.ini", "[Paths]\r\nDataPath=" + dataPath.toUtf8() + "\r\n");
 }
 
 void SampleInstall::writeLedgra(const QString& dbpath, const QString& programName) {
     QByteArray text = "[General Information]\r\ndbpath=" + dbpath.toUtf8() + "\r\n";
     if (!programName.isNull())
         text += "ProgramName=" + programName.toUtf8() + "\r\n";
-    writeFile("WINDOWS/ledgra2.ini", text);
+    WriteFile(root() + "/WINDOWS/ledgra2.ini", text);
 }
 
 } // namespace testsupport

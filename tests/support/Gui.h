@@ -43,7 +43,6 @@ public:
     void writeTova(const QString& dataPath);
     // Writes WINDOWS/ledgra2.ini; a null programName leaves the key out.
     void writeLedgra(const QString& dbpath, const QString& programName = QString());
-    void writeFile(const QString& relative, const QByteArray& content);
 
 private:
     QTemporaryDir m_Dir;
