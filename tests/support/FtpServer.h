@@ -21,8 +21,7 @@ class FtpServer {
 public:
     FtpServer(const QString& root, const QList<FtpUser>& users, bool tls = false);
     ~FtpServer();
-    FtpServer(const FtpServer&) = delete;
-    FtpServer& operator=(const FtpServer&) = delete;
+    Q_DISABLE_COPY(FtpServer)
 
     bool isRunning() const { return m_Port != 0 && m_Process.state() == QProcess::Running; }
     QString errorString() const { return m_Error; }
@@ -50,8 +49,7 @@ class ClosedPort {
 public:
     ClosedPort();
     ~ClosedPort();
-    ClosedPort(const ClosedPort&) = delete;
-    ClosedPort& operator=(const ClosedPort&) = delete;
+    Q_DISABLE_COPY(ClosedPort)
     QString hostPort() const { return QStringLiteral("127.0.0.1:%1").arg(m_Port); }
 
 private:

@@ -11,8 +11,8 @@ namespace {
 int g_ExpectedModals = 0;
 }
 
-ModalGuard::ModalGuard() : m_Timer(new QTimer) {
-    QObject::connect(m_Timer, &QTimer::timeout, [] {
+ModalGuard::ModalGuard() {
+    QObject::connect(&m_Timer, &QTimer::timeout, [] {
         QWidget* modal = QApplication::activeModalWidget();
         if (!modal || g_ExpectedModals > 0)
             return;
@@ -21,11 +21,7 @@ ModalGuard::ModalGuard() : m_Timer(new QTimer) {
         modal->hide();
         QTest::qFail(qPrintable("an unexpected dialog opened: " + name), __FILE__, __LINE__);
     });
-    m_Timer->start(50);
-}
-
-ModalGuard::~ModalGuard() {
-    delete m_Timer;
+    m_Timer.start(50);
 }
 
 void WhenModal(std::function<void(QWidget*)> action, int timeoutMs) {

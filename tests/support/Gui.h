@@ -2,10 +2,10 @@
 
 #include <QString>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <functional>
 
-class QTimer;
 class QWidget;
 
 namespace testsupport {
@@ -19,12 +19,9 @@ void WhenModal(std::function<void(QWidget*)> action, int timeoutMs = 10000);
 class ModalGuard {
 public:
     ModalGuard();
-    ~ModalGuard();
-    ModalGuard(const ModalGuard&) = delete;
-    ModalGuard& operator=(const ModalGuard&) = delete;
 
 private:
-    QTimer* m_Timer;
+    QTimer m_Timer;
 };
 
 // Polls until condition holds or the timeout passes, pumping events; returns the condition.
@@ -35,8 +32,7 @@ class SampleInstall {
 public:
     SampleInstall();
     ~SampleInstall();
-    SampleInstall(const SampleInstall&) = delete;
-    SampleInstall& operator=(const SampleInstall&) = delete;
+    Q_DISABLE_COPY(SampleInstall)
 
     QString root() const { return m_Dir.path(); }
     // Writes WINDOWS/tovacfg.ini with [Paths] DataPath=value.

@@ -17,9 +17,8 @@ ScriptedUi::~ScriptedUi() {
     Install(m_Previous);
 }
 
-Answer ScriptedUi::MsgBox(const std::string& text, Buttons buttons, Icon icon, int defaultButton,
-                          const std::string& title) {
-    boxes.push_back({text, title.empty() ? std::string(AppTitle) : title, buttons, icon, defaultButton});
+Answer ScriptedUi::MsgBox(const std::string& text, Buttons buttons, Icon icon, int, const std::string& title) {
+    boxes.push_back({text, title.empty() ? std::string(AppTitle) : title, buttons, icon});
     if (answers.empty()) {
         ++unexpectedBoxes;
         return buttons == Buttons::Ok ? Answer::Ok : Answer::Cancel;
@@ -30,7 +29,7 @@ Answer ScriptedUi::MsgBox(const std::string& text, Buttons buttons, Icon icon, i
 }
 
 std::string ScriptedUi::InputBox(const std::string& prompt) {
-    boxes.push_back({prompt, AppTitle, Buttons::OkCancel, Icon::None, 0});
+    boxes.push_back({prompt, AppTitle, Buttons::OkCancel, Icon::None});
     if (inputs.empty()) {
         ++unexpectedBoxes;
         return {};

@@ -2,6 +2,8 @@
 
 #include "platform/ui/UiServices.h"
 
+#include <QtGlobal>
+
 #include <deque>
 #include <string>
 #include <vector>
@@ -17,13 +19,11 @@ public:
         std::string title; // as shown: AppTitle when the caller gave none
         Buttons buttons;
         Icon icon;
-        int defaultButton;
     };
 
     ScriptedUi();
     ~ScriptedUi() override;
-    ScriptedUi(const ScriptedUi&) = delete;
-    ScriptedUi& operator=(const ScriptedUi&) = delete;
+    Q_DISABLE_COPY(ScriptedUi)
 
     // A box with no queued answer counts as unexpected and is answered Cancel (OK where that is all it has); an
     // input box with no queued text gets empty text.

@@ -5,7 +5,7 @@
 
 namespace testsupport {
 
-Session::Session(Product product, const QString& user) : m_User(user), m_Product(product) {
+Session::Session(Product product, const QString& user) : m_User(user) {
     QDir().mkpath(data());
     if (product == Product::Tova)
         m_Install.writeTova(data() + "\\");
