@@ -329,33 +329,29 @@ private Q_SLOTS:
             QCOMPARE(s->server->loginCount(), 0); // stopped before the download
     }
 
-    void cancelAtTheConfirmationChangesNothing() {
+    void aCancelledOrImpossibleRunChangesNothing() {
         auto s = ready(Tova, {{"n.dat", "n"}});
         const Tree before = Snapshot(s->data());
-        s->ui.answers = {ui::Answer::Cancel, ui::Answer::Cancel};
+        s->ui.answers = {ui::Answer::Cancel, ui::Answer::Cancel}; // at the backup warning
         s->click("cmdPut");
         s->click("cmdGet");
         QCOMPARE(s->ui.boxes.size(), size_t(2));
-        QCOMPARE(s->log().size(), 2); // the two lines of the connection test
         QCOMPARE(Snapshot(s->data()), before);
         QVERIFY(s->control("cmdPut")->isEnabled() && s->control("cmdGet")->isEnabled());
         QVERIFY(!QFile::exists(s->home() + "/ZEL.ZIP"));
-    }
-
-    void aMissingDataFolderIsNamedBeforeAnythingIsTouched() {
-        auto s = ready(Tova);
+        // A missing data folder is named before anything is touched.
         QVERIFY(QDir(s->data()).removeRecursively());
         for (const char* button : {"cmdPut", "cmdGet"}) {
             s->window->SetConnectedState(true); // a failed transfer disables the other button
             s->ui.answers = {ui::Answer::Ok};
             s->click(button);
         }
-        QCOMPARE(s->ui.boxes.size(), size_t(4));
-        for (int i : {1, 3})
+        QCOMPARE(s->ui.boxes.size(), size_t(6));
+        for (int i : {3, 5})
             QVERIFY2(s->ui.boxes[i].text.find("The data folder " + s->window->DataFolder + " cannot be found") == 0,
                      s->ui.boxes[i].text.c_str());
         QVERIFY(!QFileInfo::exists(s->data()));
-        QCOMPARE(s->log().size(), 2); // nothing attempted
+        QCOMPARE(s->log().size(), 2); // the two lines of the connection test: nothing attempted
     }
 
     void aLeftoverIsPutBackBeforeTheWindowTakesAClick() {
@@ -376,13 +372,19 @@ private Q_SLOTS:
         QVERIFY(s.ui.boxes.empty());
     }
 
-    void aLongDownloadShowsProgressAndCanBeCancelled() {
+    void aReceiveStoppedDuringTheDownloadRollsBack_data() {
+        QTest::addColumn<QString>("how");
+        for (const char* how : {"Cancel", "Exit", "window closed"})
+            QTest::newRow(how) << QString(how);
+    }
+    void aReceiveStoppedDuringTheDownloadRollsBack() {
+        QFETCH(QString, how);
         auto s = ready(Tova, {{"big.dat", Noise(3000000)}});
-        QVERIFY(s->server->setFaults("throttle 400000"));
+        QVERIFY(s->server->setFaults("throttle 300000"));
         const Tree before = Snapshot(s->data());
         const int logins = s->server->loginCount();
         QString step, bytes;
-        bool helpShown = false;
+        bool helpShown = false, endedDuringTheRun = true;
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
             // Clicks on the transfer buttons while the receive runs start nothing; help opens beside it (held
@@ -394,12 +396,17 @@ private Q_SLOTS:
                 helpShown = s->window->findChild<QWidget*>("frmHelp")->isVisible();
             }
             QWidget* progress = s->window->findChild<QWidget*>("frmProgress");
-            if (progress && progress->isVisible() && !progress->findChild<QLabel*>("lblBytes")->text().isEmpty()) {
-                step = progress->findChild<QLabel*>("lblStep")->text();
-                bytes = progress->findChild<QLabel*>("lblBytes")->text();
-                QTest::mouseClick(progress->findChild<QAbstractButton*>("cmdCancel"), Qt::LeftButton);
-                poll.stop();
-            }
+            if (!progress || !progress->isVisible() || progress->findChild<QLabel*>("lblBytes")->text().isEmpty())
+                return;
+            poll.stop();
+            step = progress->findChild<QLabel*>("lblStep")->text();
+            bytes = progress->findChild<QLabel*>("lblBytes")->text();
+            if (how == "window closed")
+                s->window->close();
+            else
+                QTest::mouseClick(how == "Exit" ? s->control("Command1") : progress->findChild<QWidget*>("cmdCancel"),
+                                  Qt::LeftButton);
+            endedDuringTheRun = s->ui.ended;
         });
         poll.start(50);
         s->click("cmdGet");
@@ -407,33 +414,13 @@ private Q_SLOTS:
         QVERIFY(helpShown);
         QVERIFY2(step.contains("FIXED.ZIP"), qPrintable(step));
         QVERIFY2(bytes.contains(" of "), qPrintable(bytes));
-        expectIntactAfterFailure(*s, before, "The transfer was cancelled.");
-        QCOMPARE(s->server->loginCount(), logins + 1);
-    }
-
-    void leavingDuringAReceiveRollsBackFirst_data() {
-        QTest::addColumn<bool>("exit");
-        QTest::newRow("Exit") << true;
-        QTest::newRow("window closed") << false;
-    }
-    void leavingDuringAReceiveRollsBackFirst() {
-        QFETCH(bool, exit);
-        auto s = ready(Tova, {{"big.dat", Noise(3000000)}});
-        QVERIFY(s->server->setFaults("throttle 300000"));
-        const Tree before = Snapshot(s->data());
-        bool endedDuringTheRun = true;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (s->window->Running() && !QFile::exists(s->data() + "/a.dat")) { // cleared: the download runs
-                poll.stop();
-                exit ? QTest::mouseClick(s->control("Command1"), Qt::LeftButton) : void(s->window->close());
-                endedDuringTheRun = s->ui.ended;
-            }
-        });
-        poll.start(20);
-        s->click("cmdGet");
+        if (how == "Cancel") {
+            expectIntactAfterFailure(*s, before, "The transfer was cancelled.");
+            QCOMPARE(s->server->loginCount(), logins + 1);
+            return;
+        }
         QVERIFY(!endedDuringTheRun); // not before the run has rolled back
-        QVERIFY(exit ? s->ui.ended : WaitFor([&] { return !s->window->isVisible(); }));
+        QVERIFY(how == "Exit" ? s->ui.ended : WaitFor([&] { return !s->window->isVisible(); }));
         QCOMPARE(s->ui.boxes.size(), size_t(1)); // no error box on the way out
         Tree after = Snapshot(s->data());
         after.remove("FIXED.ZIP");
