@@ -191,7 +191,7 @@ private Q_SLOTS:
         QCOMPARE(order, QStringList({"cmdGet", "cmdPut", "txtUser", "txtPassword", "cmdTest", "Command1", "Status"}));
     }
 
-    void statusLogAppendsLines() {
+    void statusLogAndExit() {
         QVERIFY(show());
         m_Window->PrintStatus("first");
         m_Window->PrintStatus("second\r\nspans two lines");
@@ -199,10 +199,7 @@ private Q_SLOTS:
         auto* status = child<QPlainTextEdit>("Status");
         QCOMPARE(status->toPlainText(), QString("\n- Not connected.\n- first\n- second\nspans two lines"));
         QCOMPARE(status->textCursor().position(), status->toPlainText().size());
-    }
-
-    void exitEndsTheProgramWithoutAMessage() {
-        QVERIFY(show());
+        // Exit ends the program without a message, also while connected.
         m_Window->SetConnectedState(true);
         QTest::mouseClick(child("Command1"), Qt::LeftButton);
         QVERIFY(m_Ui->ended && m_Ui->boxes.empty());

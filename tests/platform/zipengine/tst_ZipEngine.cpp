@@ -177,7 +177,7 @@ private Q_SLOTS:
         QCOMPARE(Entries(tmp.filePath("y")), QStringList{"a.bin"});
     }
 
-    void hostileArchivesStayInsideTheFolder() {
+    void hostileArchivesStayInsideTheFolderAndOverwriteNothing() {
         QTemporaryDir tmp;
         const QString zip = tmp.filePath("in/evil.zip");
         QVERIFY(MakeZip(zip, {{"../up.txt", "1"},
@@ -200,10 +200,8 @@ private Q_SLOTS:
         QCOMPARE(ReadFile(tmp.filePath("in/x/a/back.txt")), QByteArray("4"));
         QVERIFY(Printed("symbolic link"));
         QVERIFY(Printed("bad\\r\\nname.txt has a control character in its name"));
-    }
 
-    void entriesNeverOverwriteTheArchiveOrEachOther() {
-        QTemporaryDir tmp;
+        // Entries never overwrite the archive or each other.
         const QString dir = tmp.filePath("tova"), archive = dir + "/FIXED.ZIP";
         const QList<Entry> entries{
             {"d.txt", "first"}, {"D.TXT", "second"}, {"sub/d.txt", "third"}, {"FIXED.ZIP", "junk"}, {"e.txt", "e"}};
