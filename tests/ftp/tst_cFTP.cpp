@@ -19,14 +19,6 @@ using Tree = QMap<QString, QByteArray>;
 
 namespace {
 
-// Offsets matter: a shifted or truncated copy differs.
-QByteArray Pattern(int size) {
-    QByteArray data(size, '\0');
-    for (int i = 0; i < size; ++i)
-        data[i] = static_cast<char>((i * 7 + i / 251) & 0xff);
-    return data;
-}
-
 // Lines starting with each of `starts`, in this order, others in between.
 bool InOrder(const QStringList& lines, const QStringList& starts) {
     qsizetype at = 0;
@@ -143,7 +135,7 @@ private Q_SLOTS:
         QVERIFY(m_Server->commandLog().isEmpty());
     }
     void sequenceOverOneConnection() {
-        const QByteArray data = Pattern(1 << 20); // every byte value, line breaks included: binary mode only
+        const QByteArray data = Noise(1 << 20); // every byte value, line breaks included: binary mode only
         WriteFile(m_Local + "/ZEL.ZIP", data);
         WriteFile(m_Local + "/FIXED.ZIP", "an older local copy");
         WriteFile(m_Local + "/empty", "");
@@ -193,9 +185,9 @@ private Q_SLOTS:
         QVERIFY(ftp.Connected());
     }
     void hookSeesProgressAndCancels() {
-        WriteFile(home() + "/FIXED.ZIP", Pattern(2 << 20));
+        WriteFile(home() + "/FIXED.ZIP", Noise(2 << 20));
         WriteFile(m_Local + "/FIXED.ZIP", "the previous data set");
-        WriteFile(m_Local + "/ZEL.ZIP", Pattern(24 << 20)); // more than the loopback's socket buffers hold
+        WriteFile(m_Local + "/ZEL.ZIP", Noise(24 << 20)); // more than the loopback's socket buffers hold
         const Tree before = Snapshot(m_Local);
         cFTP ftp;
         QVERIFY(ftp.Connect(host(), "cust01", "secret"));
@@ -232,7 +224,7 @@ private Q_SLOTS:
         QCOMPARE(m_Server->loginCount(), 3);
     }
     void theHookEndsTheWaitBeforeARetry() {
-        WriteFile(home() + "/f.bin", Pattern(1 << 20));
+        WriteFile(home() + "/f.bin", Noise(1 << 20));
         WriteFile(m_Local + "/f.bin", "previous");
         cFTP ftp;
         QVERIFY(ftp.Connect(host(), "cust01", "secret"));
@@ -338,7 +330,7 @@ private Q_SLOTS:
         QFETCH(QStringList, notices);
         QFETCH(QStringList, sent);
         QFETCH(QString, remote);
-        const QByteArray data = Pattern(1 << 20), old = "an older upload";
+        const QByteArray data = Noise(1 << 20), old = "an older upload";
         WriteFile(home() + "/f.bin", data);
         WriteFile(home() + "/up.bin", old);
         WriteFile(m_Local + "/f.bin", call == "put" ? data : "previous");
@@ -351,7 +343,7 @@ private Q_SLOTS:
                 seenDuringRetry = ReadFile(home() + "/up.bin");
             for (const QString& partial : QDir(home()).entryList({"up.bin.zel~*"}))
                 if (faults.contains("bigger"))
-                    WriteFile(home() + "/" + partial, Pattern(3 << 20));
+                    WriteFile(home() + "/" + partial, Noise(3 << 20));
         };
         QVERIFY(m_Server->setFaults(QString(faults).remove("bigger")));
         cFTP ftp;
@@ -423,10 +415,10 @@ private Q_SLOTS:
                  qPrintable(log.join(" | ")));
         if (reason.isEmpty()) {
             // Data connections resume the control connection's session, as this server insists.
-            WriteFile(m_Local + "/ZEL.ZIP", Pattern(300000));
+            WriteFile(m_Local + "/ZEL.ZIP", Noise(300000));
             QVERIFY(ftp.PutFile(local("ZEL.ZIP"), "/home/cust01/ZEL.ZIP") &&
                     ftp.GetFile("/home/cust01/ZEL.ZIP", local("back")));
-            QCOMPARE(ReadFile(m_Local + "/back"), Pattern(300000));
+            QCOMPARE(ReadFile(m_Local + "/back"), Noise(300000));
         }
     }
     void verboseOutputHidesThePassword() {
