@@ -150,18 +150,13 @@ private Q_SLOTS:
         s.window->HostName = "127.0.0.1:" + std::to_string(silent.serverPort());
 
         int ticks = 0, ticksWhenShown = 0;
+        QString step;
         QTimer ticker;
         QObject::connect(&ticker, &QTimer::timeout, [&] {
             if (++ticks == 5)
                 s.click("cmdTest"); // a second click while the first test runs starts nothing
-        });
-        ticker.start(10);
-        QString step;
-        QTimer canceller;
-        QObject::connect(&canceller, &QTimer::timeout, [&] {
             QWidget* progress = s.window->findChild<QWidget*>("frmProgress");
-            if (ticks > 5 && progress && progress->isVisible()) {
-                canceller.stop();
+            if (ticks > 5 && !ticksWhenShown && progress && progress->isVisible()) {
                 ticksWhenShown = ticks;
                 step = progress->findChild<QLabel*>("lblStep")->text();
                 // What is being tested cannot be edited meanwhile.
@@ -170,7 +165,7 @@ private Q_SLOTS:
                 QTest::mouseClick(progress->findChild<QAbstractButton*>("cmdCancel"), Qt::LeftButton);
             }
         });
-        canceller.start(50);
+        ticker.start(10);
         s.login();
         ticker.stop();
         // Timers kept firing while the login waited: the window was alive throughout.

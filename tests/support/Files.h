@@ -1,9 +1,6 @@
 #pragma once
 
-#include <QByteArray>
-#include <QMap>
-#include <QString>
-#include <QStringList>
+#include <QtCore>
 
 #include <functional>
 #include <string>

@@ -1,10 +1,6 @@
 #pragma once
 
-#include <QList>
-#include <QProcess>
-#include <QString>
-#include <QStringList>
-#include <QTemporaryDir>
+#include <QtCore>
 
 // One account of the test FTP server. The home is a folder inside the server's root (made if missing) where the
 // user starts; the root is "/", so absolute paths such as "/home/cust01/ZEL.ZIP" work as on the real server.

@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QString>
-#include <QTemporaryDir>
-#include <QTimer>
+#include <QtCore>
 
 #include <functional>
 

@@ -6,11 +6,7 @@
 #include "platform/zipengine/ZipEngine.h"
 #include "support/Files.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QProcess>
-#include <QRandomGenerator>
-#include <QStringList>
+#include <QtCore>
 
 #include <cstring>
 #include <string>
