@@ -189,7 +189,7 @@ private Q_SLOTS:
 
     void aRefusedUploadIsReportedAndSentAgain() {
         auto s = ready(Tova);
-        QVERIFY(s->server->setFaults("refuse-stor on"));
+        QVERIFY(s->server->setFaults("refuse STOR"));
         s->click("cmdPut");
         QCOMPARE(s->ui.boxes.size(), size_t(2));
         const std::string& text = s->ui.boxes[1].text;

@@ -311,7 +311,7 @@ private Q_SLOTS:
                         "were sent. Please send again.",
             anyOf(3));
         // A reply of several lines is kept whole.
-        row("put: refused", "put", "refuse-stor on",
+        row("put: refused", "put", "refuse STOR",
             putFailed + " to Server\r\n\r\n553-Could not create file.\r\n553 Quota exceeded.\r\n", {},
             {"STOR <tmp>", "STOR /home/cust01/up.bin"});
         row("put: without SIZE", "put", "refuse SIZE", "", {});

@@ -4,7 +4,7 @@
 ftpserver.py --root DIR --users JSON [--tls DIR]   (JSON: [{"name", "password", "home": DIR in the root}])
 With --tls: a test CA and certificates made in DIR, explicit TLS only, and data connections must reuse the control
 connection's TLS session. Prints "PORT <n>", then answers each line on stdin with one line: "logins", "log" (JSON),
-"clearlog", or "fault" and one of: clear | refuse CMD (502) | refuse-stor on (a two-line 553) |
+"clearlog", or "fault" and one of: clear | refuse CMD (502; STOR: a two-line 553) |
 break N TIMES 426|reset|421|stall [SKIP] (the next TIMES data connections, 0: all, after SKIP more break after N
 bytes) | throttle N (bytes a second) | shorten N [TIMES] (files received cut short after the 226) |
 flip STOR|RETR TIMES (a byte changed) | close421 CMD (the next one) | mute CMD | checksum HASH|XMD5|XCRC |
@@ -63,8 +63,8 @@ def flip_byte(data, at):
     return bytes(data)
 
 
-class FaultyDTP:
-    """Faults of the data connection, mixed into the plain and the TLS data handler."""
+class FaultyDTPHandler(DTPHandler):
+    """Faults of the data connection."""
 
     def __init__(self, sock, cmd_channel):
         self._rate = _faults.get("throttle")
@@ -147,9 +147,7 @@ class FaultyDTP:
         self._cancel_pause()
         super().close()
 
-
-class FaultyDTPHandler(FaultyDTP, DTPHandler):
-    handle_read_event = FaultyDTP.handle_read  # the base class binds its own here
+    handle_read_event = handle_read  # the base class binds its own here
 
 
 class FaultyCommands:
@@ -166,11 +164,11 @@ class FaultyCommands:
             return self.close_when_done()
         if _faults.get("mute") == cmd:
             return None
-        if cmd in _faults.get("refuse", ()):
-            return self.respond("502 Command not implemented.")
-        if cmd == "STOR" and _faults.get("refuse-stor"):
+        if cmd == "STOR" and cmd in _faults.get("refuse", ()):
             self.push("553-Could not create file.\r\n")  # clients must keep a multi-line reply whole
             return self.respond("553 Quota exceeded.")
+        if cmd in _faults.get("refuse", ()):
+            return self.respond("502 Command not implemented.")
         checksum = _faults.get("checksum")
         if cmd == "FEAT" and checksum:
             self._extra_feats = [f for f in self._extra_feats if f.split()[0] not in ("HASH", "XMD5", "XCRC")]
@@ -292,8 +290,6 @@ def set_fault(name, *values):
         _times.clear()
     elif name == "refuse" and n == 1:
         _faults.setdefault("refuse", set()).add(values[0].upper())
-    elif name == "refuse-stor" and values == ("on",):
-        arm(name, True)
     elif name == "break" and n in (3, 4) and values[2] in ("426", "reset", "421", "stall"):
         arm("break", (int(values[0]), values[2]), int(values[1]))
         _faults["break-skip"] = int(values[3]) if n == 4 else 0
