@@ -2,10 +2,6 @@
 
 #include <QtCore>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace {
 // One line from the process within the time; empty when none came.
 QString ReadLine(QProcess& process, int milliseconds) {
@@ -79,19 +75,4 @@ bool FtpServer::setFaults(const QString& faults) {
             return false;
     }
     return true;
-}
-
-ClosedPort::ClosedPort() : m_Fd(::socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (m_Fd >= 0 && ::bind(m_Fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-        ::getsockname(m_Fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        m_Port = ntohs(address.sin_port);
-}
-
-ClosedPort::~ClosedPort() {
-    if (m_Fd >= 0)
-        ::close(m_Fd);
 }

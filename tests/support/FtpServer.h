@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QtCore>
+#include <QtNetwork>
 
 // One account of the test FTP server. The home is a folder inside the server's root (made if missing) where the
 // user starts; the root is "/", so absolute paths such as "/home/cust01/ZEL.ZIP" work as on the real server.
@@ -43,12 +44,9 @@ private:
 // A loopback port that refuses connections while the object lives: bound, never listening.
 class ClosedPort {
 public:
-    ClosedPort();
-    ~ClosedPort();
-    Q_DISABLE_COPY(ClosedPort)
-    QString hostPort() const { return QStringLiteral("127.0.0.1:%1").arg(m_Port); }
+    ClosedPort() { m_Socket.bind(QHostAddress::LocalHost); }
+    QString hostPort() const { return QStringLiteral("127.0.0.1:%1").arg(m_Socket.localPort()); }
 
 private:
-    int m_Fd;
-    quint16 m_Port = 0;
+    QTcpSocket m_Socket;
 };
