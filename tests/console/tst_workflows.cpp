@@ -393,7 +393,7 @@ private Q_SLOTS:
             return;
         }
         QVERIFY(!endedDuringTheRun); // not before the run has rolled back
-        QVERIFY(how == "Exit" ? s->ui.ended : WaitFor([&] { return !s->window->isVisible(); }));
+        QVERIFY(how == "Exit" ? s->ui.ended : QTest::qWaitFor([&] { return !s->window->isVisible(); }, 10000));
         QCOMPARE(s->ui.boxes.size(), size_t(1)); // no error box on the way out
         Tree after = Snapshot(s->data());
         after.remove("FIXED.ZIP");

@@ -42,16 +42,6 @@ void WhenModal(std::function<void(QWidget*)> action, int timeoutMs) {
     timer->start(10);
 }
 
-bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
 SampleInstall::SampleInstall() : m_OldWindir(qgetenv("WINDIR")), m_HadWindir(qEnvironmentVariableIsSet("WINDIR")) {
     qputenv("WINDIR", (root() + "/WINDOWS").toUtf8());
 }

@@ -22,9 +22,6 @@ private:
     QTimer m_Timer;
 };
 
-// Polls until condition holds or the timeout passes, pumping events; returns the condition.
-bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
-
 // A scratch Windows folder with the products' profile files, selected through WINDIR while alive.
 class SampleInstall {
 public:
