@@ -19,6 +19,11 @@
 
 namespace {
 
+void KillNow() {
+    std::fflush(stdout);
+    std::raise(SIGKILL);
+}
+
 class CountingRun : public TransferRun {
 public:
     explicit CountingRun(long killAt) : m_KillAt(killAt) {}
@@ -45,21 +50,14 @@ public:
 
 private:
     void Event() {
-        if (++m_Events == m_KillAt) {
-            std::fflush(stdout);
-            std::raise(SIGKILL);
-        }
+        if (++m_Events == m_KillAt)
+            KillNow();
     }
     long m_KillAt;
     long m_Events = 0;
     std::string m_Step;
     std::uint64_t m_LastDone = 0;
 };
-
-void KillNow() {
-    std::fflush(stdout);
-    std::raise(SIGKILL);
-}
 
 } // namespace
 
@@ -96,14 +94,12 @@ int main(int argc, char** argv) {
     });
 
     const std::string product = argv[3];
-    TransferSettings s;
+    TransferSettings s; // what the receive reads
     s.HostName = argv[4];
     s.User = "cust01";
     s.Password = "secret";
     s.DataFolder = dataFolder;
-    s.LocalSendArchive = dataFolder + "ZEL.ZIP";
     s.LocalFixedArchive = dataFolder + "FIXED.ZIP";
-    s.RemoteSendArchive = "/home/cust01/ZEL.ZIP";
     s.RemoteFixedArchive = "/home/cust01/FIXED.ZIP";
     s.UseTova = product == "tova";
     s.UseLedgra = !s.UseTova;

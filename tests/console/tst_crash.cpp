@@ -4,10 +4,7 @@
 #include "support/Files.h"
 #include "support/FtpServer.h"
 
-#include <QDir>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 using namespace testsupport;
 using Tree = QMap<QString, QByteArray>;
@@ -53,8 +50,7 @@ class tst_crash : public QObject {
     void layOld() {
         QDir(data()).removeRecursively();
         QDir().mkpath(data() + "/data_qmx");
-        for (auto it = m_Old.begin(); it != m_Old.end(); ++it)
-            WriteFile(data() + "/" + it.key(), it.value());
+        WriteAll(data(), m_Old);
     }
     Outcome receive(const QString& killAt) {
         return Child({"receive", QString::fromStdString(folder()), m_Product, m_Server->hostPort(), killAt});
@@ -90,30 +86,29 @@ private Q_SLOTS:
         QFETCH(QString, product);
         m_Product = product;
         const QString home = m_Root.path() + "/srv/home/cust01";
+        Tree archive;
         if (product == "tova") {
             // Two names that differ only in case are two files here; both must come back.
             m_Old = {{"a.dat", "old a"}, {"A.DAT", "old A"}, {"b.dat", "old b"}, {"sub/keep.dat", "not cleared"}};
-            m_New = {
-                {"a.dat", "new a"}, {"n1.dat", "new n1"}, {"n2.dat", Noise(700000)}, {"sub/keep.dat", "not cleared"}};
-            QVERIFY(
-                ZipFiles(home + "/FIXED.ZIP", {{"a.dat", "new a"}, {"n1.dat", "new n1"}, {"n2.dat", m_New["n2.dat"]}}));
+            archive = {{"a.dat", "new a"}, {"n1.dat", "new n1"}, {"n2.dat", Noise(700000)}};
+            m_New = archive;
+            m_New.insert("sub/keep.dat", "not cleared");
         } else {
             m_Old = {{"ledgra2.mdb", "old ledgra"},
                      {"norvane.mdb", "old norvane"},
                      {"keep.txt", "not part of the data set"},
                      {"data_qmx/x.qmx", "old x"},
                      {"data_qmx/y.qmx", "old y"}};
-            m_New = {{"ledgra2.mdb", "new ledgra"},
-                     {"norvane.mdb", "new norvane"},
-                     {"keep.txt", "not part of the data set"},
-                     {"data_qmx/x.qmx", "new x"},
-                     {"data_qmx/q.qmx", Noise(700000)}};
-            QVERIFY(ZipFiles(home + "/FIXED.ZIP", {{"ledgra2.mdb", "new ledgra"},
-                                                   {"norvane.mdb", "new norvane"},
-                                                   {"x.qmx", "new x"},
-                                                   {"q.qmx", m_New["data_qmx/q.qmx"]}}));
+            archive = {{"ledgra2.mdb", "new ledgra"},
+                       {"norvane.mdb", "new norvane"},
+                       {"x.qmx", "new x"},
+                       {"q.qmx", Noise(700000)}};
+            m_New = {{"keep.txt", "not part of the data set"}};
+            for (auto it = archive.cbegin(); it != archive.cend(); ++it)
+                m_New.insert((it.key().endsWith(".qmx") ? "data_qmx/" : "") + it.key(), it.value());
         }
-        QVERIFY(m_Server->clearFaults());
+        QVERIFY(ZipFiles(home + "/FIXED.ZIP", archive));
+        QVERIFY(m_Server->setFaults("clear"));
     }
 
     void killedAtEveryStep_data() {
@@ -147,20 +142,15 @@ private Q_SLOTS:
     void killedInTheMiddleOfATransfer_data() {
         QTest::addColumn<QString>("product");
         QTest::addColumn<QString>("point");
-        QTest::newRow("TOVA, download") << "tova"
-                                        << "download";
-        QTest::newRow("TOVA, unpacking") << "tova"
-                                         << "unpack";
-        QTest::newRow("Ledgra, download") << "online"
-                                          << "download";
-        QTest::newRow("Ledgra, unpacking") << "online"
-                                           << "unpack";
+        for (const char* product : {"tova", "online"})
+            for (const char* point : {"download", "unpack"})
+                QTest::addRow("%s, %s", product, point) << product << point;
     }
     void killedInTheMiddleOfATransfer() {
         QFETCH(QString, point);
         layOld();
         if (point == "download")
-            QVERIFY(m_Server->throttle(400000));
+            QVERIFY(m_Server->setFaults("throttle 400000"));
         const Outcome cut = receive(point);
         QVERIFY2(cut.killed, qPrintable(cut.output));
         WriteFile(data() + "/NEWWORK.DAT", LaterWork);
@@ -174,14 +164,13 @@ private Q_SLOTS:
     void recoveryKilledAtEveryStep_data() {
         QTest::addColumn<QString>("product");
         QTest::addColumn<QString>("during");
-        QTest::newRow("TOVA, after the clearing") << "tova"
-                                                  << "Connecting";
-        QTest::newRow("TOVA, while putting the new files in place") << "tova"
-                                                                    << "Putting";
-        QTest::newRow("TOVA, while removing the old files") << "tova"
-                                                            << "Removing";
-        QTest::newRow("Ledgra, while putting the new files in place") << "online"
-                                                                      << "Putting";
+        const auto row = [](const char* name, const char* product, const char* during) {
+            QTest::newRow(name) << product << during;
+        };
+        row("TOVA, after the clearing", "tova", "Connecting");
+        row("TOVA, while putting the new files in place", "tova", "Putting");
+        row("TOVA, while removing the old files", "tova", "Removing");
+        row("Ledgra, while putting the new files in place", "online", "Putting");
     }
     void recoveryKilledAtEveryStep() {
         QFETCH(QString, during);

@@ -1,20 +1,20 @@
-// The main window itself: layout, status log, connected state, Exit, help and the host dialog keys.
+// The main window: start-up (profiles, product chooser, confirmation), its controls and status log, Exit, help
+// and the host dialog's keys.
 #include "console/frmFtpTest.h"
 #include "dialogs/dlgHost.h"
 #include "dialogs/frmHelp.h"
+#include "support/Files.h"
 #include "support/Gui.h"
 #include "support/ScriptedUi.h"
 
-#include <QAbstractButton>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QRegularExpression>
-#include <QStyle>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
+
+#include <qpa/qwindowsysteminterface.h>
 
 using testsupport::SampleInstall;
+using testsupport::WhenModal;
+using testsupport::WriteFile;
 
 class tst_mainwindow : public QObject {
     Q_OBJECT
@@ -24,18 +24,28 @@ class tst_mainwindow : public QObject {
     std::unique_ptr<ui::ScriptedUi> m_Ui;
     std::unique_ptr<frmFtpTest> m_Window;
 
+    // Starts the window on the install, the start-up confirmation answered with `answer`.
+    bool load(ui::Answer answer = ui::Answer::Ok) {
+        m_Ui->answers = {answer};
+        m_Window = std::make_unique<frmFtpTest>();
+        return m_Window->Load();
+    }
+    // A TOVA installation's window, shown, its start-up boxes forgotten.
+    bool show() {
+        m_Install->writeTova(m_Install->root() + "/tova\\");
+        if (!load())
+            return false;
+        m_Ui->boxes.clear();
+        m_Window->show();
+        return true;
+    }
     template <class T = QWidget> T* child(const char* name) { return m_Window->findChild<T*>(name); }
+    QString caption() { return child<QGroupBox>("Frame3")->title(); }
 
 private Q_SLOTS:
     void init() {
         m_Install = std::make_unique<SampleInstall>();
-        m_Install->writeTova(m_Install->root() + "/tova\\");
         m_Ui = std::make_unique<ui::ScriptedUi>();
-        m_Ui->answers = {ui::Answer::Ok};
-        m_Window = std::make_unique<frmFtpTest>();
-        QVERIFY(m_Window->Load());
-        m_Ui->boxes.clear();
-        m_Window->show();
     }
     void cleanup() {
         m_Window.reset();
@@ -43,38 +53,136 @@ private Q_SLOTS:
         m_Install.reset();
     }
 
-    void layoutFollowsTheTwipsTable() {
-        // 96 logical DPI under the offscreen platform: 15 twips to a pixel.
-        QCOMPARE(m_Window->size(), QSize(265, 398));
+    void neitherProductEndsWithTheFatalMessage() {
+        WriteFile(m_Install->root() + "/WINDOWS/tovacfg.ini", "[Paths]\r\nDataPath=\r\n"); // empty counts as missing
+        m_Install->writeLedgra("");
+        QVERIFY(!load());
+        QVERIFY(m_Ui->ended);
+        QCOMPARE(m_Ui->boxes.size(), size_t(1));
+        const ui::ScriptedUi::Box& box = m_Ui->boxes[0];
+        QCOMPARE(box.text, std::string("ZEL CONNECT cannot find an initialization file for either Ledgra or TOVA\r\n"
+                                       "\r\nProgram will now exit."));
+        QVERIFY(box.title == "ZEL FTP CLIENT" && box.buttons == ui::Buttons::Ok && box.icon == ui::Icon::None);
+    }
+
+    void tovaAloneNeedsNoChooser() {
+        const std::string data = (m_Install->root() + "/tova\\").toStdString();
+        // A profile that names a program but no database folder is no Ledgra installation.
+        WriteFile(m_Install->root() + "/WINDOWS/ledgra2.ini", "[General Information]\r\nProgramName=palvex.exe\r\n");
+        m_Install->writeTova(QString::fromStdString(data));
+        QVERIFY(load());
+        QVERIFY(!m_Ui->ended);
+        QCOMPARE(m_Ui->boxes.size(), size_t(1)); // no chooser, only the confirmation
+        QCOMPARE(m_Ui->boxes[0].text, std::string("Before you begin, please make sure all users have exited TOVA, "
+                                                  "and that you do not have any other programs running.\r\n\r\n"
+                                                  "Click OK to continue, Cancel to abort."));
+        QVERIFY(m_Ui->boxes[0].buttons == ui::Buttons::OkCancel);
+        QVERIFY(m_Window->UseTova && !m_Window->UseLedgra);
+        QCOMPARE(m_Window->DataFolder, data);
+        QCOMPARE(m_Window->LocalSendArchive, data + "ZEL.ZIP");
+        QCOMPARE(m_Window->LocalFixedArchive, data + "FIXED.ZIP");
+        QCOMPARE(caption(), QString("TOVA Directory"));
+        QCOMPARE(child<QLabel>("lblTovaDirectory")->text().toStdString(), data);
+        QCOMPARE(m_Window->StatusText(), std::string("\r\n- Not connected."));
+        QCOMPARE(m_Window->BackupWarning, "It is HIGHLY recommended that you first make a copy of \r\n" + data +
+                                              " before proceeding.\r\n\r\nClick OK to continue, Cancel to abort.");
+        QVERIFY(!child("cmdGet")->isEnabled() && !child("cmdPut")->isEnabled() && child("cmdTest")->isEnabled());
+    }
+
+    void ledgraEditionByExactProgramName_data() {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<bool>("online");
+        QTest::addColumn<QString>("after"); // what the profile's folder ends in
+        QTest::newRow("lower") << "palvex.exe" << true << "";
+        QTest::newRow("upper") << "PALVEX.EXE" << true << "";
+        QTest::newRow("capital") << "Palvex.exe" << true << "";
+        QTest::newRow("upper name, lower extension") << "PALVEX.exe" << false << "";
+        QTest::newRow("other program") << "ledgra.exe" << false << "";
+        QTest::newRow("missing") << QString() << false << "";
+        QTest::newRow("folder ending in a backslash gets a second one") << "palvex.exe" << true << "\\";
+    }
+    void ledgraEditionByExactProgramName() {
+        QFETCH(QString, program);
+        QFETCH(bool, online);
+        QFETCH(QString, after);
+        const QString folder = m_Install->root() + "/ledgra" + after;
+        m_Install->writeLedgra(folder, program);
+        QVERIFY(load());
+        QVERIFY(!m_Window->UseTova && m_Window->UseLedgra);
+        QCOMPARE(m_Window->LedgraOnline, online);
+        QCOMPARE(caption(), QString(online ? "Ledgra Online Directory" : "Ledgra Directory"));
+        QCOMPARE(m_Window->DataFolder, folder.toStdString() + "\\");
+        QVERIFY(m_Ui->boxes[0].text.find("have exited Ledgra, ") != std::string::npos);
+    }
+
+    void bothProductsTheChooserDecides_data() {
+        QTest::addColumn<QString>("action");
+        QTest::newRow("Ok at once selects Ledgra") << "ok";
+        QTest::newRow("TOVA picked") << "tova";
+        QTest::newRow("close box, Esc and Enter do not close it") << "refuse";
+        QTest::newRow("Cancel ends before the confirmation") << "cancel";
+    }
+    void bothProductsTheChooserDecides() {
+        QFETCH(QString, action);
+        const QString tova = m_Install->root() + "/tova\\", ledgra = m_Install->root() + "/ledgra";
+        m_Install->writeTova(tova);
+        m_Install->writeLedgra(ledgra, "Palvex.exe");
+        QString title;
+        bool ledgraChosen = false, stillOpen = false;
+        WhenModal([&](QWidget* chooser) {
+            title = chooser->windowTitle();
+            auto* opLedgra = chooser->findChild<QRadioButton*>("opLedgra");
+            ledgraChosen = opLedgra->isChecked() && (opLedgra->hasFocus() || chooser->focusWidget() == opLedgra);
+            if (action == "tova")
+                QTest::mouseClick(chooser->findChild<QRadioButton*>("opTova"), Qt::LeftButton);
+            if (action == "refuse") {
+                // What the close box and Alt+F4 send: a close request from the window system.
+                QWindowSystemInterface::handleCloseEvent<QWindowSystemInterface::SynchronousDelivery>(
+                    chooser->windowHandle());
+                QTest::keyClick(chooser, Qt::Key_Escape);
+                QTest::keyClick(chooser, Qt::Key_Return);
+                stillOpen = chooser->isVisible();
+            }
+            QTest::mouseClick(chooser->findChild<QAbstractButton*>(action == "cancel" ? "Command2" : "Command1"),
+                              Qt::LeftButton);
+        });
+        const bool loaded = load();
+        QCOMPARE(title, QString("TOVA AND LEDGRA FOUND"));
+        QVERIFY(ledgraChosen);
+        QCOMPARE(stillOpen, action == "refuse");
+        if (action == "cancel") {
+            QVERIFY(!loaded && m_Ui->ended && m_Ui->boxes.empty());
+            return;
+        }
+        QVERIFY(loaded);
+        const bool picked = action == "tova";
+        QVERIFY(m_Window->UseTova == picked && m_Window->UseLedgra == !picked);
+        QCOMPARE(m_Ui->boxes.size(), size_t(1));
+        QVERIFY(m_Ui->boxes[0].text.find(picked ? "exited TOVA, " : "exited Ledgra, ") != std::string::npos);
+        QCOMPARE(caption(), QString(picked ? "TOVA Directory" : "Ledgra Online Directory"));
+        QCOMPARE(m_Window->DataFolder, picked ? tova.toStdString() : ledgra.toStdString() + "\\");
+    }
+
+    void cancelAtTheConfirmationEnds() {
+        m_Install->writeTova(m_Install->root() + "/tova\\");
+        QVERIFY(!load(ui::Answer::Cancel));
+        QVERIFY(m_Ui->ended);
+        QCOMPARE(m_Window->StatusText(), std::string()); // the window never got going
+    }
+
+    void controlsInTheirOrder() {
+        QVERIFY(show());
         QCOMPARE(m_Window->windowTitle(), QString("ZEL FTP CLIENT"));
-        QCOMPARE(child("cmdTest")->geometry(), QRect(72, 88, 101, 41));
-        QCOMPARE(child("cmdPut")->geometry(), QRect(40, 152, 78, 41));
-        QCOMPARE(child("Status")->geometry(), QRect(16, 216, 233, 89));
-        QCOMPARE(child("txtUser")->parentWidget()->objectName(), QString("Frame1"));
-        QCOMPARE(child<QAbstractButton>("cmdTest")->text(), QString("&Test Connection"));
-        QCOMPARE(child<QAbstractButton>("cmdPut")->text(), QString("&Send Files"));
-        QCOMPARE(child<QAbstractButton>("cmdGet")->text(), QString("&Receive Files"));
-        QCOMPARE(child<QAbstractButton>("Command1")->text(), QString("&Exit"));
         QCOMPARE(child<QGroupBox>("Frame1")->title(), QString("Connect to Quendal Software"));
-        const QList<QLabel*> labels = child<QGroupBox>("Frame1")->findChildren<QLabel*>("Label1");
-        QCOMPARE(labels.size(), 2);
-        QCOMPARE(labels[0]->buddy(), child("txtUser"));
-        QCOMPARE(labels[1]->buddy(), child("txtPassword"));
-        QCOMPARE(child("txtUser")->accessibleName(), QString("Username:"));
-        QCOMPARE(child("txtPassword")->accessibleName(), QString("Password:"));
-        QCOMPARE(child("Status")->accessibleName(), QString("Status"));
-        auto* help = child<QLabel>("help");
-        QVERIFY(help->font().underline());
-        QCOMPARE(help->palette().color(QPalette::WindowText), QColor(0, 0, 255));
-    }
-
-    void passwordIsMaskedWithStars() {
-        auto* pw = child<QLineEdit>("txtPassword");
-        QCOMPARE(pw->echoMode(), QLineEdit::Password);
-        QCOMPARE(pw->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, pw), int('*'));
-    }
-
-    void tabOrderFollowsTheTable() {
+        const char* const captions[][2] = {{"cmdTest", "&Test Connection"},
+                                           {"cmdPut", "&Send Files"},
+                                           {"cmdGet", "&Receive Files"},
+                                           {"Command1", "&Exit"}};
+        for (const auto& c : captions)
+            QCOMPARE(child<QAbstractButton>(c[0])->text(), QString(c[1]));
+        auto* password = child<QLineEdit>("txtPassword");
+        QCOMPARE(password->echoMode(), QLineEdit::Password);
+        QCOMPARE(password->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, password), int('*'));
         QStringList order;
         QWidget* w = child("cmdGet");
         for (int i = 0; i < 40 && order.size() < 7; ++i, w = w->nextInFocusChain())
@@ -83,63 +191,40 @@ private Q_SLOTS:
         QCOMPARE(order, QStringList({"cmdGet", "cmdPut", "txtUser", "txtPassword", "cmdTest", "Command1", "Status"}));
     }
 
-    void statusLogAppendsLines() {
+    void statusLogAndExit() {
+        QVERIFY(show());
         m_Window->PrintStatus("first");
         m_Window->PrintStatus("second\r\nspans two lines");
         QCOMPARE(m_Window->StatusText(), std::string("\r\n- Not connected.\r\n- first\r\n- second\r\nspans two lines"));
         auto* status = child<QPlainTextEdit>("Status");
         QCOMPARE(status->toPlainText(), QString("\n- Not connected.\n- first\n- second\nspans two lines"));
         QCOMPARE(status->textCursor().position(), status->toPlainText().size());
-    }
-
-    void connectedStateSwitchesFiveControls() {
-        const char* credentials[] = {"txtUser", "txtPassword", "cmdTest"};
-        const char* transfers[] = {"cmdGet", "cmdPut"};
-        for (bool connected : {true, false, true}) {
-            m_Window->SetConnectedState(connected);
-            for (const char* n : credentials)
-                QCOMPARE(child(n)->isEnabled(), !connected);
-            for (const char* n : transfers)
-                QCOMPARE(child(n)->isEnabled(), connected);
-        }
-    }
-
-    void exitEndsTheProgramWithoutAMessage() {
+        // Exit ends the program without a message, also while connected.
         m_Window->SetConnectedState(true);
         QTest::mouseClick(child("Command1"), Qt::LeftButton);
-        QVERIFY(m_Ui->ended);
-        QVERIFY(m_Ui->boxes.empty());
+        QVERIFY(m_Ui->ended && m_Ui->boxes.empty());
     }
 
     void helpShowsTheSameTextTwice() {
-        QString first, second;
-        for (QString* seen : {&first, &second}) {
-            testsupport::WhenModal([&, seen](QWidget* w) {
-                auto* help = qobject_cast<frmHelp*>(w);
-                QVERIFY(help);
-                QCOMPARE(help->windowTitle(), QString("ZEL FTP CLIENT HELP"));
-                *seen = help->findChild<QPlainTextEdit*>("Text1")->toPlainText();
+        QVERIFY(show());
+        QStringList seen;
+        for (int i = 0; i < 2; ++i) {
+            WhenModal([&](QWidget* help) {
+                seen << help->windowTitle() + "|" + help->findChild<QPlainTextEdit*>("Text1")->toPlainText();
                 QTest::mouseClick(help->findChild<QAbstractButton*>("Command1"), Qt::LeftButton);
             });
             QTest::mouseClick(child("help"), Qt::LeftButton);
         }
-        QCOMPARE(second, first);
-        QCOMPARE(first, QString::fromStdString(frmHelp::HelpText()).replace("\r\n", "\n"));
-
-        // Three paragraphs: the title line, the purpose (ending in a blank), then the instructions.
-        const QStringList lines = QString::fromStdString(frmHelp::HelpText()).split("\r\n");
-        QCOMPARE(lines.size(), 4);
-        QCOMPARE(lines[0], QString("ZEL FTP CLIENT v0.1 HELP FILE"));
-        QVERIFY(lines[1].endsWith("if the program has encountered errors. "));
-        QVERIFY(lines[2].isEmpty());
-        QVERIFY(
-            lines[3].contains("click \"Test Connection\".  If you are sending your files, click \"Send Files\", and "
-                              "to recieve fixed files, click \"Recieve Files\".  The \"Status\" box"));
-        QVERIFY(
-            lines[3].contains(QRegularExpression("calling \\S.* and speaking.* Support at \\S.* or \\S+@\\S+ \\.$")));
+        QCOMPARE(seen.size(), 2);
+        QCOMPARE(seen[1], seen[0]);
+        QVERIFY2(seen[0].startsWith("ZEL FTP CLIENT HELP|ZEL FTP CLIENT v0.1 HELP FILE\n"), qPrintable(seen[0]));
+        QVERIFY(seen[0].contains("errors. \n\nTo begin,"));
+        QVERIFY(seen[0].contains("If you are sending your files, click \"Send Files\", and to recieve fixed files, "
+                                 "click \"Recieve Files\"."));
     }
 
     void ctrlShiftF12OpensTheHostDialog() {
+        QVERIFY(show());
         auto* user = child<QLineEdit>("txtUser");
         user->setFocus();
         // Only the exact combination opens the dialog; other F12 chords do nothing.
@@ -149,32 +234,27 @@ private Q_SLOTS:
         QTest::keyClick(child("txtPassword"), Qt::Key_F12, Qt::ControlModifier | Qt::ShiftModifier);
         QVERIFY(!m_Window->findChild<dlgHost*>());
 
-        const std::string before = m_Window->HostName;
-        QString firstText = "unset";
-        testsupport::WhenModal([&](QWidget* w) {
-            auto* box = w->findChild<QLineEdit*>("txtHostname");
-            firstText = box->text();
-            QVERIFY(box->hasFocus() || w->focusWidget() == box);
-            QTest::keyClicks(box, " ftp.other.example:2121 ");
-            QTest::keyClick(box, Qt::Key_Return); // no default button: Enter does not close
-            QVERIFY(w->isVisible());
-            QTest::mouseClick(w->findChild<QAbstractButton*>("OKButton"), Qt::LeftButton);
-        });
-        QTest::keyClick(user, Qt::Key_F12, Qt::ControlModifier | Qt::ShiftModifier);
-        QCOMPARE(firstText, QString());
-        QCOMPARE(m_Window->HostName, std::string(" ftp.other.example:2121 ")); // exactly as typed
-        QVERIFY(m_Window->HostName != before);
-
-        // The box keeps what was typed; Esc cancels and keeps the host.
-        QString secondText;
-        testsupport::WhenModal([&](QWidget* w) {
-            auto* box = w->findChild<QLineEdit*>("txtHostname");
-            secondText = box->text();
-            box->setText("discarded");
-            QTest::keyClick(box, Qt::Key_Escape);
-        });
-        QTest::keyClick(user, Qt::Key_F12, Qt::ControlModifier | Qt::ShiftModifier);
-        QCOMPARE(secondText, QString(" ftp.other.example:2121 "));
+        // Typed into an empty box that has the focus; Enter does not close it (no default button); OK takes the
+        // text exactly as typed. The next time the box keeps it; Esc cancels and keeps the host.
+        QStringList shown;
+        bool openAfterEnter = false;
+        for (const char* how : {"ok", "esc"}) {
+            WhenModal([&, how](QWidget* w) {
+                auto* box = w->findChild<QLineEdit*>("txtHostname");
+                shown << box->text() + (box->hasFocus() || w->focusWidget() == box ? "|focus" : "");
+                if (QString(how) == "esc") {
+                    box->setText("discarded");
+                    return QTest::keyClick(box, Qt::Key_Escape);
+                }
+                QTest::keyClicks(box, " ftp.other.example:2121 ");
+                QTest::keyClick(box, Qt::Key_Return);
+                openAfterEnter = w->isVisible();
+                QTest::mouseClick(w->findChild<QAbstractButton*>("OKButton"), Qt::LeftButton);
+            });
+            QTest::keyClick(user, Qt::Key_F12, Qt::ControlModifier | Qt::ShiftModifier);
+        }
+        QCOMPARE(shown, QStringList({"|focus", " ftp.other.example:2121 |focus"}));
+        QVERIFY(openAfterEnter);
         QCOMPARE(m_Window->HostName, std::string(" ftp.other.example:2121 "));
     }
 };

@@ -1,13 +1,8 @@
 #include "support/Files.h"
 
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QFileInfo>
-#include <QProcess>
-#include <QRandomGenerator>
-#include <QTemporaryDir>
-#include <QTest>
+#include "platform/error/Error.h"
+
+#include <QtTest>
 
 #include <csignal>
 
@@ -33,6 +28,11 @@ void WriteFile(const QString& path, const QByteArray& content) {
         QTest::qFail(qPrintable("cannot write " + path), __FILE__, __LINE__);
 }
 
+void WriteAll(const QString& root, const QMap<QString, QByteArray>& files) {
+    for (auto it = files.cbegin(); it != files.cend(); ++it)
+        WriteFile(root + "/" + it.key(), it.value());
+}
+
 QByteArray ReadFile(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -54,22 +54,26 @@ QStringList Entries(const QString& dir) {
     return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
+std::pair<int, QString> Exec(const QString& program, const QStringList& args, const QString& cwd) {
+    QProcess p;
+    p.setWorkingDirectory(cwd);
+    p.start(program, args);
+    p.closeWriteChannel();
+    bool ran = p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit;
+    return {ran ? p.exitCode() : -1, QString::fromUtf8(p.readAll())};
+}
+
 bool ZipFiles(const QString& target, const QMap<QString, QByteArray>& content) {
     QTemporaryDir stage;
-    for (auto it = content.begin(); it != content.end(); ++it)
-        WriteFile(stage.path() + "/" + it.key(), it.value());
+    WriteAll(stage.path(), content);
     QFile::remove(target);
-    QProcess zip;
-    zip.setWorkingDirectory(stage.path());
-    zip.start("zip", QStringList{"-q", "-r", target} + content.keys());
-    return zip.waitForFinished(60000) && zip.exitStatus() == QProcess::NormalExit && zip.exitCode() == 0;
+    return Exec("zip", QStringList{"-q", "-r", target} + content.keys(), stage.path()).first == 0;
 }
 
 QByteArray Noise(int size, quint32 seed) {
-    QRandomGenerator gen(seed);
-    QByteArray b(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        b[i] = char(gen.bounded(256));
+    QByteArray b((size + 3) & ~3, Qt::Uninitialized);
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32*>(b.data()), b.size() / 4);
+    b.truncate(size);
     return b;
 }
 
@@ -84,6 +88,16 @@ void WithFileSizeLimit(qint64 bytes, const std::function<void()>& call) {
     call();
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
+}
+
+QString Raised(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const zel::Error& e) {
+        const std::int32_t number = e.Number() < 0 ? e.Number() - zel::vbObjectError : e.Number();
+        return QString("%1 %2: ").arg(number).arg(e.Source().c_str()) + QString::fromStdString(e.Description());
+    }
+    return {};
 }
 
 } // namespace testsupport

@@ -1,12 +1,10 @@
 #pragma once
 
-#include <QByteArray>
-#include <QMap>
-#include <QString>
-#include <QStringList>
+#include <QtCore>
 
 #include <functional>
 #include <string>
+#include <utility>
 
 namespace testsupport {
 
@@ -14,6 +12,7 @@ namespace testsupport {
 QMap<QString, QByteArray> Snapshot(const QString& root, bool recursive = true);
 // Writes a file, making its folders.
 void WriteFile(const QString& path, const QByteArray& content);
+void WriteAll(const QString& root, const QMap<QString, QByteArray>& files);
 QByteArray ReadFile(const QString& path);
 // The data-folder form of a native folder: a trailing backslash, as the profiles give it.
 std::string Windows(const QString& folder);
@@ -23,11 +22,16 @@ bool MakeReadOnly(const QString& path);
 std::string Win(const QString& native);
 // Names in a folder (files, folders, hidden ones too), sorted.
 QStringList Entries(const QString& dir);
+// Runs a tool to its end: exit code (-1 if it never ran or crashed) and what it wrote to stdout.
+std::pair<int, QString> Exec(const QString& program, const QStringList& args, const QString& cwd = {});
 // Builds an archive with Info-ZIP's zip from files given relative to a scratch folder; false when zip failed.
 bool ZipFiles(const QString& target, const QMap<QString, QByteArray>& content);
 // Seeded bytes that do not compress.
 QByteArray Noise(int size, quint32 seed = 1);
 // Runs `call` while no file can grow beyond `bytes`: writes past it fail as on a full disk.
 void WithFileSizeLimit(qint64 bytes, const std::function<void()>& call);
+// The error the call raised as "number source: description", numbers of classes counted from vbObjectError
+// (cFTP's 2001...); empty when it raised none.
+QString Raised(const std::function<void()>& call);
 
 } // namespace testsupport

@@ -1,26 +1,14 @@
 #include "support/FtpServer.h"
 
-#include <QDeadlineTimer>
-#include <QDir>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcessEnvironment>
+#include <QtCore>
 
 namespace {
-constexpr int kStartMilliseconds = 15000;
-constexpr int kAnswerMilliseconds = 5000;
-constexpr int kStopMilliseconds = 3000;
-
-// Reads one line with a deadline; empty when none came in time.
-QString readLine(QProcess& process, int milliseconds) {
+// One line from the process within the time; empty when none came.
+QString ReadLine(QProcess& process, int milliseconds) {
     QDeadlineTimer deadline(milliseconds);
-    while (!process.canReadLine()) {
-        if (deadline.hasExpired() || process.state() != QProcess::Running)
-            return {};
+    while (!process.canReadLine() && process.state() != QProcess::NotRunning && !deadline.hasExpired())
         process.waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
-    }
-    return QString::fromUtf8(process.readLine()).trimmed();
+    return process.canReadLine() ? QString::fromUtf8(process.readLine()).trimmed() : QString();
 }
 } // namespace
 
@@ -32,152 +20,59 @@ FtpServer::FtpServer(const QString& root, const QList<FtpUser>& users, bool tls)
     for (const FtpUser& user : users)
         accounts.append(QJsonObject{{"name", user.name}, {"password", user.password}, {"home", user.home}});
     QDir().mkpath(root);
-    const QString python = qEnvironmentVariable("ZEL_PYTHON", QStringLiteral(ZEL_PYTHON_DEFAULT));
+    QStringList arguments{"-u",      ZEL_TEST_SUPPORT_DIR "/ftpserver.py",
+                          "--root",  root,
+                          "--users", QString::fromUtf8(QJsonDocument(accounts).toJson(QJsonDocument::Compact))};
+    if (tls)
+        arguments << "--tls" << m_Certificates.path();
     m_Process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    QStringList arguments{
-        QStringLiteral("-u"),      QStringLiteral(ZEL_TEST_SUPPORT_DIR "/ftpserver.py"),
-        QStringLiteral("--root"),  root,
-        QStringLiteral("--users"), QString::fromUtf8(QJsonDocument(accounts).toJson(QJsonDocument::Compact))};
-    if (tls) {
-        m_Certificates = std::make_unique<QTemporaryDir>();
-        arguments << QStringLiteral("--tls") << m_Certificates->path();
-    }
-    m_Process.start(python, arguments);
-    if (!m_Process.waitForStarted(kStartMilliseconds)) {
-        m_Error = QStringLiteral("cannot start %1: %2").arg(python, m_Process.errorString());
-        return;
-    }
-    const QString ready = readLine(m_Process, kStartMilliseconds);
-    if (!ready.startsWith(QLatin1String("PORT "))) {
-        m_Error = QStringLiteral("the FTP server did not report its port (got \"%1\")").arg(ready);
-        stop();
-        return;
-    }
-    m_Port = static_cast<quint16>(ready.mid(5).toUInt());
+    m_Process.start(qEnvironmentVariable("ZEL_PYTHON", ZEL_PYTHON_DEFAULT), arguments);
+    const QString ready = ReadLine(m_Process, 15000);
+    if (ready.startsWith("PORT "))
+        m_Port = static_cast<quint16>(ready.mid(5).toUInt());
+    else
+        m_Error = "the FTP server did not start (" + m_Process.errorString() + "; it said \"" + ready + "\")";
 }
 
 FtpServer::~FtpServer() {
-    stop();
-}
-
-bool FtpServer::isRunning() const {
-    return m_Port != 0 && m_Process.state() == QProcess::Running;
-}
-
-QString FtpServer::hostPort() const {
-    return QStringLiteral("127.0.0.1:%1").arg(m_Port);
-}
-
-QString FtpServer::caFile() const {
-    return m_Certificates ? m_Certificates->filePath(QStringLiteral("ca.pem")) : QString();
+    // End of input stops the server; killing is the fallback.
+    m_Process.closeWriteChannel();
+    if (!m_Process.waitForFinished(3000))
+        m_Process.kill();
+    m_Process.waitForFinished(3000);
 }
 
 QString FtpServer::request(const QString& line) {
     if (!isRunning())
         return {};
-    m_Process.write((line + QLatin1Char('\n')).toUtf8());
-    m_Process.waitForBytesWritten(kAnswerMilliseconds);
-    const QString answer = readLine(m_Process, kAnswerMilliseconds);
-    if (!answer.startsWith(QLatin1String("ok")))
-        m_Error = QStringLiteral("request \"%1\" answered \"%2\"").arg(line, answer);
+    m_Process.write((line + "\n").toUtf8());
+    m_Process.waitForBytesWritten(5000);
+    const QString answer = ReadLine(m_Process, 5000);
+    if (!answer.startsWith("ok"))
+        m_Error = "request \"" + line + "\" answered \"" + answer + "\"";
     return answer;
 }
 
 int FtpServer::loginCount() {
-    const QString answer = request(QStringLiteral("logins"));
-    return answer.startsWith(QLatin1String("ok ")) ? answer.mid(3).toInt() : -1;
+    const QString answer = request("logins");
+    return answer.startsWith("ok ") ? answer.mid(3).toInt() : -1;
 }
 
 QStringList FtpServer::commandLog() {
-    const QString answer = request(QStringLiteral("log"));
     QStringList lines;
-    if (!answer.startsWith(QLatin1String("ok ")))
-        return lines;
-    const QJsonArray entries = QJsonDocument::fromJson(answer.mid(3).toUtf8()).array();
-    for (const QJsonValue& entry : entries)
+    for (const QJsonValue& entry : QJsonDocument::fromJson(request("log").mid(3).toUtf8()).array())
         lines << entry.toString();
     return lines;
 }
 
 bool FtpServer::clearLog() {
-    return request(QStringLiteral("clearlog")) == QLatin1String("ok");
-}
-
-bool FtpServer::fault(const QString& name, const QString& value) {
-    return request(QStringLiteral("fault %1 %2").arg(name, value)) == QLatin1String("ok");
-}
-
-bool FtpServer::refuseStore(bool on) {
-    return fault(QStringLiteral("refuse-stor"), on ? "on" : "off");
-}
-
-bool FtpServer::dropDataAfter(qint64 bytes) {
-    return fault(QStringLiteral("drop"), bytes < 0 ? QStringLiteral("off") : QString::number(bytes));
-}
-
-bool FtpServer::breakData(qint64 bytes, int times, const QString& how, int skip) {
-    return request(QStringLiteral("fault break %1 %2 %3 %4").arg(bytes).arg(times).arg(how).arg(skip)) ==
-           QLatin1String("ok");
-}
-
-bool FtpServer::refuse(const QString& command) {
-    return fault(QStringLiteral("refuse"), command);
-}
-
-bool FtpServer::throttle(qint64 bytesPerSecond) {
-    return fault(QStringLiteral("throttle"),
-                 bytesPerSecond <= 0 ? QStringLiteral("off") : QString::number(bytesPerSecond));
-}
-
-bool FtpServer::shortenStores(qint64 bytes, int times) {
-    return fault(QStringLiteral("shorten"),
-                 bytes <= 0 ? QStringLiteral("off") : QStringLiteral("%1 %2").arg(bytes).arg(times));
-}
-
-bool FtpServer::flipByte(const QString& command, int times) {
-    return fault(QStringLiteral("flip"), QStringLiteral("%1 %2").arg(command).arg(times));
-}
-
-bool FtpServer::offerChecksum(const QString& command) {
-    return fault(QStringLiteral("checksum"), command);
-}
-
-bool FtpServer::useCertificate(const QString& name) {
-    return fault(QStringLiteral("cert"), name);
-}
-
-bool FtpServer::close421OnNext(const QString& command) {
-    return fault(QStringLiteral("close421"), command);
-}
-
-bool FtpServer::disableSize(bool on) {
-    return fault(QStringLiteral("no-size"), on ? "on" : "off");
-}
-
-bool FtpServer::mute(const QString& command) {
-    return fault(QStringLiteral("mute"), command);
-}
-
-bool FtpServer::clearFaults() {
-    return request(QStringLiteral("fault clear")) == QLatin1String("ok");
+    return request("clearlog") == "ok";
 }
 
 bool FtpServer::setFaults(const QString& faults) {
-    for (const QString& one : faults.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-        if (request(QStringLiteral("fault ") + one.trimmed()) != QLatin1String("ok"))
+    for (const QString& one : faults.split(';', Qt::SkipEmptyParts)) {
+        if (request("fault " + one.trimmed()) != "ok")
             return false;
     }
     return true;
-}
-
-void FtpServer::stop() {
-    if (m_Process.state() == QProcess::NotRunning)
-        return;
-    // End of input stops the server; killing is the fallback.
-    m_Process.closeWriteChannel();
-    if (!m_Process.waitForFinished(kStopMilliseconds)) {
-        m_Process.kill();
-        m_Process.waitForFinished(kStopMilliseconds);
-    }
-    m_Port = 0;
 }

@@ -1,18 +1,15 @@
 #pragma once
 
-#include <QString>
-#include <QTemporaryDir>
+#include <QtCore>
 
 #include <functional>
-#include <string>
 
-class QTimer;
 class QWidget;
 
 namespace testsupport {
 
-// Runs action on the next modal window to appear (polled every 10 ms, as a modal loop may start
-// after events were pumped). Fails the running test when none appears within the timeout.
+// Runs action on the next modal window to appear (polled every 10 ms, as a modal loop may start after events
+// were pumped). Fails the running test when none appears within the timeout.
 void WhenModal(std::function<void(QWidget*)> action, int timeoutMs = 10000);
 
 // While alive, a modal window that no WhenModal waits for is closed at once and fails the running test, instead
@@ -20,33 +17,23 @@ void WhenModal(std::function<void(QWidget*)> action, int timeoutMs = 10000);
 class ModalGuard {
 public:
     ModalGuard();
-    ~ModalGuard();
-    ModalGuard(const ModalGuard&) = delete;
-    ModalGuard& operator=(const ModalGuard&) = delete;
 
 private:
-    QTimer* m_Timer;
+    QTimer m_Timer;
 };
-
-// Polls until condition holds or the timeout passes, pumping events; returns the condition.
-bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
 
 // A scratch Windows folder with the products' profile files, selected through WINDIR while alive.
 class SampleInstall {
 public:
     SampleInstall();
     ~SampleInstall();
-    SampleInstall(const SampleInstall&) = delete;
-    SampleInstall& operator=(const SampleInstall&) = delete;
+    Q_DISABLE_COPY(SampleInstall)
 
     QString root() const { return m_Dir.path(); }
-    QString windowsFolder() const { return m_Dir.path() + QStringLiteral("/WINDOWS"); }
-
     // Writes WINDOWS/tovacfg.ini with [Paths] DataPath=value.
     void writeTova(const QString& dataPath);
     // Writes WINDOWS/ledgra2.ini; a null programName leaves the key out.
     void writeLedgra(const QString& dbpath, const QString& programName = QString());
-    void writeFile(const QString& relative, const QByteArray& content);
 
 private:
     QTemporaryDir m_Dir;

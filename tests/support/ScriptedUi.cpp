@@ -4,17 +4,12 @@
 
 namespace ui {
 
-namespace {
-Services* tryCurrent() {
+ScriptedUi::ScriptedUi() {
     try {
-        return &Current();
+        m_Previous = &Current();
     } catch (...) {
-        return nullptr;
+        // none installed yet
     }
-}
-} // namespace
-
-ScriptedUi::ScriptedUi() : m_Previous(tryCurrent()) {
     Install(this);
 }
 
@@ -22,20 +17,19 @@ ScriptedUi::~ScriptedUi() {
     Install(m_Previous);
 }
 
-Answer ScriptedUi::MsgBox(const std::string& text, Buttons buttons, Icon icon, int defaultButton,
-                          const std::string& title) {
-    boxes.push_back({text, title.empty() ? std::string(AppTitle) : title, buttons, icon, defaultButton, false});
+Answer ScriptedUi::MsgBox(const std::string& text, Buttons buttons, Icon icon, int, const std::string& title) {
+    boxes.push_back({text, title.empty() ? std::string(AppTitle) : title, buttons, icon});
     if (answers.empty()) {
         ++unexpectedBoxes;
         return buttons == Buttons::Ok ? Answer::Ok : Answer::Cancel;
     }
-    Answer a = answers.front();
+    const Answer a = answers.front();
     answers.pop_front();
     return a;
 }
 
 std::string ScriptedUi::InputBox(const std::string& prompt) {
-    boxes.push_back({prompt, AppTitle, Buttons::OkCancel, Icon::None, 0, true});
+    boxes.push_back({prompt, AppTitle, Buttons::OkCancel, Icon::None});
     if (inputs.empty()) {
         ++unexpectedBoxes;
         return {};
@@ -47,18 +41,8 @@ std::string ScriptedUi::InputBox(const std::string& prompt) {
 
 void ScriptedUi::DoEvents() {
     ++doEventsCalls;
-    if (pumpRealEvents && QCoreApplication::instance())
+    if (QCoreApplication::instance())
         QCoreApplication::processEvents();
-}
-
-void ScriptedUi::SetBusy(bool b) {
-    if (b != busy)
-        ++busyChanges;
-    busy = b;
-}
-
-void ScriptedUi::End() {
-    ended = true;
 }
 
 } // namespace ui

@@ -2,13 +2,16 @@
 
 #include "platform/ui/UiServices.h"
 
+#include <QtGlobal>
+
 #include <deque>
 #include <string>
 #include <vector>
 
 namespace ui {
 
-// Test double: answers boxes from queues and records everything shown. Installs itself while alive.
+// Test double, installed while alive: answers boxes from queues, records what was shown, and pumps the real
+// events on DoEvents.
 class ScriptedUi : public Services {
 public:
     struct Box {
@@ -16,38 +19,31 @@ public:
         std::string title; // as shown: AppTitle when the caller gave none
         Buttons buttons;
         Icon icon;
-        int defaultButton;
-        bool input; // an input box rather than a message box
     };
 
     ScriptedUi();
     ~ScriptedUi() override;
-    ScriptedUi(const ScriptedUi&) = delete;
-    ScriptedUi& operator=(const ScriptedUi&) = delete;
+    Q_DISABLE_COPY(ScriptedUi)
 
+    // A box with no queued answer counts as unexpected and is answered Cancel (OK where that is all it has); an
+    // input box with no queued text gets empty text.
     Answer MsgBox(const std::string& text, Buttons buttons, Icon icon, int defaultButton,
                   const std::string& title) override;
     std::string InputBox(const std::string& prompt) override;
     void DoEvents() override;
-    void SetBusy(bool busy) override;
-    void End() override;
+    void SetBusy(bool on) override { busy = on; }
+    void End() override { ended = true; }
 
-    // Answers given in order; a box with no queued answer records an unexpected box and answers
-    // Cancel (or empty text for an input box).
     std::deque<Answer> answers;
     std::deque<std::string> inputs;
-
-    std::vector<Box> boxes;
+    std::vector<Box> boxes; // input boxes too
     int unexpectedBoxes = 0;
     int doEventsCalls = 0;
     bool busy = false;
-    int busyChanges = 0;
     bool ended = false;
-    // When set, DoEvents also runs the real event pump (for GUI tests).
-    bool pumpRealEvents = false;
 
 private:
-    Services* m_Previous;
+    Services* m_Previous = nullptr;
 };
 
 } // namespace ui

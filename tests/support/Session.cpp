@@ -1,14 +1,11 @@
 #include "support/Session.h"
 
-#include <QAbstractButton>
-#include <QDir>
-#include <QLineEdit>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 
 namespace testsupport {
 
-Session::Session(Product product, const QString& user) : m_User(user), m_Product(product) {
-    ui.pumpRealEvents = true;
+Session::Session(Product product, const QString& user) : m_User(user) {
     QDir().mkpath(data());
     if (product == Product::Tova)
         m_Install.writeTova(data() + "\\");

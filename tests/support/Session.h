@@ -42,7 +42,6 @@ public:
 private:
     SampleInstall m_Install;
     QString m_User;
-    Product m_Product;
 };
 
 } // namespace testsupport

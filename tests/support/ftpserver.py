@@ -1,29 +1,14 @@
 #!/usr/bin/python3
-"""Loopback FTP server for the tests, on pyftpdlib, with faults that can be switched while it runs.
+"""Loopback FTP server for the tests, on pyftpdlib, with faults switched while it runs (see FtpServer.h).
 
-Usage: ftpserver.py --root DIR --users JSON [--tls DIR]
-  (JSON: [{"name": ..., "password": ..., "home": DIR inside the root}])
-With --tls the server makes a test CA and certificates in DIR (ca.pem and one PEM per certificate) and speaks
-explicit TLS only, on the control and the data connections, and refuses a data connection that does not reuse the
-control connection's TLS session.
-Prints "PORT <n>" once it listens on 127.0.0.1, then answers each request line on stdin with one line:
-  logins | log | clearlog   -> "ok <count>" | "ok <JSON list of command lines>" | "ok" (both start again)
-  fault refuse-stor on|off  -> STOR answered with a two-line 553 reply
-  fault refuse CMD|off      -> such commands answered 502 (several may be refused; off ends all)
-  fault drop N|off          -> every data connection closed by the server after N bytes (426)
-  fault break N TIMES HOW [SKIP] -> the next TIMES data connections (0: all) after the next SKIP ones break after
-                               N bytes; HOW is 426 (closed, 426), reset (data and control connection reset),
-                               421 (421 on the control connection, both closed) or stall (no byte moves any more)
-  fault throttle N|off      -> data connections limited to N bytes per second
-  fault shorten N [TIMES]   -> received files cut N bytes short after the 226 (0/off: no more)
-  fault flip STOR|RETR TIMES -> one byte changed in the next TIMES files received (after the 226) or sent
-  fault close421 CMD|any    -> the next such command is answered 421 and the control connection closed
-  fault no-size on|off      -> SIZE answered 502
-  fault mute CMD|any|off    -> such commands get no answer at all
-  fault checksum HASH|XMD5|XCRC|off -> the checksum command FEAT offers (none by default)
-  fault cert NAME           -> TLS servers: certificate for new connections (good, otherhost, expired, selfsigned)
-  fault clear               -> all faults off (the certificate stays)
-End of stdin stops the server, so it never outlives the test that started it.
+ftpserver.py --root DIR --users JSON [--tls DIR]   (JSON: [{"name", "password", "home": DIR in the root}])
+With --tls: a test CA and certificates made in DIR, explicit TLS only, and data connections must reuse the control
+connection's TLS session. Prints "PORT <n>", then answers each line on stdin with one line: "logins", "log" (JSON),
+"clearlog", or "fault" and one of: clear | refuse CMD (502; STOR: a two-line 553) |
+break N TIMES 426|reset|421|stall [SKIP] (the next TIMES data connections, 0: all, after SKIP more break after N
+bytes) | throttle N (bytes a second) | shorten N [TIMES] (files received cut short after the 226) |
+flip STOR|RETR TIMES (a byte changed) | close421 CMD (the next one) | mute CMD | checksum HASH|XMD5|XCRC |
+cert good|otherhost|expired|selfsigned (TLS, new connections). End of stdin stops the server.
 """
 
 import argparse
@@ -44,40 +29,32 @@ from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.ioloop import timer
 from pyftpdlib.servers import FTPServer
 
+CLOSING = "421 Service not available, closing control connection."
 _lock = threading.Lock()
 _log = []
 _logins = 0
-_faults = {}
+_faults = {}  # fault -> value; absent: off
 _times = {}  # fault -> how many more times it applies; absent: every time
-_refused = set()
 _start_dirs = {}
 _certs = {}
+_handler = None
 
 
-def fault(name):
-    return _faults.get(name)
+def arm(name, value, times=0):
+    _faults[name] = value
+    _times.pop(name, None)
+    if times > 0:
+        _times[name] = times
 
 
 def take(name):
     """The fault's value for one more use, counting it down; None when it is off."""
     value = _faults.get(name)
-    if value is None:
-        return None
-    left = _times.get(name)
-    if left is not None:
-        if left <= 1:
-            _faults.pop(name, None)
-            _times.pop(name, None)
-        else:
-            _times[name] = left - 1
+    if value is not None and name in _times:
+        _times[name] -= 1
+        if _times[name] == 0:
+            del _faults[name], _times[name]
     return value
-
-
-def set_times(name, times):
-    if times > 0:
-        _times[name] = times
-    else:
-        _times.pop(name, None)
 
 
 def flip_byte(data, at):
@@ -86,58 +63,47 @@ def flip_byte(data, at):
     return bytes(data)
 
 
-class FaultyDTP:
-    """Faults of the data connection, mixed into the plain and the TLS data handler."""
+class FaultyDTPHandler(DTPHandler):
+    """Faults of the data connection."""
 
     def __init__(self, sock, cmd_channel):
-        self._rate = fault("throttle")
-        skip = _faults.get("break-skip", 0)
-        if skip and fault("break") is not None:
-            _faults["break-skip"] = skip - 1
+        self._rate = _faults.get("throttle")
+        if _faults.get("break-skip", 0) and "break" in _faults:
+            _faults["break-skip"] -= 1
             self._break = None
         else:
             self._break = take("break")
-        self._flip = None
         self._pause = None
         self._stalled = False
         super().__init__(sock, cmd_channel)
 
     def use_sendfile(self):
-        # Every byte goes through send(), where the faults are applied.
-        return False
+        return False  # every byte goes through send(), where the faults are applied
 
     def _limit(self, done):
         """Bytes that may move now before a break or the throttle; None for no limit."""
         limits = [] if self._break is None else [self._break[0] - done]
-        if self._rate:
-            # A small first burst, then the rate on average.
+        if self._rate:  # a small first burst, then the rate on average
             limits.append(int(self._rate * (timer() - self._start_time)) + 4096 - done)
         return max(0, min(limits)) if limits else None
 
     def _break_now(self):
         how = self._break[1]
-        if how == "426":
-            self._resp = ("426 Connection closed; transfer aborted.", logging.info)
-            self.close()
-        elif how == "stall":
-            # The connection stays open and nothing moves: only the client's timeout ends it.
+        if how == "stall":  # open, and nothing moves: only the client's timeout ends it
             self._stalled = True
-            self.del_channel()
-        elif how == "421":
-            self._resp = ()
-            self.cmd_channel.respond("421 Service not available, closing control connection.")
-            self.close()
-            self.cmd_channel.close_when_done()
-        else:  # reset
-            linger = struct.pack("ii", 1, 0)
+            return self.del_channel()
+        self._resp = ("426 Connection closed; transfer aborted.", logging.info) if how == "426" else ()
+        if how == "421":
+            self.cmd_channel.respond(CLOSING)
+        elif how == "reset":  # RST instead of FIN, on both connections
             for channel in (self, self.cmd_channel):
                 try:
-                    channel.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, linger)
+                    channel.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
                 except OSError:
                     pass
-            self._resp = ()
-            self.close()
-            self.cmd_channel.close()
+        self.close()
+        if how != "426":
+            self.cmd_channel.close_when_done() if how == "421" else self.cmd_channel.close()
 
     def _after_move(self, done):
         if self._break is not None and done >= self._break[0]:
@@ -161,8 +127,7 @@ class FaultyDTP:
         if self.tot_bytes_sent == 0 and data and take("flip-retr"):
             data = flip_byte(data, len(data) // 2)
         limit = self._limit(self.tot_bytes_sent)
-        if limit is not None:
-            data = data[:limit]
+        data = data if limit is None else data[:limit]
         sent = super().send(data) if data else 0
         self._after_move(self.tot_bytes_sent)
         return sent
@@ -172,8 +137,7 @@ class FaultyDTP:
             return
         limit = self._limit(self.tot_bytes_received)
         if limit == 0:
-            self._after_move(self.tot_bytes_received)
-            return
+            return self._after_move(self.tot_bytes_received)
         self.ac_in_buffer_size = 65536 if limit is None else min(65536, limit)
         super().handle_read()
         if not self._closed:
@@ -183,10 +147,7 @@ class FaultyDTP:
         self._cancel_pause()
         super().close()
 
-
-class FaultyDTPHandler(FaultyDTP, DTPHandler):
-    # The base class binds its own handle_read here.
-    handle_read_event = FaultyDTP.handle_read
+    handle_read_event = handle_read  # the base class binds its own here
 
 
 class FaultyCommands:
@@ -197,56 +158,36 @@ class FaultyCommands:
     def pre_process_command(self, line, cmd, arg):
         with _lock:
             _log.append(line)
-        close_on = fault("close421")
-        if close_on is not None and close_on in ("ANY", cmd):
-            _faults.pop("close421", None)
-            self.respond("421 Service not available, closing control connection.")
-            self.close_when_done()
-            return
-        if fault("mute") in ("ANY", cmd):
-            return
-        if cmd in _refused or (cmd == "SIZE" and fault("no-size")):
-            self.respond("502 Command not implemented.")
-            return
-        if cmd == "STOR" and fault("refuse-stor"):
-            # Two lines, so clients can be checked for keeping a multi-line reply whole.
-            self.push("553-Could not create file.\r\n")
-            self.respond("553 Quota exceeded.")
-            return
-        checksum = fault("checksum")
+        if _faults.get("close421") == cmd:
+            del _faults["close421"]
+            self.respond(CLOSING)
+            return self.close_when_done()
+        if _faults.get("mute") == cmd:
+            return None
+        if cmd == "STOR" and cmd in _faults.get("refuse", ()):
+            self.push("553-Could not create file.\r\n")  # clients must keep a multi-line reply whole
+            return self.respond("553 Quota exceeded.")
+        if cmd in _faults.get("refuse", ()):
+            return self.respond("502 Command not implemented.")
+        checksum = _faults.get("checksum")
         if cmd == "FEAT" and checksum:
             self._extra_feats = [f for f in self._extra_feats if f.split()[0] not in ("HASH", "XMD5", "XCRC")]
-            self._extra_feats.append("HASH SHA-256*;SHA-1;MD5;CRC32" if checksum == "HASH" else checksum)
-        elif checksum and (cmd == checksum or (checksum == "HASH" and cmd == "OPTS" and arg.upper().startswith("HASH"))):
-            self.checksum_command(cmd, arg)
-            return
-        super().pre_process_command(line, cmd, arg)
+            self._extra_feats.append("HASH SHA-256*" if checksum == "HASH" else checksum)
+        elif cmd == checksum:
+            return self.checksum_command(cmd, arg)
+        return super().pre_process_command(line, cmd, arg)
 
     def checksum_command(self, cmd, arg):
-        if cmd == "OPTS":
-            name = arg[4:].strip().upper()
-            if name in ("SHA-256", "SHA-1", "MD5", "CRC32"):
-                self._hash = name
-                self.respond("200 " + name)
-            else:
-                self.respond("504 Unknown algorithm.")
-            return
-        path = self.fs.ftp2fs(self.fs.ftpnorm(arg))
         try:
-            with open(path, "rb") as f:
+            with open(self.fs.ftp2fs(self.fs.ftpnorm(arg)), "rb") as f:
                 data = f.read()
         except OSError as err:
-            self.respond("550 %s." % err.strerror)
-            return
-        name = getattr(self, "_hash", "SHA-256") if cmd == "HASH" else {"XMD5": "MD5", "XCRC": "CRC32"}[cmd]
-        if name == "CRC32":
-            value = "%08X" % (zlib.crc32(data) & 0xFFFFFFFF)
-        else:
-            value = hashlib.new(name.replace("-", "").lower(), data).hexdigest()
-        if cmd == "HASH":
-            self.respond("213 %s 0-%d %s %s" % (name, max(0, len(data) - 1), value, arg))
-        else:
-            self.respond("250 " + value)
+            return self.respond("550 %s." % err.strerror)
+        if cmd == "XCRC":
+            return self.respond("250 %08X" % (zlib.crc32(data) & 0xFFFFFFFF))
+        if cmd == "XMD5":
+            return self.respond("250 " + hashlib.md5(data).hexdigest())
+        return self.respond("213 SHA-256 0-%d %s %s" % (max(0, len(data) - 1), hashlib.sha256(data).hexdigest(), arg))
 
     def on_login(self, username):
         global _logins
@@ -272,7 +213,6 @@ class FaultyFTPHandler(FaultyCommands, FTPHandler):
 
 
 def make_tls_handler(folder):
-    """The TLS handler class, with certificates made for this run."""
     from OpenSSL._util import lib as ssl_lib
     from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
 
@@ -312,21 +252,16 @@ def make_certificates(folder):
     now = datetime.datetime.now(datetime.timezone.utc)
     day = datetime.timedelta(days=1)
 
-    def name(text):
-        return x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, text)])
-
     def certificate(subject, key, issuer, issuer_key, start, end, names, ca=False):
-        builder = (x509.CertificateBuilder().subject_name(name(subject)).issuer_name(name(issuer))
+        builder = (x509.CertificateBuilder()
+                   .subject_name(x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, subject)]))
+                   .issuer_name(x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, issuer)]))
                    .public_key(key.public_key()).serial_number(x509.random_serial_number())
                    .not_valid_before(start).not_valid_after(end)
                    .add_extension(x509.BasicConstraints(ca=ca, path_length=None), critical=True))
         if names:
             builder = builder.add_extension(x509.SubjectAlternativeName(names), critical=False)
         return builder.sign(issuer_key, hashes.SHA256())
-
-    def pem(key, cert):
-        return (key.private_bytes(serialization.Encoding.PEM, serialization.PrivateFormat.PKCS8,
-                                  serialization.NoEncryption()) + cert.public_bytes(serialization.Encoding.PEM))
 
     ca_key = ec.generate_private_key(ec.SECP256R1())
     ca = certificate("ZEL test CA", ca_key, "ZEL test CA", ca_key, now - day, now + 30 * day, None, ca=True)
@@ -344,85 +279,58 @@ def make_certificates(folder):
         cert = certificate(subject, key, subject if own else "ZEL test CA", key if own else ca_key, start, end, names)
         _certs[label] = os.path.join(folder, label + ".pem")
         with open(_certs[label], "wb") as f:
-            f.write(pem(key, cert))
+            f.write(key.private_bytes(serialization.Encoding.PEM, serialization.PrivateFormat.PKCS8,
+                                      serialization.NoEncryption()) + cert.public_bytes(serialization.Encoding.PEM))
 
 
-_handler = None
-
-
-def set_fault(words):
-    if words == ["clear"]:
+def set_fault(name, *values):
+    n = len(values)
+    if name == "clear" and n == 0:
         _faults.clear()
         _times.clear()
-        _refused.clear()
-        return True
-    name, values = words[0], words[1:]
-    if name in ("refuse-stor", "no-size") and values in (["on"], ["off"]):
-        _faults[name] = values[0] == "on"
-    elif name == "drop" and len(values) == 1:
-        _faults["break"] = None if values[0] == "off" else (int(values[0]), "426")
-        _times.pop("break", None)
-    elif name == "break" and len(values) in (3, 4) and values[2] in ("426", "reset", "421", "stall"):
-        _faults["break"] = (int(values[0]), values[2])
-        _faults["break-skip"] = int(values[3]) if len(values) == 4 else 0
-        set_times("break", int(values[1]))
-    elif name == "throttle" and len(values) == 1:
-        _faults[name] = None if values[0] == "off" else int(values[0])
-    elif name == "shorten" and len(values) in (1, 2):
-        _faults[name] = None if values[0] in ("off", "0") else int(values[0])
-        set_times(name, int(values[1]) if len(values) == 2 else 0)
-    elif name == "flip" and len(values) == 2 and values[0].upper() in ("STOR", "RETR"):
-        key = "flip-" + values[0].lower()
-        _faults[key] = int(values[1]) > 0 or None
-        set_times(key, int(values[1]))
-    elif name in ("close421", "mute") and len(values) == 1:
-        _faults[name] = None if values[0] == "off" else values[0].upper()
-    elif name == "refuse" and len(values) == 1:
-        if values[0] == "off":
-            _refused.clear()
-        else:
-            _refused.add(values[0].upper())
-    elif name == "checksum" and len(values) == 1 and values[0].upper() in ("HASH", "XMD5", "XCRC", "OFF"):
-        _faults[name] = None if values[0].upper() == "OFF" else values[0].upper()
-    elif name == "cert" and len(values) == 1 and values[0] in _certs:
-        # New connections get the new context.
+    elif name == "refuse" and n == 1:
+        _faults.setdefault("refuse", set()).add(values[0].upper())
+    elif name == "break" and n in (3, 4) and values[2] in ("426", "reset", "421", "stall"):
+        arm("break", (int(values[0]), values[2]), int(values[1]))
+        _faults["break-skip"] = int(values[3]) if n == 4 else 0
+    elif name == "throttle" and n == 1:
+        arm(name, int(values[0]))
+    elif name == "shorten" and n in (1, 2):
+        arm(name, int(values[0]), int(values[1]) if n == 2 else 0)
+    elif name == "flip" and n == 2 and values[0].upper() in ("STOR", "RETR"):
+        arm("flip-" + values[0].lower(), True, int(values[1]))
+    elif name in ("close421", "mute", "checksum") and n == 1:
+        arm(name, values[0].upper())
+    elif name == "cert" and n == 1 and values[0] in _certs:
         _handler.certfile = _handler.keyfile = _certs[values[0]]
-        _handler.ssl_context = None
+        _handler.ssl_context = None  # new connections get the new context
     else:
         return False
     return True
 
 
-def answer(line):
+def answer(words):
     global _logins
-    words = line.split()
-    if not words:
-        return "error empty request"
-    if words[0] == "logins":
-        with _lock:
+    with _lock:
+        if words == ["logins"]:
             return "ok %d" % _logins
-    if words[0] == "log":
-        with _lock:
+        if words == ["log"]:
             return "ok " + json.dumps(_log)
-    if words[0] == "clearlog":
-        with _lock:
+        if words == ["clearlog"]:
             _log.clear()
             _logins = 0
-        return "ok"
-    if words[0] == "fault" and len(words) > 1:
-        try:
-            return "ok" if set_fault(words[1:]) else "error unknown fault"
-        except ValueError:
-            return "error bad value"
-    return "error unknown request"
+            return "ok"
+    try:
+        return "ok" if words[:1] == ["fault"] and set_fault(*words[1:]) else "error unknown request"
+    except ValueError:
+        return "error bad value"
 
 
 def read_requests():
     for line in sys.stdin:
-        sys.stdout.write(answer(line.strip()) + "\n")
+        sys.stdout.write(answer(line.split()) + "\n")
         sys.stdout.flush()
-    # Sockets close with the process; nothing to save.
-    os._exit(0)
+    os._exit(0)  # sockets close with the process; nothing to save
 
 
 def main():

@@ -1,8 +1,7 @@
 #include "platform/profileapi/ProfileApi.h"
+#include "profile/WLM_CIni.h"
 #include "support/Files.h"
 
-#include <QDir>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cctype>
@@ -22,49 +21,33 @@ const char* const kSample = "; leading comment\ntop=outside any section\n[Paths]
                             "   ; Indented=1\nBare line\nDup=first\nDup=second\n\n[ General Information ]\n"
                             "dbpath=C:\\LEDGRA\n[E]\n[paths]\nDup=other section\n";
 
-// kind: 'v' GetPrivateProfileStringA (a list for a NULL section or key), 's' a section, 'n' the section names; upper
-// case reads a missing file. `expected` is what the buffer starts with before its final NUL; count -1 is its length.
+// One value read into a buffer of `size`: what the buffer then holds before its NUL (the default "dflt" when
+// nothing is found), and the last error. "none.ini" as the section reads a missing file.
 const struct {
     const char *tag, *section, *key;
-    char kind;
     DWORD size;
     std::string_view expected;
-    int count;
     DWORD error;
 } kReads[] = {
-    {"names without case, blanks trimmed", "paths", "DATAPATH", 'v', 255, "C:\\TOVA\\DATA\\", -1, OK},
-    {"double quotes lost, inner blanks kept", "PATHS", "quoted", 'v', 255, "  spaced  ", -1, OK},
-    {"single quotes lost", "Paths", "Single", 'v', 255, "x", -1, OK},
-    {"unmatched quotes kept", "Paths", "Mixed", 'v', 255, "\"abc'", -1, OK},
-    {"empty value found", "Paths", "Empty", 'v', 255, "", -1, OK},
-    {"= inside the value", "Paths", "Eq", 'v', 255, "a=b=c", -1, OK},
-    {"commented key", "Paths", "Hidden", 'v', 255, "dflt", -1, NF},
-    {"indented comment", "Paths", "Indented", 'v', 255, "dflt", -1, NF},
-    {"bare line is a key without value", "Paths", "Bare line", 'v', 255, "", -1, OK},
-    {"first of duplicate keys and sections", "Paths", "Dup", 'v', 255, "first", -1, OK},
-    {"section name trimmed", "General Information", "dbpath", 'v', 255, "C:\\LEDGRA", -1, OK},
-    {"key before any section", "Paths", "top", 'v', 255, "dflt", -1, NF},
-    {"missing key", "General Information", "ProgramName", 'v', 255, "dflt", -1, NF},
-    {"missing section", "Nowhere", "DataPath", 'v', 255, "dflt", -1, NF},
-    {"key of another section", "E", "dbpath", 'v', 255, "dflt", -1, NF},
-    {"value fills the buffer", "Paths", "Eq", 'v', 6, "a=b=c", -1, OK},
-    {"value truncated", "Paths", "Eq", 'v', 5, "a=b=", -1, MORE},
-    {"value into one character", "Paths", "Eq", 'v', 1, "", -1, MORE},
-    {"section names", nullptr, nullptr, 'n', 200, "Paths\0General Information\0E\0"sv, -1, OK},
-    {"section names truncated", nullptr, nullptr, 'n', 10, "Paths\0Ge\0"sv, 8, MORE},
-    {"key names", "PATHS", nullptr, 'v', 200, "DataPath\0Quoted\0Single\0Mixed\0Empty\0Eq\0Bare line\0Dup\0"sv, -1, OK},
-    {"key names of missing section", "Nowhere", nullptr, 'v', 200, "\0"sv, 0, NF},
-    // Lines as stored, trimmed around names and values; quotes kept; comments left out.
-    {"section", "paths", nullptr, 's', 500,
-     "DataPath=C:\\TOVA\\DATA\\\0Quoted=\"  spaced  \"\0Single='x'\0Mixed=\"abc'\0Empty=\0Eq=a=b=c\0"
-     "Bare line\0Dup=first\0Dup=second\0"sv,
-     -1, OK},
-    {"section truncated", "Paths", nullptr, 's', 30, "DataPath=C:\\TOVA\\DATA\\\0Quote\0"sv, 28, MORE},
-    {"empty section", "E", nullptr, 's', 100, "\0"sv, 0, OK},
-    {"missing section's lines", "Nowhere", nullptr, 's', 100, "\0"sv, 0, NF},
-    // The platform drops the default's trailing blanks.
-    {"missing file gives default", "Paths", "DataPath", 'V', 255, "dflt", -1, NF},
-    {"section of missing file", "Paths", nullptr, 'S', 100, "\0"sv, 0, NF},
+    {"names without case, blanks trimmed", "paths", "DATAPATH", 255, "C:\\TOVA\\DATA\\", OK},
+    {"double quotes lost, inner blanks kept", "PATHS", "quoted", 255, "  spaced  ", OK},
+    {"single quotes lost", "Paths", "Single", 255, "x", OK},
+    {"unmatched quotes kept", "Paths", "Mixed", 255, "\"abc'", OK},
+    {"empty value found", "Paths", "Empty", 255, "", OK},
+    {"= inside the value", "Paths", "Eq", 255, "a=b=c", OK},
+    {"commented key", "Paths", "Hidden", 255, "dflt", NF},
+    {"indented comment", "Paths", "Indented", 255, "dflt", NF},
+    {"bare line is a key without value", "Paths", "Bare line", 255, "", OK},
+    {"first of duplicate keys and sections", "Paths", "Dup", 255, "first", OK},
+    {"section name trimmed", "General Information", "dbpath", 255, "C:\\LEDGRA", OK},
+    {"key before any section", "Paths", "top", 255, "dflt", NF},
+    {"missing key", "General Information", "ProgramName", 255, "dflt", NF},
+    {"missing section", "Nowhere", "DataPath", 255, "dflt", NF},
+    {"key of another section", "E", "dbpath", 255, "dflt", NF},
+    {"value fills the buffer", "Paths", "Eq", 6, "a=b=c", OK},
+    {"value truncated", "Paths", "Eq", 5, "a=b=", MORE},
+    {"value into one character", "Paths", "Eq", 1, "", MORE},
+    {"missing file gives the default", "none.ini", "DataPath", 255, "dflt", NF}, // without its trailing blanks
 };
 
 // One write into p.ini holding `before` (nullptr: no file) and the file it leaves (nullptr: none), or the error it
@@ -120,103 +103,95 @@ class tst_profileapi : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void read_data();
-    void read();
-    void nameWithoutFolder();
-    void write_data();
-    void write();
-    void formatMessageFailures();
-};
+    void read_data() {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<bool>("crlf");
+        for (bool crlf : {false, true})
+            for (int i = 0; i < int(std::size(kReads)); ++i)
+                QTest::addRow("%s %s", crlf ? "CRLF" : "LF", kReads[i].tag) << i << crlf;
+    }
+    void read() {
+        QFETCH(int, row);
+        QFETCH(bool, crlf);
+        const auto& r = kReads[row];
+        QTemporaryDir tmp;
+        // Stored as P.INI: the file name matches without regard to case, as on Windows.
+        WriteFile(tmp.filePath("P.INI"), crlf ? QByteArray(kSample).replace("\n", "\r\n") : QByteArray(kSample));
+        const bool missing = r.section == std::string_view("none.ini");
+        const std::string file = Win(tmp.filePath(missing ? "none.ini" : "p.ini"));
+        std::vector<char> buffer(r.size, '#');
+        winapi::SetLastError(99);
+        const DWORD n = profileapi::GetPrivateProfileStringA(missing ? "Paths" : r.section, r.key, "dflt  ",
+                                                             buffer.data(), r.size, file.c_str());
+        const QByteArray expected = QByteArray(r.expected.data(), qsizetype(r.expected.size())) + '\0';
+        QCOMPARE(QByteArray(buffer.data(), qMin(qsizetype(r.size), expected.size())), expected);
+        QCOMPARE(n, DWORD(r.expected.size()));
+        QCOMPARE(winapi::GetLastError(), r.error);
+    }
+    void write_data() {
+        QTest::addColumn<int>("row");
+        for (int i = 0; i < int(std::size(kWrites)); ++i)
+            QTest::newRow(kWrites[i].tag) << i;
+    }
+    void write() {
+        QFETCH(int, row);
+        const auto& w = kWrites[row];
+        QTemporaryDir tmp;
+        const QString path = tmp.filePath("p.ini");
+        if (w.before)
+            WriteFile(path, w.before);
+        const char target = char(std::tolower(w.how));
+        if (target == 'r')
+            QVERIFY(MakeReadOnly(path));
+        if (target == 'd')
+            QVERIFY(QDir(tmp.path()).mkdir("p.ini"));
+        const std::string file = Win(target == 'm' ? tmp.filePath("no/p.ini") : path), big(64 * 1024, 'v');
+        const char* value = target == 'f' ? big.c_str() : w.value.data();
 
-void tst_profileapi::read_data() {
-    QTest::addColumn<int>("row");
-    QTest::addColumn<bool>("crlf");
-    for (bool crlf : {false, true})
-        for (int i = 0; i < int(std::size(kReads)); ++i)
-            QTest::addRow("%s %s", crlf ? "CRLF" : "LF", kReads[i].tag) << i << crlf;
-}
+        winapi::SetLastError(99);
+        winapi::BOOL ok = winapi::FALSE;
+        auto write = [&] {
+            ok = std::isupper(w.how) ? profileapi::WritePrivateProfileSectionA(w.section, value, file.c_str())
+                                     : profileapi::WritePrivateProfileStringA(w.section, w.key, value, file.c_str());
+        };
+        target == 'f' ? WithFileSizeLimit(4096, write) : write();
+        QCOMPARE(ok, w.error == OK ? winapi::TRUE : winapi::FALSE);
+        QCOMPARE(winapi::GetLastError(), w.error);
+        // Written in one step: no temporary file stays beside it.
+        QCOMPARE(Entries(tmp.path()), w.after || target == 'd' ? QStringList{"p.ini"} : QStringList{});
+        if (w.after)
+            QCOMPARE(ReadFile(path), QByteArray(w.after));
+    }
+    void theClassReadsAndWrites() {
+        QTemporaryDir tmp;
+        const QString path = tmp.filePath("p.ini");
+        WriteFile(path, "; keep me\r\n[Paths]\r\nDataPath=old\r\nEmpty=\r\nLong=" + QByteArray(300, 'L') + "\r\n");
+        WLM_CIni ini;
+        std::string value = "kept";
+        // No file name: every call fails, with that said, and touches nothing.
+        QVERIFY(!ini.ReadValue("Paths", "DataPath", value) && !ini.WriteValue("Paths", "DataPath", "v"));
+        QCOMPARE(ini.LastErrorDescription(), std::string("No filename specified"));
+        QCOMPARE(value, std::string("kept"));
 
-void tst_profileapi::read() {
-    QFETCH(int, row);
-    QFETCH(bool, crlf);
-    const auto& r = kReads[row];
-    QTemporaryDir tmp;
-    // Stored as P.INI: the file name matches without regard to case, as on Windows.
-    WriteFile(tmp.filePath("P.INI"), crlf ? QByteArray(kSample).replace("\n", "\r\n") : QByteArray(kSample));
-    const std::string file = Win(tmp.filePath(std::isupper(r.kind) ? "none.ini" : "p.ini"));
-    std::vector<char> buffer(r.size, '#');
-    winapi::SetLastError(99);
-    DWORD n = std::tolower(r.kind) == 's'
-                  ? profileapi::GetPrivateProfileSectionA(r.section, buffer.data(), r.size, file.c_str())
-              : r.kind == 'n' ? profileapi::GetPrivateProfileSectionNamesA(buffer.data(), r.size, file.c_str())
-                              : profileapi::GetPrivateProfileStringA(r.section, r.key, "dflt  ", buffer.data(), r.size,
-                                                                     file.c_str());
-    const QByteArray expected = QByteArray(r.expected.data(), qsizetype(r.expected.size())) + '\0';
-    QCOMPARE(QByteArray(buffer.data(), qMin(qsizetype(r.size), expected.size())), expected);
-    QCOMPARE(n, r.count < 0 ? DWORD(r.expected.size()) : DWORD(r.count));
-    QCOMPARE(winapi::GetLastError(), r.error);
-}
+        ini.SetFileName(Win(path));
+        QVERIFY(ini.ReadValue("paths", "LONG", value));
+        QCOMPARE(value, std::string(254, 'L'));
+        // Nothing found leaves the value as it was.
+        const auto missed = [&](const char* key, const char* description) {
+            value = "unchanged";
+            return !ini.ReadValue("Paths", key, value) && value == "unchanged" &&
+                   ini.LastErrorDescription() == description;
+        };
+        QVERIFY(missed("Missing", "The system cannot find the file specified.\r\n"));
+        QVERIFY(missed("Empty", "An unknown error has occured"));
 
-void tst_profileapi::nameWithoutFolder() {
-    // Such a name lives in the Windows folder.
-    QTemporaryDir tmp;
-    const QByteArray oldWindir = qgetenv("WINDIR");
-    qputenv("WINDIR", QByteArray::fromStdString(Win(tmp.path())));
-    const bool written = profileapi::WritePrivateProfileStringA("Paths", "Extra", "1", "tovacfg.ini");
-    char buffer[8];
-    const DWORD n = profileapi::GetPrivateProfileStringA("PATHS", "extra", "", buffer, 8, "TOVACFG.INI");
-    oldWindir.isNull() ? qunsetenv("WINDIR") : qputenv("WINDIR", oldWindir);
-    QVERIFY(written);
-    QCOMPARE(QByteArray(buffer, int(n)), QByteArray("1"));
-    QCOMPARE(Entries(tmp.path()), QStringList{"tovacfg.ini"});
-}
-
-void tst_profileapi::write_data() {
-    QTest::addColumn<int>("row");
-    for (int i = 0; i < int(std::size(kWrites)); ++i)
-        QTest::newRow(kWrites[i].tag) << i;
-}
-
-void tst_profileapi::write() {
-    QFETCH(int, row);
-    const auto& w = kWrites[row];
-    QTemporaryDir tmp;
-    const QString path = tmp.filePath("p.ini");
-    if (w.before)
-        WriteFile(path, w.before);
-    const char target = char(std::tolower(w.how));
-    if (target == 'r')
+        // A failed write keeps the file; later successes keep the last failure's text.
         QVERIFY(MakeReadOnly(path));
-    if (target == 'd')
-        QVERIFY(QDir(tmp.path()).mkdir("p.ini"));
-    const std::string file = Win(target == 'm' ? tmp.filePath("no/p.ini") : path), big(64 * 1024, 'v');
-    const char* value = target == 'f' ? big.c_str() : w.value.data();
-
-    winapi::SetLastError(99);
-    winapi::BOOL ok = winapi::FALSE;
-    auto write = [&] {
-        ok = std::isupper(w.how) ? profileapi::WritePrivateProfileSectionA(w.section, value, file.c_str())
-                                 : profileapi::WritePrivateProfileStringA(w.section, w.key, value, file.c_str());
-    };
-    target == 'f' ? WithFileSizeLimit(4096, write) : write();
-    QCOMPARE(ok, w.error == OK ? winapi::TRUE : winapi::FALSE);
-    QCOMPARE(winapi::GetLastError(), w.error);
-    // Written in one step: no temporary file stays beside it.
-    QCOMPARE(Entries(tmp.path()), w.after || target == 'd' ? QStringList{"p.ini"} : QStringList{});
-    if (w.after)
-        QCOMPARE(ReadFile(path), QByteArray(w.after));
-}
-
-void tst_profileapi::formatMessageFailures() {
-    char buffer[255];
-    QCOMPARE(profileapi::FormatMessageA(0x1200, nullptr, 99999, 0, buffer, 255, nullptr), DWORD(0));
-    QCOMPARE(winapi::GetLastError(), profileapi::ERROR_MR_MID_NOT_FOUND);
-    QCOMPARE(profileapi::FormatMessageA(0x1200, nullptr, 2, 0, buffer, 10, nullptr), DWORD(0));
-    QCOMPARE(winapi::GetLastError(), winapi::ERROR_INSUFFICIENT_BUFFER);
-    QCOMPARE(profileapi::FormatMessageA(profileapi::FORMAT_MESSAGE_FROM_STRING, "x", 2, 0, buffer, 255, nullptr),
-             DWORD(0));
-    QCOMPARE(winapi::GetLastError(), winapi::ERROR_INVALID_PARAMETER);
-}
+        QVERIFY(!ini.WriteValue("Paths", "DataPath", "x") && ini.ReadValue("Paths", "DataPath", value));
+        QCOMPARE(value, std::string("old"));
+        QCOMPARE(ini.LastErrorDescription(), std::string("Access is denied.\r\n"));
+    }
+};
 
 QTEST_GUILESS_MAIN(tst_profileapi)
 #include "tst_profileapi.moc"

@@ -2,31 +2,26 @@
 #include "platform/ui/QtUi.h"
 #include "support/Gui.h"
 
-#include <QAbstractButton>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 
 using namespace testsupport;
 
 namespace {
 
-// Shows a box and does `what` to it: "enter", "esc", or the caption of a button to click.
-ui::Answer Answer(ui::Buttons buttons, int defaultButton, const QString& what, QString* shown = nullptr) {
-    WhenModal([=](QWidget* w) {
+// Shows a box and does `what` to it: "enter", "esc", or the caption of a button to click (Esc when there is none).
+// What the box showed lands in `shown`.
+ui::Answer Answer(ui::Buttons buttons, int defaultButton, const QString& what, QString& shown) {
+    WhenModal([&shown, what](QWidget* w) {
         auto* box = qobject_cast<QMessageBox*>(w);
-        QVERIFY(box);
-        if (shown)
-            *shown = box->windowTitle() + "|" + box->text();
-        if (what == "enter" || what == "esc") {
-            QTest::keyClick(box, what == "enter" ? Qt::Key_Return : Qt::Key_Escape);
-            return;
-        }
-        for (QAbstractButton* b : box->buttons())
-            if (b->text().remove('&') == what)
-                return QTest::mouseClick(b, Qt::LeftButton);
-        QFAIL(qPrintable("no button " + what));
+        shown = box ? box->windowTitle() + "|" + box->text() : "not a message box";
+        QAbstractButton* button = nullptr;
+        for (QAbstractButton* b : box ? box->buttons() : QList<QAbstractButton*>())
+            button = b->text().remove('&') == what ? b : button;
+        if (button)
+            QTest::mouseClick(button, Qt::LeftButton);
+        else
+            QTest::keyClick(w, what == "enter" ? Qt::Key_Return : Qt::Key_Escape);
     });
     using namespace std::string_literals;
     return ui::QtUi().MsgBox("first line\r\nsecond\0 line"s, buttons, ui::Icon::None, defaultButton, "");
@@ -44,15 +39,18 @@ private Q_SLOTS:
         QTest::addColumn<int>("answer");
         using B = ui::Buttons;
         using A = ui::Answer;
-        QTest::newRow("OK: Enter") << int(B::Ok) << 0 << "enter" << int(A::Ok);
-        QTest::newRow("OK: Esc is OK") << int(B::Ok) << 0 << "esc" << int(A::Ok);
-        QTest::newRow("OK/Cancel: Enter takes the first") << int(B::OkCancel) << 0 << "enter" << int(A::Ok);
-        QTest::newRow("OK/Cancel: default Cancel") << int(B::OkCancel) << 1 << "enter" << int(A::Cancel);
-        QTest::newRow("OK/Cancel: Esc") << int(B::OkCancel) << 0 << "esc" << int(A::Cancel);
-        QTest::newRow("OK/Cancel: Cancel clicked") << int(B::OkCancel) << 0 << "Cancel" << int(A::Cancel);
-        QTest::newRow("Yes/No/Cancel: No clicked") << int(B::YesNoCancel) << 0 << "No" << int(A::No);
-        QTest::newRow("Yes/No/Cancel: default Yes") << int(B::YesNoCancel) << 0 << "enter" << int(A::Yes);
-        QTest::newRow("Yes/No/Cancel: Esc") << int(B::YesNoCancel) << 1 << "esc" << int(A::Cancel);
+        const auto row = [](const char* name, B buttons, int defaultButton, const char* what, A answer) {
+            QTest::newRow(name) << int(buttons) << defaultButton << what << int(answer);
+        };
+        row("OK: Enter", B::Ok, 0, "enter", A::Ok);
+        row("OK: Esc is OK", B::Ok, 0, "esc", A::Ok);
+        row("OK/Cancel: Enter takes the first", B::OkCancel, 0, "enter", A::Ok);
+        row("OK/Cancel: default Cancel", B::OkCancel, 1, "enter", A::Cancel);
+        row("OK/Cancel: Esc", B::OkCancel, 0, "esc", A::Cancel);
+        row("OK/Cancel: Cancel clicked", B::OkCancel, 0, "Cancel", A::Cancel);
+        row("Yes/No/Cancel: No clicked", B::YesNoCancel, 0, "No", A::No);
+        row("Yes/No/Cancel: default Yes", B::YesNoCancel, 0, "enter", A::Yes);
+        row("Yes/No/Cancel: Esc", B::YesNoCancel, 1, "esc", A::Cancel);
     }
     void messageBoxButtons() {
         QFETCH(int, buttons);
@@ -60,7 +58,7 @@ private Q_SLOTS:
         QFETCH(QString, what);
         QFETCH(int, answer);
         QString shown;
-        QCOMPARE(int(Answer(ui::Buttons(buttons), defaultButton, what, &shown)), answer);
+        QCOMPARE(int(Answer(ui::Buttons(buttons), defaultButton, what, shown)), answer);
         // No title given: the program's; line breaks as lines, and nothing lost after a NUL.
         QCOMPARE(shown, QString("ZEL FTP CLIENT|first line\nsecond line"));
     }

@@ -6,11 +6,7 @@
 #include "platform/zipengine/ZipEngine.h"
 #include "support/Files.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QProcess>
-#include <QRandomGenerator>
-#include <QStringList>
+#include <QtCore>
 
 #include <cstring>
 #include <string>
@@ -20,21 +16,6 @@ namespace ziptest {
 
 using namespace testsupport;
 using Files = QMap<QString, QByteArray>;
-
-inline void WriteAll(const QString& root, const Files& files) {
-    for (auto it = files.cbegin(); it != files.cend(); ++it)
-        WriteFile(root + "/" + it.key(), it.value());
-}
-
-// Runs a tool to its end: exit code (-1 if it never ran or crashed) and what it wrote to stdout.
-inline std::pair<int, QString> Exec(const QString& program, const QStringList& args, const QString& cwd = {}) {
-    QProcess p;
-    p.setWorkingDirectory(cwd);
-    p.start(program, args);
-    p.closeWriteChannel();
-    bool ran = p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit;
-    return {ran ? p.exitCode() : -1, QString::fromUtf8(p.readAll())};
-}
 
 // Both Info-ZIP's test and Python's zipfile find every entry whole: sizes, CRCs and the deflate streams.
 inline bool ReadersAgree(const QString& archive) {
@@ -128,16 +109,6 @@ inline int Unzip(const QString& archive, const QString& dir, bool folders = true
     dcl.lpszZipFN = a.c_str();
     dcl.lpszExtractDir = d.c_str();
     return zipengine::Wiz_SingleEntryUnzip(0, nullptr, 0, nullptr, &dcl, &uf);
-}
-
-// What f raised, as "number source: description"; empty if it raised nothing.
-template <typename F> QString Failure(F f) {
-    try {
-        f();
-    } catch (const zel::Error& e) {
-        return QString("%1 %2: %3").arg(e.Number()).arg(e.Source().c_str(), e.Description().c_str());
-    }
-    return {};
 }
 
 } // namespace ziptest

@@ -1,6 +1,5 @@
 #include "platform/zipengine/ArchiveTools.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace ziptest;
