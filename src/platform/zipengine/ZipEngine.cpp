@@ -562,25 +562,14 @@ void SetProgressHook(zel::ProgressHook hook) {
 namespace {
 const Zip32Library g_Zip32{&ZpInit, &ZpSetOptions, &ZpArchive};
 const Unzip32Library g_Unzip32{&UzpVersion2, &Wiz_SingleEntryUnzip};
-const Zip32Library* g_LoadedZip32 = &g_Zip32;
-const Unzip32Library* g_LoadedUnzip32 = &g_Unzip32;
 } // namespace
 
 const Zip32Library* Zip32() {
-    return g_LoadedZip32;
+    return &g_Zip32;
 }
 
 const Unzip32Library* Unzip32() {
-    return g_LoadedUnzip32;
-}
-
-void UseLibraries(const Zip32Library* zip32, const Unzip32Library* unzip32) {
-    g_LoadedZip32 = zip32;
-    g_LoadedUnzip32 = unzip32;
-}
-
-void UseOwnLibraries() {
-    UseLibraries(&g_Zip32, &g_Unzip32);
+    return &g_Unzip32;
 }
 
 } // namespace zipengine

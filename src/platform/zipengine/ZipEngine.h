@@ -145,9 +145,9 @@ std::int32_t Wiz_SingleEntryUnzip(std::int32_t ifnc, const char* const* ifnv, st
 // and once after the files are listed (or the archive is opened) and before any file is read.
 void SetProgressHook(zel::ProgressHook hook);
 
-// The libraries as the archive drivers reach them, through their exported functions. Null stands for a library
-// that cannot be loaded, which the drivers report as "File not found". The engine above is what they load
-// unless another is put in its place (an embedding, a test that watches the calls).
+// The libraries as the archive drivers reach them, through their exported functions: here always the engine
+// above. A build that loads the libraries at run time returns null for one that cannot be loaded, which the
+// drivers report as "File not found".
 using ZpInitProc = decltype(&ZpInit);
 using ZpSetOptionsProc = decltype(&ZpSetOptions);
 using ZpArchiveProc = decltype(&ZpArchive);
@@ -164,7 +164,5 @@ struct Unzip32Library {
 };
 const Zip32Library* Zip32();
 const Unzip32Library* Unzip32();
-void UseLibraries(const Zip32Library* zip32, const Unzip32Library* unzip32);
-void UseOwnLibraries();
 
 } // namespace zipengine
