@@ -230,12 +230,14 @@ void RecoveryFolder::Install(const std::vector<Placement>& plan) {
         files::Move(StagingPath() + p.staged, m_DataFolder + p.target);
         Step();
     }
-    for (const std::string& folder : folders)
-        files::SyncFolder(m_DataFolder + folder);
+    KeptAlive([&] {
+        for (const std::string& folder : folders)
+            files::SyncFolder(m_DataFolder + folder);
+    });
 }
 
 void RecoveryFolder::Commit() {
-    WriteJournal(State::Committed, {});
+    KeptAlive([&] { WriteJournal(State::Committed, {}); });
     m_Committed = true;
 }
 
