@@ -124,11 +124,11 @@ private Q_SLOTS:
         // Credentials that cannot be sent as they stand are refused before connecting, never sent cut short.
         QVERIFY(m_Server->clearLog());
         cFTP ftp;
-        for (const auto& [user, password] : {std::pair{std::string("cust01\0x", 8), std::string("secret")},
-                                             std::pair{std::string("cust01"), std::string("sec\0ret", 7)},
-                                             std::pair{std::string("cust01\r\nDELE x"), std::string("secret")},
-                                             std::pair{std::string("cust01"), std::string("secret\r")}}) {
-            QCOMPARE(Raised([&] { ftp.Connect(host(), user, password); }),
+        for (const auto& credentials : {std::pair{std::string("cust01\0x", 8), std::string("secret")},
+                                        std::pair{std::string("cust01"), std::string("sec\0ret", 7)},
+                                        std::pair{std::string("cust01\r\nDELE x"), std::string("secret")},
+                                        std::pair{std::string("cust01"), std::string("secret\r")}}) {
+            QCOMPARE(Raised([&] { ftp.Connect(host(), credentials.first, credentials.second); }),
                      "2001 KTFTP::Connect: The user name or the password contains a line break or a NUL character, "
                      "which cannot be sent to the server.");
         }
