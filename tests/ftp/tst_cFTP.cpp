@@ -270,7 +270,7 @@ private Q_SLOTS:
                       putFailed = "2003 KTFTP::PutFile: Couldn't Send File /home/cust01/up.bin";
         const auto anyOf = [](int count) { return QStringList(count, QString()); };
         const auto row = [](const char* name, const char* call, const char* faults, const QString& failure,
-                            QStringList notices, QStringList sent = {}, const char* remote = "new") {
+                            const QStringList& notices, const QStringList& sent = {}, const char* remote = "new") {
             QTest::newRow(name) << call << faults << failure << notices << sent << (failure.isEmpty() ? remote : "old");
         };
         // Downloads resume with REST from what the partial file holds.

@@ -20,9 +20,9 @@ FtpServer::FtpServer(const QString& root, const QList<FtpUser>& users, bool tls)
     for (const FtpUser& user : users)
         accounts.append(QJsonObject{{"name", user.name}, {"password", user.password}, {"home", user.home}});
     QDir().mkpath(root);
-    QStringList arguments{"-u",      ZEL_TEST_SUPPORT_DIR "/ftpserver.py",
-                          "--root",  root,
-                          "--users", QString::fromUtf8(QJsonDocument(accounts).toJson(QJsonDocument::Compact))};
+    const QString script = ZEL_TEST_SUPPORT_DIR "/ftpserver.py";
+    const QString logins = QString::fromUtf8(QJsonDocument(accounts).toJson(QJsonDocument::Compact));
+    QStringList arguments{"-u", script, "--root", root, "--users", logins};
     if (tls)
         arguments << "--tls" << m_Certificates.path();
     m_Process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -60,7 +60,7 @@ int FtpServer::loginCount() {
 
 QStringList FtpServer::commandLog() {
     QStringList lines;
-    for (const QJsonValue& entry : QJsonDocument::fromJson(request("log").mid(3).toUtf8()).array())
+    for (const auto& entry : QJsonDocument::fromJson(request("log").mid(3).toUtf8()).array())
         lines << entry.toString();
     return lines;
 }

@@ -145,7 +145,7 @@ private Q_SLOTS:
             QVERIFY(MakeReadOnly(path));
         if (target == 'd')
             QVERIFY(QDir(tmp.path()).mkdir("p.ini"));
-        const std::string file = Win(target == 'm' ? tmp.filePath("no/p.ini") : path), big(64 * 1024, 'v');
+        const std::string file = Win(target == 'm' ? tmp.filePath("no/p.ini") : path), big(std::size_t(64) << 10, 'v');
         const char* value = target == 'f' ? big.c_str() : w.value.data();
 
         winapi::SetLastError(99);
