@@ -7,18 +7,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-"$root/scripts/install-deps.sh"
-# curl is the peer; matplotlib draws the plot; libwrap0 is what the unpacked vsftpd links against.
-missing=()
-for p in curl python3-matplotlib libwrap0; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-    $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+"$root/scripts/install-deps.sh" bench
 
 build="$root/build-bench"
 cmake -S "$root/bench/workflows" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null

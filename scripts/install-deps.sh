@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# scripts/install-deps.sh [windows]: installs the Debian packages the build, the tests, the CI checks and the
-# demo need (only those missing); "windows" adds the MinGW-w64 compiler for scripts/check-windows.sh.
+# scripts/install-deps.sh [windows] [bench]: installs the Debian packages the build, the tests, the CI checks and
+# the demo need (only those missing); "windows" adds the MinGW-w64 compiler for scripts/check-windows.sh, "bench"
+# what bench/run.sh needs besides.
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config git qt6-base-dev qt6-base-private-dev libgl-dev
           libcurl4-openssl-dev libzip-dev libdeflate-dev zlib1g-dev libssl-dev python3 python3-pyftpdlib
@@ -8,7 +9,9 @@ packages=(build-essential cmake ninja-build pkg-config git qt6-base-dev qt6-base
 for group in "$@"; do
     case $group in
         windows) packages+=(g++-mingw-w64-x86-64 libz-mingw-w64-dev) ;;
-        *) echo "install-deps.sh: unknown group '$group' (known: windows)" >&2; exit 2 ;;
+        # curl is the peer; matplotlib draws the plot; libwrap0 is what the unpacked vsftpd links against.
+        bench) packages+=(curl python3-matplotlib libwrap0) ;;
+        *) echo "install-deps.sh: unknown group '$group' (known: windows, bench)" >&2; exit 2 ;;
     esac
 done
 missing=()
