@@ -6,9 +6,11 @@
 // been frozen. With a cancel point, the cancel is requested as a click would be, from the event loop, once the
 // n-th step (counting from 1) has run for the given time; the latency counts from that moment to the return of
 // Run, rollback included.
-#include "console/Transfer.h"
 #include "ftp/cFTP.h"
 #include "platform/ui/UiServices.h"
+#include "transfer/ReceiveFiles.h"
+#include "transfer/SendFiles.h"
+#include "transfer/TransferRun.h"
 
 #include <QApplication>
 #include <QTimer>

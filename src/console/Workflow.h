@@ -1,6 +1,6 @@
 #pragma once
 
-#include "console/Transfer.h"
+#include "transfer/TransferRun.h"
 #include "platform/error/ProgressHook.h"
 
 #include <chrono>

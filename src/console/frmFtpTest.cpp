@@ -1,6 +1,5 @@
 #include "console/frmFtpTest.h"
 
-#include "console/Transfer.h"
 #include "console/Workflow.h"
 #include "console/frmChoose.h"
 #include "console/frmProgress.h"
@@ -11,6 +10,9 @@
 #include "platform/files/Files.h"
 #include "platform/ui/QtUi.h"
 #include "profile/WLM_CIni.h"
+#include "transfer/Leftover.h"
+#include "transfer/ReceiveFiles.h"
+#include "transfer/SendFiles.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -1,6 +1,6 @@
 // The window's workflows end to end (Test Connection, Send Files, Receive Files): the real window, a real FTP
 // server, real archives.
-#include "console/RecoveryFolder.h"
+#include "transfer/RecoveryFolder.h"
 #include "ftp/cFTP.h"
 #include "platform/zipengine/ArchiveTools.h"
 #include "support/Session.h"

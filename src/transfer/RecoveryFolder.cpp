@@ -1,4 +1,4 @@
-#include "console/RecoveryFolder.h"
+#include "transfer/RecoveryFolder.h"
 
 #include "platform/error/Error.h"
 

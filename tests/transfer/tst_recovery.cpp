@@ -1,6 +1,6 @@
 // The receive's transaction on disk: what a recovery leaves after each state, the customer's later work included.
-#include "console/RecoveryFolder.h"
 #include "support/Files.h"
+#include "transfer/RecoveryFolder.h"
 
 #include <QtTest>
 

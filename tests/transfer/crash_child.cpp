@@ -4,11 +4,13 @@
 //   crash_child receive <data folder> <tova|ledgra|online> <host:port> <kill at: 0 = never | n | download | unpack>
 //   crash_child recover <data folder> <kill at>
 // Prints "step <event> <name>" as each step begins, and "events <n>" when it ran to its end.
-#include "console/Transfer.h"
 #include "ftp/cFTP.h"
 #include "platform/inet/Inet.h"
 #include "platform/zipengine/ZipEngine.h"
 #include "support/ScriptedUi.h"
+#include "transfer/Leftover.h"
+#include "transfer/ReceiveFiles.h"
+#include "transfer/TransferRun.h"
 
 #include <QCoreApplication>
 

@@ -5,6 +5,7 @@
 #include <string>
 
 class cFTP;
+class RecoveryFolder;
 
 // What Send Files and Receive Files work on: the window's state, and the credentials of the successful test.
 struct TransferSettings {
@@ -58,30 +59,14 @@ public:
 // reused. Raises on failure.
 void LogIn(cFTP& ftp, const std::string& host, const std::string& user, const std::string& password);
 
-// Puts back, or tidies, what a receive that did not finish left in the data folder, with one status line and a
-// box when something could not be put back. False when the leftover could not be dealt with (the box says why).
-bool RecoverLeftover(const std::string& dataFolder, TransferRun& run);
+// What both transfers share: the steps that open and close a run.
+namespace transfer {
 
-// Sends the data set: true when it was uploaded.
-class SendFiles {
-public:
-    SendFiles(const TransferSettings& settings, cFTP& ftp, TransferRun& run);
-    bool Run();
+// The backup warning, then the window set for a run; false when the user cancels at the warning.
+bool Confirmed(const TransferSettings& settings, TransferRun& run);
+// The failure box, unless the user is leaving; a cancelled run says so instead of the error.
+void ShowFailure(TransferRun& run, const std::string& text);
+// The data folder must be there before anything is touched: otherwise every path below points elsewhere.
+void RequireDataFolder(const std::string& dataFolder);
 
-private:
-    const TransferSettings& m_Settings;
-    cFTP& m_Ftp;
-    TransferRun& m_Run;
-};
-
-// Replaces the data set with the repaired one: true when it is in place.
-class ReceiveFiles {
-public:
-    ReceiveFiles(const TransferSettings& settings, cFTP& ftp, TransferRun& run);
-    bool Run();
-
-private:
-    const TransferSettings& m_Settings;
-    cFTP& m_Ftp;
-    TransferRun& m_Run;
-};
+} // namespace transfer

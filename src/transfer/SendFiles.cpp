@@ -1,0 +1,90 @@
+#include "transfer/SendFiles.h"
+
+#include "archive/KTZipFiles.h"
+#include "ftp/cFTP.h"
+#include "platform/error/Error.h"
+#include "platform/files/Files.h"
+#include "platform/inet/Inet.h"
+#include "platform/ui/UiServices.h"
+#include "transfer/Leftover.h"
+#include "transfer/TransferRun.h"
+
+using namespace transfer;
+
+SendFiles::SendFiles(const TransferSettings& settings, cFTP& ftp, TransferRun& run)
+    : m_Settings(settings), m_Ftp(ftp), m_Run(run) {}
+
+bool SendFiles::Run() {
+    const TransferSettings& s = m_Settings;
+    auto& ui = ui::Current();
+    if (!Confirmed(s, m_Run))
+        return false;
+    try {
+        RequireDataFolder(s.DataFolder);
+        // A send never packs a half-cleared folder.
+        if (!RecoverLeftover(s.DataFolder, m_Run)) {
+            ui.SetBusy(false);
+            return false;
+        }
+        m_Run.PrintStatus("Attempting to zip " + s.LocalSendArchive);
+
+        // Only an archive built by this click is ever sent: a leftover of an earlier run goes first.
+        if (files::FileExists(s.LocalSendArchive))
+            files::Kill(s.LocalSendArchive);
+        std::int32_t result = 0;
+        std::string message;
+        {
+            KTZipFiles zip;
+            zip.SetZipFileName(s.LocalSendArchive);
+            zip.SetUpdatingZip(false);
+            if (s.UseLedgra) {
+                if (s.LedgraOnline)
+                    zip.AddFile(s.DataFolder + "norvane.mdb");
+                zip.AddFile(s.DataFolder + "ledgra2.mdb");
+                zip.AddFile(s.DataFolder + "data_qmx\\*.*");
+            } else {
+                zip.AddFile(s.DataFolder + "*.*");
+            }
+            m_Run.BeginStep("Packing the data set into ZEL.ZIP");
+            result = zip.MakeZipFile();
+            if (result != 0)
+                message = zip.GetLastMessage();
+        }
+        if (result != 0) {
+            ShowFailure(m_Run, message);
+            ui.SetBusy(false);
+            return false;
+        }
+        if (!files::FileExists(s.LocalSendArchive))
+            throw zel::Error(zel::rt::FileNotFound, "frmFtpTest::cmdPut",
+                             "The archive " + s.LocalSendArchive + " was not written.");
+        const std::uint64_t localSize = files::FileLen(s.LocalSendArchive);
+
+        ui.DoEvents();
+        m_Run.PrintStatus(std::string("Now attempting to send file.") + " This may take a while.");
+        ui.DoEvents();
+        m_Run.BeginStep("Connecting to " + s.HostName);
+        LogIn(m_Ftp, s.HostName, s.User, s.Password);
+        m_Run.BeginStep("Sending ZEL.ZIP to " + s.HostName);
+        if (!m_Ftp.PutFile(s.LocalSendArchive, s.RemoteSendArchive, inet::FTP_TRANSFER_TYPE_BINARY))
+            throw zel::Error(zel::vbObjectError + 2003, "KTFTP::PutFile", "Couldn't Send File " + s.RemoteSendArchive);
+        // The server's own count of what arrived, where it tells it.
+        std::uint64_t remoteSize = 0;
+        if (m_Ftp.RemoteFileSize(s.RemoteSendArchive, remoteSize) && remoteSize != localSize)
+            throw zel::Error(zel::vbObjectError + 2003, "frmFtpTest::cmdPut",
+                             "The server holds " + std::to_string(remoteSize) + " bytes of " + s.RemoteSendArchive +
+                                 ", but " + std::to_string(localSize) + " bytes were sent. Please send again.");
+        m_Ftp.Disconnect();
+        m_Run.PrintStatus(s.LocalSendArchive + " sent without errors.");
+        files::Kill(s.LocalSendArchive);
+        m_Run.EnableOtherTransfer(true);
+        ui.SetBusy(false);
+        return true;
+    } catch (const std::exception& e) {
+        ShowFailure(m_Run, e.what());
+        if (m_Ftp.Connected())
+            m_Ftp.Disconnect();
+        ui.SetBusy(false);
+        return false;
+    }
+}
