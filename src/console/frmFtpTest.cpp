@@ -66,6 +66,22 @@ int ShiftMask(Qt::KeyboardModifiers m) {
 
 constexpr int vbKeyF12 = 123;
 
+// The start-up recovery's run: its status lines wait until the log has begun.
+class HeldLines : public TransferRun {
+public:
+    HeldLines(TransferRun& run, std::vector<std::string>& lines) : m_Run(run), m_Lines(lines) {}
+    void PrintStatus(const std::string& text) override { m_Lines.push_back(text); }
+    void EnableOtherTransfer(bool enabled) override { m_Run.EnableOtherTransfer(enabled); }
+    void BeginStep(const std::string& step, bool files) override { m_Run.BeginStep(step, files); }
+    bool Progress(std::uint64_t done, std::uint64_t total) override { return m_Run.Progress(done, total); }
+    bool Cancelled() const override { return m_Run.Cancelled(); }
+    bool Leaving() const override { return m_Run.Leaving(); }
+
+private:
+    TransferRun& m_Run;
+    std::vector<std::string>& m_Lines;
+};
+
 } // namespace
 
 frmFtpTest::frmFtpTest(QWidget* parent)
@@ -228,6 +244,23 @@ bool frmFtpTest::Load() {
         }
     }
 
+    // What a receive killed or cut short left is put back in every installed product's data folder before anything
+    // can end the program: the chooser and the warnings below can.
+    const auto withSeparator = [](std::string folder) {
+        if (!folder.empty() && folder.back() != '\\' && folder.back() != '/')
+            folder += "\\"; // without it every name would be appended to the folder's own name
+        return folder;
+    };
+    const std::string tovaFolder = UseTova ? withSeparator(DataFolder) : std::string();
+    if (UseLedgra)
+        ledgraFolder += "\\";
+    std::vector<std::string> recoveryLines;
+    if (UseTova || UseLedgra) {
+        Workflow workflow(*this, nullptr);
+        HeldLines run(workflow, recoveryLines);
+        RecoverAtStartUp({tovaFolder, UseLedgra ? ledgraFolder : std::string()}, run);
+    }
+
     if (!UseTova && !UseLedgra) {
         ui.MsgBox(std::string("ZEL CONNECT cannot find an initialization file for either Ledgra or TOVA") + CrLf +
                       CrLf + "Program will now exit.",
@@ -255,10 +288,7 @@ bool frmFtpTest::Load() {
         return false;
     }
 
-    if (UseLedgra)
-        DataFolder = ledgraFolder + "\\";
-    else if (DataFolder.back() != '\\' && DataFolder.back() != '/')
-        DataFolder += "\\"; // without it every name would be appended to the folder's own name
+    DataFolder = UseLedgra ? ledgraFolder : tovaFolder;
     m_Frame3->setTitle(!UseLedgra      ? QStringLiteral("TOVA Directory")
                        : !LedgraOnline ? QStringLiteral("Ledgra Directory")
                                        : QStringLiteral("Ledgra Online Directory"));
@@ -276,14 +306,11 @@ bool frmFtpTest::Load() {
     LocalSendArchive = DataFolder + "ZEL.ZIP";
     LocalFixedArchive = DataFolder + "FIXED.ZIP";
     PrintStatus("Not connected.");
+    for (const std::string& line : recoveryLines)
+        PrintStatus(line);
     m_lblTovaDirectory->setText(QString::fromStdString(DataFolder));
     BackupWarning = std::string("It is HIGHLY recommended that you first make a copy of ") + CrLf + DataFolder +
                     " before proceeding." + CrLf + CrLf + "Click OK to continue, Cancel to abort.";
-    {
-        // A receive the program did not finish is undone before the window takes a click.
-        Workflow run(*this, nullptr);
-        RecoverLeftover(DataFolder, run);
-    }
     return true;
 }
 

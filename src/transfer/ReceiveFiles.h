@@ -1,5 +1,9 @@
 #pragma once
 
+#include "transfer/RecoveryFolder.h"
+
+#include <vector>
+
 class cFTP;
 class TransferRun;
 struct TransferSettings;
@@ -11,6 +15,11 @@ public:
     bool Run();
 
 private:
+    void RequireOneVolume(const TransferSettings& s, const RecoveryFolder& recovery);
+    void Unpack(const RecoveryFolder& recovery);
+    std::vector<RecoveryFolder::Placement> Plan(const RecoveryFolder& recovery) const;
+    void RollBack(RecoveryFolder& recovery);
+
     const TransferSettings& m_Settings;
     cFTP& m_Ftp;
     TransferRun& m_Run;

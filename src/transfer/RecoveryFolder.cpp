@@ -1,21 +1,23 @@
 #include "transfer/RecoveryFolder.h"
 
 #include "platform/error/Error.h"
+#include "platform/files/Files.h"
+
+#include <zlib.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <ctime>
-#include <fstream>
 #include <future>
 #include <map>
-#include <sstream>
+#include <set>
+#include <system_error>
 
 namespace {
 
 const char* const Source = "RecoveryFolder";
 const char* const JournalName = "journal";
-const char* const Magic = "zel-receive-journal 1";
 
 // "data_qmx\x.qmx" -> "data_qmx\"; "x.qmx" -> "".
 std::string FolderOf(const std::string& relative) {
@@ -29,11 +31,39 @@ std::string NameOf(const std::string& relative) {
 
 std::string Stamp() {
     const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &tm);
+    char text[32] = "";
+    if (const std::tm* local = std::localtime(&now))
+        std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", local);
     return text;
+}
+
+std::string Reason(int err) {
+    return std::generic_category().message(err);
+}
+
+// The CRC-32 of a whole file; nothing when it cannot be read.
+std::optional<std::uint32_t> CrcOf(const std::string& path) {
+    std::FILE* file = files::OpenFile(files::NativePath(path), "rb");
+    if (!file)
+        return std::nullopt;
+    std::vector<unsigned char> buffer(1 << 16);
+    uLong crc = crc32(0, nullptr, 0);
+    std::size_t n = 0;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), file)) > 0)
+        crc = crc32(crc, buffer.data(), static_cast<uInt>(n));
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed)
+        return std::nullopt;
+    return static_cast<std::uint32_t>(crc);
+}
+
+// Removes the folders under and including `folder` that hold nothing: only what is empty, never a file.
+void PruneEmpty(const std::string& folder) {
+    const files::Listing listing = files::List(folder);
+    for (const std::string& sub : listing.folders)
+        PruneEmpty(folder + sub + "\\");
+    files::RemoveFolderIfEmpty(folder);
 }
 
 } // namespace
@@ -54,7 +84,15 @@ std::string RecoveryFolder::StagingPath() const {
 }
 
 bool RecoveryFolder::Pending() const {
-    return files::FileExists(Path() + JournalName) || files::FolderExists(Path() + "saved");
+    return files::ExistsPath(files::NativePath(Path() + JournalName));
+}
+
+std::vector<std::string> RecoveryFolder::KeptFolders() const {
+    std::vector<std::string> kept;
+    for (const std::string& name : files::List(Path()).folders)
+        if (name.rfind("kept-", 0) == 0)
+            kept.push_back(Path() + name + "\\");
+    return kept;
 }
 
 void RecoveryFolder::KeptAlive(const std::function<void()>& work) {
@@ -72,133 +110,91 @@ void RecoveryFolder::Step() {
         throw zel::Error(zel::rt::PathFileAccessError, Source, "The receive was cancelled.");
 }
 
-void RecoveryFolder::WriteJournal(State state, const std::vector<Entry>& entries) {
-    std::ostringstream text;
-    text << Magic << "\n"
-         << "state "
-         << (state == State::Clearing     ? "clearing"
-             : state == State::Installing ? "installing"
-                                          : "committed")
-         << "\n";
-    for (const Entry& e : entries)
-        text << "file " << e.id.device << ' ' << e.id.inode << ' ' << e.id.size << ' ' << e.id.mtimeNs << ' '
-             << e.target << "\n";
-    text << "end\n";
-    const std::string bytes = text.str();
+void RecoveryFolder::WriteJournal() {
+    const std::string bytes = m_Journal.Serialize();
     const int err = files::ReplaceFile(files::NativePath(Path() + JournalName),
                                        [&](int fd) { return files::WriteAll(fd, bytes.data(), bytes.size()); });
     if (err != 0)
-        throw zel::rt::Raise(err == ENOSPC ? zel::rt::DiskFull : zel::rt::PathFileAccessError, Source);
+        throw zel::rt::Raise(files::IsDiskFull(err) ? zel::rt::DiskFull : zel::rt::PathFileAccessError, Source);
     files::SyncFolder(Path());
 }
 
-RecoveryFolder::State RecoveryFolder::ReadJournal(std::vector<Entry>& entries) const {
-    entries.clear();
-    std::string text;
-    const int err = [&] {
-        std::ifstream in(files::NativePath(Path() + JournalName), std::ios::binary);
-        if (!in)
-            return ENOENT;
-        std::ostringstream all;
-        all << in.rdbuf();
-        text = all.str();
-        return 0;
-    }();
-    if (err != 0)
-        return files::FolderExists(Path() + "saved") ? State::Clearing : State::None;
-    std::istringstream in(text);
-    std::string line;
-    State state = State::Clearing;
-    bool complete = false;
-    if (!std::getline(in, line) || line != Magic)
-        return State::Clearing;
-    while (std::getline(in, line)) {
-        if (line == "end") {
-            complete = true;
-            break;
-        }
-        std::istringstream fields(line);
-        std::string word;
-        fields >> word;
-        if (word == "state") {
-            fields >> word;
-            state = word == "installing" ? State::Installing : word == "committed" ? State::Committed : State::Clearing;
-        } else if (word == "file") {
-            Entry e;
-            fields >> e.id.device >> e.id.inode >> e.id.size >> e.id.mtimeNs;
-            fields.get();
-            std::getline(fields, e.target);
-            if (!fields.fail() && !e.target.empty())
-                entries.push_back(std::move(e));
-        }
+std::string RecoveryFolder::CopyFor(const std::string& place) const {
+    // An earlier receive's copy that could not be removed yet may hold the usual name: the next free folder.
+    for (int n = 1;; ++n) {
+        const std::string copy = (n == 1 ? std::string("saved\\") : "saved-" + std::to_string(n) + "\\") + place;
+        bool used = files::ExistsPath(files::NativePath(Path() + copy));
+        for (const Journal::Saved& s : m_Journal.saved)
+            used = used || files::SameName(s.copy, copy);
+        for (const std::string& leftover : m_Journal.leftovers)
+            used = used || files::SameName(leftover, copy);
+        if (!used)
+            return copy;
     }
-    // A journal is replaced whole, so it is never cut short; should one be anyway, nothing is taken for ours.
-    if (!complete) {
-        entries.clear();
-        return State::Clearing;
-    }
-    return state;
 }
 
 void RecoveryFolder::Begin() {
     m_Committed = false;
     m_Done = 0;
     m_Total = 0;
-    files::MakeFolders(Path() + "saved");
+    // A finished receive whose old copies could not all be removed leaves them to whichever transaction comes next.
+    std::optional<Journal> earlier;
+    if (Pending()) {
+        earlier = ReadJournal();
+        if (!earlier || earlier->state != Journal::State::Committed)
+            throw zel::Error(zel::rt::PathFileAccessError, Source,
+                             "An earlier receive in " + Path() + " has not been put back yet.");
+    }
+    m_Journal = Journal{};
+    if (earlier) {
+        m_Journal.leftovers = earlier->leftovers;
+        for (const Journal::Saved& s : earlier->saved)
+            m_Journal.leftovers.push_back(s.copy);
+    }
+    files::MakeFolders(Path());
     files::SyncFolder(m_DataFolder);
-    WriteJournal(State::Clearing, {});
+    WriteJournal();
 }
 
-void RecoveryFolder::Save(const std::string& relativePattern) {
-    const std::string folder = FolderOf(relativePattern);
-    const std::string from = m_DataFolder + folder;
-    std::vector<std::string> names;
-    const std::string single = NameOf(relativePattern);
-    const bool wildcards = single.find_first_of("*?") != std::string::npos;
-    if (files::FileId exact; !wildcards && files::Identify(from + single, exact))
-        names.push_back(single); // an exact name wins over names that differ only in case
-    if (names.empty()) {
-        names = files::Dir(m_DataFolder + relativePattern);
-        if (!wildcards && names.size() > 1)
-            names.resize(1);
-    }
-    if (names.empty())
-        throw zel::rt::Raise(zel::rt::FileNotFound, Source);
-    const std::string to = Path() + "saved\\" + folder;
-    if (!folder.empty())
-        files::MakeFolders(to);
-    m_Total += names.size();
-    for (const std::string& name : names) {
-        // A read-only file stops the clearing as it would stop a deletion.
-        if (files::ReadOnly(from + name))
+void RecoveryFolder::Save(const std::vector<std::string>& relativeFiles) {
+    for (const std::string& place : relativeFiles)
+        if (files::ReadOnly(m_DataFolder + place))
             throw zel::rt::Raise(zel::rt::PathFileAccessError, Source);
-        files::Move(from + name, to + name);
+    const std::size_t first = m_Journal.saved.size();
+    for (const std::string& place : relativeFiles)
+        m_Journal.saved.push_back({place, CopyFor(place)});
+    WriteJournal();
+    m_Total += relativeFiles.size();
+    for (std::size_t i = first; i < m_Journal.saved.size(); ++i) {
+        const Journal::Saved& s = m_Journal.saved[i];
+        files::MakeFolders(Path() + FolderOf(s.copy));
+        files::Move(m_DataFolder + s.place, Path() + s.copy);
         Step();
     }
 }
 
 void RecoveryFolder::Install(const std::vector<Placement>& plan) {
-    // The staged files must be on disk before the journal names them, and the journal before any is moved.
     m_Done = 0;
     m_Total = plan.size();
-    std::vector<Entry> entries;
-    entries.reserve(plan.size());
+    std::vector<Journal::Placed> placed;
+    placed.reserve(plan.size());
     KeptAlive([&] {
+        // The staged files must be on disk before the journal names them.
         files::SyncFiles(StagingPath());
         for (const Placement& p : plan) {
-            Entry e;
-            if (!files::Identify(StagingPath() + p.staged, e.id))
+            Journal::Placed entry;
+            if (!files::Identify(StagingPath() + p.staged, entry.id))
                 throw zel::Error(zel::rt::FileNotFound, Source, "The unpacked file " + p.staged + " is missing.");
-            e.target = p.target;
-            entries.push_back(std::move(e));
+            entry.target = p.target;
+            entry.crc = p.crc;
+            placed.push_back(std::move(entry));
         }
-        WriteJournal(State::Installing, entries);
     });
 
     // One listing per folder: what stands in each place, found without regard to case as the product would.
     std::map<std::string, std::map<std::string, std::string>> fileIn;
-    std::map<std::string, std::map<std::string, std::string>> folderIn;
     std::vector<std::string> folders;
+    std::vector<std::string> displaced(plan.size());
     for (const Placement& p : plan) {
         const std::string folder = FolderOf(p.target);
         if (fileIn.count(folder))
@@ -209,25 +205,38 @@ void RecoveryFolder::Install(const std::vector<Placement>& plan) {
         auto& f = fileIn[folder];
         for (const std::string& name : listing.files)
             f.emplace(files::FoldCase(name), name);
-        auto& d = folderIn[folder];
         for (const std::string& name : listing.folders)
-            d.emplace(files::FoldCase(name), name);
+            f.emplace(files::FoldCase(name), std::string()); // a folder: nothing can go there
     }
-    for (const Placement& p : plan) {
-        const std::string folder = FolderOf(p.target);
-        const std::string key = files::FoldCase(NameOf(p.target));
-        if (folderIn[folder].count(key))
+    for (std::size_t i = 0; i < plan.size(); ++i) {
+        const std::string folder = FolderOf(plan[i].target);
+        auto standing = fileIn[folder].find(files::FoldCase(NameOf(plan[i].target)));
+        if (standing == fileIn[folder].end())
+            continue;
+        if (standing->second.empty())
             throw zel::Error(zel::rt::PathFileAccessError, Source,
-                             "Cannot put " + p.target + " in place: " + m_DataFolder + folder + folderIn[folder][key] +
+                             "Cannot put " + plan[i].target + " in place: " + m_DataFolder + plan[i].target +
                                  " is a folder.");
-        auto standing = fileIn[folder].find(key);
-        if (standing != fileIn[folder].end()) {
-            // Replaced, so saved first: it goes back should the receive not finish.
-            files::MakeFolders(Path() + "saved\\" + folder);
-            files::Move(m_DataFolder + folder + standing->second, Path() + "saved\\" + folder + standing->second);
-            fileIn[folder].erase(standing);
+        // Replaced, so saved first: it goes back should the receive not finish.
+        displaced[i] = folder + standing->second;
+        m_Journal.saved.push_back({displaced[i], CopyFor(displaced[i])});
+        fileIn[folder].erase(standing);
+    }
+    m_Journal.state = Journal::State::Installing;
+    m_Journal.placed = std::move(placed);
+    // The journal names every file before any is moved.
+    KeptAlive([&] { WriteJournal(); });
+
+    std::map<std::string, std::string> copyOf;
+    for (const Journal::Saved& s : m_Journal.saved)
+        copyOf[s.place] = s.copy;
+    for (std::size_t i = 0; i < plan.size(); ++i) {
+        if (!displaced[i].empty()) {
+            const std::string& copy = copyOf[displaced[i]];
+            files::MakeFolders(Path() + FolderOf(copy));
+            files::Move(m_DataFolder + displaced[i], Path() + copy);
         }
-        files::Move(StagingPath() + p.staged, m_DataFolder + p.target);
+        files::Move(StagingPath() + plan[i].staged, m_DataFolder + plan[i].target);
         Step();
     }
     KeptAlive([&] {
@@ -237,109 +246,214 @@ void RecoveryFolder::Install(const std::vector<Placement>& plan) {
 }
 
 void RecoveryFolder::Commit() {
-    KeptAlive([&] { WriteJournal(State::Committed, {}); });
+    m_Journal.state = Journal::State::Committed;
+    m_Journal.placed.clear(); // the new files are the customer's now
+    KeptAlive([&] { WriteJournal(); });
     m_Committed = true;
 }
 
-void RecoveryFolder::RemoveFilesUnder(const std::string& folder) {
-    const files::Listing listing = files::List(folder);
-    for (const std::string& sub : listing.folders)
-        RemoveFilesUnder(folder + sub + "\\");
-    for (const std::string& name : listing.files) {
-        files::Remove(folder + name);
-        Step();
-    }
-    files::RemoveTree(folder);
-}
-
-void RecoveryFolder::Discard() {
+std::vector<RecoveryFolder::Problem> RecoveryFolder::Discard() {
     m_Committed = true;
     m_Done = 0;
-    m_Total = 0;
-    // The journal goes last: until then a recovery knows the copies are garbage and finishes the job.
-    RemoveFilesUnder(Path() + "saved\\");
-    RemoveFilesUnder(StagingPath());
-    files::Remove(DownloadPath());
-    for (const std::string& name : files::List(Path()).files)
-        if (name != JournalName)
-            files::Remove(Path() + name);
-    files::Remove(Path() + JournalName);
-    if (files::List(Path()).folders.empty())
-        files::RemoveTree(Path());
-}
-
-void RecoveryFolder::PutBack(const std::string& relativeFolder, Outcome& outcome) {
-    const std::string saved = Path() + "saved\\" + relativeFolder;
-    const files::Listing listing = files::List(saved);
-    for (const std::string& sub : listing.folders)
-        PutBack(relativeFolder + sub + "\\", outcome);
-    if (listing.files.empty())
-        return;
-    const std::string place = m_DataFolder + relativeFolder;
-    files::MakeFolders(place);
-    const files::Listing standing = files::List(place);
-    for (const std::string& name : listing.files) {
-        // Whatever stands in the place now is someone's later work: both are kept.
-        if (std::binary_search(standing.files.begin(), standing.files.end(), name) ||
-            std::binary_search(standing.folders.begin(), standing.folders.end(), name)) {
-            outcome.kept.push_back(relativeFolder + name);
-        } else {
-            files::Move(saved + name, place + name);
-            ++outcome.restored;
+    m_Total = m_Journal.saved.size();
+    std::vector<Problem> problems;
+    std::vector<Journal::Saved> remaining;
+    for (const Journal::Saved& s : m_Journal.saved) {
+        const int err = files::RemoveOwn(Path() + s.copy);
+        if (err != 0 && err != ENOENT) {
+            problems.push_back({s.place, Reason(err), Path() + s.copy});
+            remaining.push_back(s);
         }
         Step();
     }
-    files::SyncFolder(place);
+    m_Journal.saved = std::move(remaining);
+    RemoveLeftovers();
+    RemoveWorkFiles({});
+    // The journal goes last: until then a recovery knows the copies are garbage and finishes the job.
+    Close();
+    return problems;
+}
+
+void RecoveryFolder::RemoveLeftovers() {
+    std::vector<std::string> remaining;
+    for (const std::string& copy : m_Journal.leftovers) {
+        const int err = files::RemoveOwn(Path() + copy);
+        if (err != 0 && err != ENOENT)
+            remaining.push_back(copy); // tried again quietly, by whatever comes next
+    }
+    m_Journal.leftovers = std::move(remaining);
+}
+
+void RecoveryFolder::Close() {
+    if (!m_Journal.saved.empty() || !m_Journal.placed.empty() || !m_Journal.leftovers.empty()) {
+        // Nothing left to undo: only copies to remove.
+        if (m_Journal.saved.empty() && m_Journal.placed.empty())
+            m_Journal.state = Journal::State::Committed;
+        WriteJournal();
+        return;
+    }
+    files::RemoveOwn(Path() + JournalName);
+    files::SyncFolder(Path());
+    // Holds the lock file while the lock is held: then it stays, and goes with the lock.
+    files::RemoveFolderIfEmpty(Path());
+}
+
+std::optional<Journal> RecoveryFolder::ReadJournal() const {
+    std::string text;
+    if (files::ReadAll(files::NativePath(Path() + JournalName), text) != 0)
+        return std::nullopt;
+    return Journal::Parse(text);
+}
+
+void RecoveryFolder::RemoveWorkFiles(const std::string& keepDownloadAs) {
+    // The program's own working files: what cannot go now is harmless where it is, inside the recovery folder,
+    // and is overwritten by the next receive.
+    try {
+        files::RemoveTree(StagingPath());
+    } catch (const zel::Error&) {
+    }
+    for (const std::string& name : files::List(Path()).files)
+        if (name.rfind(std::string(JournalName) + files::TemporaryMarker, 0) == 0 ||
+            name.rfind(NameOf(DownloadPath()) + files::TemporaryMarker, 0) == 0)
+            files::RemoveOwn(Path() + name);
+    if (files::FileExists(DownloadPath())) {
+        if (keepDownloadAs.empty())
+            files::RemoveOwn(DownloadPath());
+        else // the archive just downloaded is newer than one an earlier receive left there
+            files::RenameOver(files::NativePath(DownloadPath()), files::NativePath(keepDownloadAs));
+    }
+    for (const std::string& name : files::List(Path()).folders)
+        if (name == "saved" || name.rfind("saved-", 0) == 0)
+            PruneEmpty(Path() + name + "\\");
+}
+
+bool RecoveryFolder::Ours(const Journal::Placed& placed) const {
+    files::FileId now;
+    if (!files::Identify(m_DataFolder + placed.target, now))
+        return false;
+    if (now == placed.id)
+        return true;
+    if (now.size != placed.id.size || now.mtimeNs != placed.id.mtimeNs)
+        return false;
+    // Same size and time under another device or file number: a renumbered device, or a file system whose file
+    // numbers change with a move. The content the archive recorded decides; without it the file is left alone.
+    return placed.crc && CrcOf(m_DataFolder + placed.target) == placed.crc;
+}
+
+bool RecoveryFolder::OldSetHolds(const std::string& place) const {
+    // A saved place whose copy is gone holds the old file: never moved, or put back by an earlier recovery.
+    return std::any_of(m_Journal.saved.begin(), m_Journal.saved.end(), [&](const Journal::Saved& s) {
+        return s.place == place && !files::ExistsPath(files::NativePath(Path() + s.copy));
+    });
+}
+
+void RecoveryFolder::PutBack(Outcome& outcome) {
+    // What stands in each folder before anything goes back, without regard to case as the product sees it:
+    // someone's later work, kept. Saved files that differ only in case all go back.
+    std::map<std::string, std::set<std::string>> standing;
+    std::vector<Journal::Saved> kept, stuck;
+    for (const Journal::Saved& s : m_Journal.saved) {
+        const std::string folder = FolderOf(s.place);
+        const std::string copy = Path() + s.copy;
+        if (!files::ExistsPath(files::NativePath(copy))) {
+            Step(); // never moved, or already back
+            continue;
+        }
+        if (!standing.count(folder)) {
+            auto& taken = standing[folder];
+            const files::Listing listing = files::List(m_DataFolder + folder);
+            for (const std::string& name : listing.files)
+                if (!OldSetHolds(folder + name))
+                    taken.insert(files::FoldCase(name));
+            for (const std::string& name : listing.folders)
+                taken.insert(files::FoldCase(name));
+        }
+        const bool blocked = std::any_of(m_Journal.placed.begin(), m_Journal.placed.end(),
+                                         [&](const Journal::Placed& p) { return files::SameName(p.target, s.place); });
+        if (blocked) {
+            for (Problem& problem : outcome.stuck)
+                if (files::SameName(problem.place, s.place))
+                    problem.copy = copy;
+            stuck.push_back(s);
+        } else if (standing[folder].count(files::FoldCase(NameOf(s.place)))) {
+            kept.push_back(s);
+        } else {
+            try {
+                files::MakeFolders(m_DataFolder + folder);
+                files::Move(copy, m_DataFolder + s.place);
+                ++outcome.restored;
+            } catch (const zel::Error& e) {
+                outcome.stuck.push_back({s.place, e.Description(), copy});
+                stuck.push_back(s);
+            }
+        }
+        Step();
+    }
+    std::set<std::string> folders;
+    for (const Journal::Saved& s : m_Journal.saved)
+        folders.insert(FolderOf(s.place));
+    for (const std::string& folder : folders)
+        if (files::FolderExists(m_DataFolder + folder))
+            files::SyncFolder(m_DataFolder + folder);
+
+    if (!kept.empty()) {
+        std::string keptFolder = Path() + "kept-" + Stamp();
+        for (int n = 2; files::FolderExists(keptFolder); ++n)
+            keptFolder = Path() + "kept-" + Stamp() + "-" + std::to_string(n);
+        for (const Journal::Saved& s : kept) {
+            try {
+                files::MakeFolders(keptFolder + "\\" + FolderOf(s.place));
+                files::Move(Path() + s.copy, keptFolder + "\\" + s.place);
+                outcome.kept.push_back(s.place);
+            } catch (const zel::Error& e) {
+                outcome.stuck.push_back({s.place, e.Description(), Path() + s.copy});
+                stuck.push_back(s);
+            }
+        }
+        if (!outcome.kept.empty())
+            outcome.keptFolder = keptFolder + "\\";
+    }
+    m_Journal.saved = std::move(stuck);
 }
 
 RecoveryFolder::Outcome RecoveryFolder::Recover(const std::string& keepDownloadAs) {
     Outcome outcome;
-    std::vector<Entry> entries;
-    const State state = ReadJournal(entries);
     m_Committed = true; // a recovery always runs to its end
     m_Done = 0;
     m_Total = 0;
-    if (state == State::None) {
-        // Only what an earlier recovery left for the customer may be here; nothing to do.
+    if (!Pending())
+        return outcome; // only what an earlier recovery left for the customer may be here
+    std::optional<Journal> journal = ReadJournal();
+    if (!journal) {
+        outcome.damaged = true;
         return outcome;
     }
-    if (state == State::Committed) {
-        Discard();
+    m_Journal = std::move(*journal);
+    if (m_Journal.state == Journal::State::Committed) {
         outcome.tidied = true;
+        outcome.untidied = Discard();
         return outcome;
     }
     outcome.rolledBack = true;
+    m_Total = m_Journal.placed.size() + m_Journal.saved.size();
     // Files this receive put in place, recognised by identity: a file of the same name made later is not ours.
-    for (const Entry& e : entries) {
-        files::FileId id;
-        if (files::Identify(m_DataFolder + e.target, id) && id == e.id)
-            files::Remove(m_DataFolder + e.target);
+    // One that cannot be removed keeps its place's saved copy where it is, to be tried again.
+    std::vector<Journal::Placed> blocked;
+    for (const Journal::Placed& p : m_Journal.placed) {
+        try {
+            if (Ours(p))
+                files::Remove(m_DataFolder + p.target);
+        } catch (const zel::Error& e) {
+            blocked.push_back(p);
+            outcome.stuck.push_back({p.target, "the new file there cannot be removed (" + e.Description() + ")", ""});
+        }
         Step();
     }
-    RemoveFilesUnder(StagingPath());
-    for (const std::string& name : files::List(Path()).files)
-        if (files::IsTemporaryName(name))
-            files::Remove(Path() + name);
-
-    PutBack("", outcome);
-
-    if (!outcome.kept.empty()) {
-        std::string kept = Path() + "kept-" + Stamp();
-        for (int n = 2; files::FolderExists(kept); ++n)
-            kept = Path() + "kept-" + Stamp() + "-" + std::to_string(n);
-        files::Move(Path() + "saved", kept);
-        outcome.keptFolder = kept + "\\";
-    }
-    if (files::FileExists(DownloadPath())) {
-        if (keepDownloadAs.empty()) {
-            files::Remove(DownloadPath());
-        } else {
-            // The archive just downloaded is newer than one an earlier receive left there.
-            files::Remove(keepDownloadAs);
-            files::Move(DownloadPath(), keepDownloadAs);
-        }
-    }
-    files::Remove(Path() + JournalName);
-    Discard();
+    m_Journal.placed = blocked;
+    PutBack(outcome);
+    RemoveLeftovers();
+    RemoveWorkFiles(keepDownloadAs);
+    // What could not go back stays recorded, and only that is tried again by the next recovery.
+    Close();
     return outcome;
 }

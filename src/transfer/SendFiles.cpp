@@ -6,6 +6,8 @@
 #include "platform/files/Files.h"
 #include "platform/inet/Inet.h"
 #include "platform/ui/UiServices.h"
+#include "transfer/DataFolderLock.h"
+#include "transfer/DataSet.h"
 #include "transfer/Leftover.h"
 #include "transfer/TransferRun.h"
 
@@ -17,15 +19,17 @@ SendFiles::SendFiles(const TransferSettings& settings, cFTP& ftp, TransferRun& r
 bool SendFiles::Run() {
     const TransferSettings& s = m_Settings;
     auto& ui = ui::Current();
-    if (!Confirmed(s, m_Run))
+    if (!Confirmed(s))
         return false;
+    BusyPointer busy;
+    m_Run.EnableOtherTransfer(false);
+    // Held for the whole send: a receive elsewhere cannot clear what is being packed.
+    DataFolderLock lock(s.DataFolder);
     try {
         RequireDataFolder(s.DataFolder);
         // A send never packs a half-cleared folder.
-        if (!RecoverLeftover(s.DataFolder, m_Run)) {
-            ui.SetBusy(false);
+        if (!TakeDataFolder(s.DataFolder, lock, m_Run))
             return false;
-        }
         m_Run.PrintStatus("Attempting to zip " + s.LocalSendArchive);
 
         // Only an archive built by this click is ever sent: a leftover of an earlier run goes first.
@@ -37,14 +41,8 @@ bool SendFiles::Run() {
             KTZipFiles zip;
             zip.SetZipFileName(s.LocalSendArchive);
             zip.SetUpdatingZip(false);
-            if (s.UseLedgra) {
-                if (s.LedgraOnline)
-                    zip.AddFile(s.DataFolder + "norvane.mdb");
-                zip.AddFile(s.DataFolder + "ledgra2.mdb");
-                zip.AddFile(s.DataFolder + "data_qmx\\*.*");
-            } else {
-                zip.AddFile(s.DataFolder + "*.*");
-            }
+            for (const std::string& entry : dataset::Entries(s.UseLedgra, s.LedgraOnline))
+                zip.AddFile(s.DataFolder + entry);
             m_Run.BeginStep("Packing the data set into ZEL.ZIP");
             result = zip.MakeZipFile();
             if (result != 0)
@@ -52,7 +50,6 @@ bool SendFiles::Run() {
         }
         if (result != 0) {
             ShowFailure(m_Run, message);
-            ui.SetBusy(false);
             return false;
         }
         if (!files::FileExists(s.LocalSendArchive))
@@ -78,13 +75,11 @@ bool SendFiles::Run() {
         m_Run.PrintStatus(s.LocalSendArchive + " sent without errors.");
         files::Kill(s.LocalSendArchive);
         m_Run.EnableOtherTransfer(true);
-        ui.SetBusy(false);
         return true;
     } catch (const std::exception& e) {
         ShowFailure(m_Run, e.what());
         if (m_Ftp.Connected())
             m_Ftp.Disconnect();
-        ui.SetBusy(false);
         return false;
     }
 }

@@ -38,13 +38,17 @@ void LogIn(cFTP& ftp, const std::string& host, const std::string& user, const st
 
 namespace transfer {
 
-bool Confirmed(const TransferSettings& s, TransferRun& run) {
-    auto& ui = ui::Current();
-    if (ui.MsgBox(s.BackupWarning, ui::Buttons::OkCancel, ui::Icon::None, 0, ConfirmTitle) == ui::Answer::Cancel)
-        return false;
-    ui.SetBusy(true);
-    run.EnableOtherTransfer(false);
-    return true;
+bool Confirmed(const TransferSettings& s) {
+    return ui::Current().MsgBox(s.BackupWarning, ui::Buttons::OkCancel, ui::Icon::None, 0, ConfirmTitle) !=
+           ui::Answer::Cancel;
+}
+
+BusyPointer::BusyPointer() {
+    ui::Current().SetBusy(true);
+}
+
+BusyPointer::~BusyPointer() {
+    ui::Current().SetBusy(false);
 }
 
 void ShowFailure(TransferRun& run, const std::string& text) {

@@ -62,8 +62,17 @@ void LogIn(cFTP& ftp, const std::string& host, const std::string& user, const st
 // What both transfers share: the steps that open and close a run.
 namespace transfer {
 
-// The backup warning, then the window set for a run; false when the user cancels at the warning.
-bool Confirmed(const TransferSettings& settings, TransferRun& run);
+// The backup warning; false when the user cancels at it.
+bool Confirmed(const TransferSettings& settings);
+
+// The busy pointer for as long as the object lives.
+class BusyPointer {
+public:
+    BusyPointer();
+    ~BusyPointer();
+    BusyPointer(const BusyPointer&) = delete;
+    BusyPointer& operator=(const BusyPointer&) = delete;
+};
 // The failure box, unless the user is leaving; a cancelled run says so instead of the error.
 void ShowFailure(TransferRun& run, const std::string& text);
 // The data folder must be there before anything is touched: otherwise every path below points elsewhere.

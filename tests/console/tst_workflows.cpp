@@ -1,9 +1,9 @@
 // The window's workflows end to end (Test Connection, Send Files, Receive Files): the real window, a real FTP
 // server, real archives.
-#include "transfer/RecoveryFolder.h"
 #include "ftp/cFTP.h"
 #include "platform/zipengine/ArchiveTools.h"
 #include "support/Session.h"
+#include "transfer/RecoveryFolder.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -335,7 +335,7 @@ private Q_SLOTS:
             // As a receive killed during its download leaves the data folder.
             RecoveryFolder r(Windows(s.data()));
             r.Begin();
-            r.Save("*.*");
+            r.Save({"a.dat", "B.DAT"});
         }
         WriteFile(s.data() + "/NEWWORK.DAT", "work done after the crash");
         expected.insert("NEWWORK.DAT", "work done after the crash");

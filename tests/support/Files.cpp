@@ -7,6 +7,7 @@
 #include <csignal>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace testsupport {
 
@@ -88,6 +89,13 @@ void WithFileSizeLimit(qint64 bytes, const std::function<void()>& call) {
     call();
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
+}
+
+bool Freeze(const QString& folder, bool frozen) {
+    if (geteuid() == 0)
+        return Exec("chattr", {frozen ? "+i" : "-i", folder}).first == 0;
+    return QFile::setPermissions(folder, frozen ? QFile::ReadOwner | QFile::ExeOwner
+                                                : QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 QString Raised(const std::function<void()>& call) {

@@ -1,15 +1,20 @@
-// A receive (or the recovery the program runs at start-up) in a process of its own, which kills itself with
-// SIGKILL at a chosen point, for the crash tests. Every file step of the transaction and every step of the
-// workflow counts as one event; "download" kills in the middle of the download, "unpack" as the unpacking starts.
+// A receive, a send, or the recovery the program runs at start-up, in a process of its own, which kills itself
+// with SIGKILL at a chosen point, for the crash tests, or waits there, for the tests of two copies at once. Every
+// file step of the transaction and every step of the workflow counts as one event; "download" kills in the middle
+// of the download, "unpack" as the unpacking starts; "pause <n>" prints "paused" at event n and goes on once a
+// line arrives on its input.
 //   crash_child receive <data folder> <tova|ledgra|online> <host:port> <kill at: 0 = never | n | download | unpack>
+//   crash_child send <data folder> <tova|ledgra|online> <host:port> <kill at>
 //   crash_child recover <data folder> <kill at>
-// Prints "step <event> <name>" as each step begins, and "events <n>" when it ran to its end.
+// Prints "status <line>" and "step <event> <name>" as they come, "box <text>" for each box, and "events <n>" when
+// it ran to its end.
 #include "ftp/cFTP.h"
 #include "platform/inet/Inet.h"
 #include "platform/zipengine/ZipEngine.h"
 #include "support/ScriptedUi.h"
 #include "transfer/Leftover.h"
 #include "transfer/ReceiveFiles.h"
+#include "transfer/SendFiles.h"
 #include "transfer/TransferRun.h"
 
 #include <QCoreApplication>
@@ -17,6 +22,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <string>
 
 namespace {
@@ -28,7 +34,7 @@ void KillNow() {
 
 class CountingRun : public TransferRun {
 public:
-    explicit CountingRun(long killAt) : m_KillAt(killAt) {}
+    CountingRun(long killAt, long pauseAt) : m_KillAt(killAt), m_PauseAt(pauseAt) {}
     void PrintStatus(const std::string& text) override { std::printf("status %s\n", text.c_str()); }
     void EnableOtherTransfer(bool) override {}
     void BeginStep(const std::string& step, bool) override {
@@ -54,8 +60,15 @@ private:
     void Event() {
         if (++m_Events == m_KillAt)
             KillNow();
+        if (m_Events == m_PauseAt) {
+            std::printf("paused\n");
+            std::fflush(stdout);
+            std::string line;
+            std::getline(std::cin, line);
+        }
     }
     long m_KillAt;
+    long m_PauseAt;
     long m_Events = 0;
     std::string m_Step;
     std::uint64_t m_LastDone = 0;
@@ -69,17 +82,28 @@ int main(int argc, char** argv) {
         return 2;
     const std::string mode = argv[1];
     const std::string dataFolder = argv[2];
-    const std::string killAt = argv[argc - 1];
+    std::string killAt = argv[argc - 1];
+    long pauseAt = 0;
+    if (argc > 2 && std::strcmp(argv[argc - 2], "pause") == 0) {
+        pauseAt = std::stol(killAt);
+        killAt = "0";
+        --argc;
+    }
     const bool named = killAt == "download" || killAt == "unpack";
-    CountingRun run(named ? 0 : std::stol(killAt));
+    CountingRun run(named ? 0 : std::stol(killAt), pauseAt);
     ui::ScriptedUi ui;
+    const auto report = [&](bool ok) {
+        for (const auto& box : ui.boxes)
+            std::printf("box %s\n", box.text.c_str());
+        std::printf("events %ld\n", run.Events());
+        return ok ? 0 : 1;
+    };
 
     if (mode == "recover") {
-        const bool ok = RecoverLeftover(dataFolder, run);
-        std::printf("events %ld\n", run.Events());
-        return ok && ui.boxes.empty() ? 0 : 1;
+        RecoverAtStartUp({dataFolder}, run);
+        return report(ui.boxes.empty());
     }
-    if (mode != "receive" || argc != 6)
+    if ((mode != "receive" && mode != "send") || argc != 6)
         return 2;
 
     // The named points: the middle of the download (the server is throttled) and of the unpacking.
@@ -103,14 +127,12 @@ int main(int argc, char** argv) {
     s.DataFolder = dataFolder;
     s.LocalFixedArchive = dataFolder + "FIXED.ZIP";
     s.RemoteFixedArchive = "/home/cust01/FIXED.ZIP";
+    s.LocalSendArchive = dataFolder + "ZEL.ZIP";
+    s.RemoteSendArchive = "/home/cust01/ZEL.ZIP";
     s.UseTova = product == "tova";
     s.UseLedgra = !s.UseTova;
     s.LedgraOnline = product == "online";
     ui.answers = {ui::Answer::Ok};
     cFTP ftp;
-    const bool ok = ReceiveFiles(s, ftp, run).Run();
-    for (const auto& box : ui.boxes)
-        std::printf("box %s\n", box.text.c_str());
-    std::printf("events %ld\n", run.Events());
-    return ok ? 0 : 1;
+    return report(mode == "send" ? SendFiles(s, ftp, run).Run() : ReceiveFiles(s, ftp, run).Run());
 }

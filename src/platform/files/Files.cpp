@@ -546,6 +546,59 @@ bool ReadOnly(const std::string& path) {
     return IsReadOnly(ResolvePath(path));
 }
 
+bool HiddenOrSystem(const std::string& path) {
+    const std::string native = NativePath(path);
+#ifdef _WIN32
+    const DWORD attributes = GetFileAttributesW(Path(native).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0;
+#else
+    const std::string name = Split(native).name;
+    return !name.empty() && name[0] == '.';
+#endif
+}
+
+bool SameVolume(const std::string& folderA, const std::string& folderB) {
+#ifdef _WIN32
+    // Through junctions: the volume a folder's files are really on.
+    const auto serial = [](const std::string& folder, DWORD& out) {
+        HANDLE h = CreateFileW(Path(NativePath(folder)).c_str(), FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            return false;
+        BY_HANDLE_FILE_INFORMATION info{};
+        const bool ok = GetFileInformationByHandle(h, &info) != 0;
+        CloseHandle(h);
+        out = info.dwVolumeSerialNumber;
+        return ok;
+    };
+    DWORD a = 0, b = 0;
+    return serial(folderA, a) && serial(folderB, b) && a == b;
+#else
+    // A bind mount of the same file system has the same device, yet a rename across it fails: mounts count too.
+    const auto where = [](const std::string& folder, std::uint64_t& device, std::uint64_t& mount) {
+#if defined(__linux__) && defined(STATX_MNT_ID)
+        struct statx sx {};
+        if (::statx(AT_FDCWD, FolderOrDot(NativePath(folder)).c_str(), 0, STATX_MNT_ID, &sx) == 0) {
+            device = (std::uint64_t(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
+            mount = (sx.stx_mask & STATX_MNT_ID) ? sx.stx_mnt_id : 0;
+            return true;
+        }
+        return false;
+#else
+        struct stat st {};
+        if (::stat(FolderOrDot(NativePath(folder)).c_str(), &st) != 0)
+            return false;
+        device = static_cast<std::uint64_t>(st.st_dev);
+        mount = 0;
+        return true;
+#endif
+    };
+    std::uint64_t deviceA = 0, mountA = 0, deviceB = 0, mountB = 0;
+    return where(folderA, deviceA, mountA) && where(folderB, deviceB, mountB) && deviceA == deviceB && mountA == mountB;
+#endif
+}
+
 void Kill(const std::string& pattern) {
     SplitPath split = Split(pattern);
     std::vector<std::string> names;
@@ -876,6 +929,22 @@ bool Remove(const std::string& path) {
     return removed;
 }
 
+int RemoveOwn(const std::string& path) {
+    const fs::path native = Path(NativePath(path));
+    std::error_code ec;
+    const fs::file_status st = fs::symlink_status(native, ec);
+    if (!fs::exists(st))
+        return ENOENT;
+    if (fs::is_directory(st))
+        return EISDIR;
+    // A copy the program keeps may carry the read-only attribute of the file it saved.
+    if (!fs::is_symlink(st) && (st.permissions() & fs::perms::owner_write) == fs::perms::none)
+        fs::permissions(native, fs::perms::owner_write, fs::perm_options::add, ec);
+    if (fs::remove(native, ec))
+        return 0;
+    return ec ? ErrnoOf(ec) : ENOENT;
+}
+
 void MakeFolders(const std::string& path) {
     std::error_code ec;
     fs::create_directories(Path(NativePath(path)), ec);
@@ -888,6 +957,13 @@ void RemoveTree(const std::string& path) {
     fs::remove_all(Path(NativePath(path)), ec);
     if (ec)
         Fail(zel::rt::PathFileAccessError, "RemoveTree");
+}
+
+bool RemoveFolderIfEmpty(const std::string& path) {
+    const fs::path native = Path(NativePath(path));
+    std::error_code ec;
+    // Never recursive: what another process has just put there stays, and so does the folder.
+    return fs::is_directory(fs::symlink_status(native, ec)) && fs::remove(native, ec) && !ec;
 }
 
 void SyncFolder(const std::string& folder) {

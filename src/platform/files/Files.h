@@ -56,6 +56,11 @@ bool FolderExists(const std::string& path);
 std::uint64_t FileLen(const std::string& path); // 53 when missing
 // The file carries the read-only attribute (on POSIX systems: its owner-write bit is cleared).
 bool ReadOnly(const std::string& path);
+// The entry carries the hidden or the system attribute (on POSIX systems: its name starts with a dot).
+bool HiddenOrSystem(const std::string& path);
+// Both folders are on one volume, so that a file moves between them by a rename (not across a mount, another
+// drive, or a junction to one). False when either cannot be reached.
+bool SameVolume(const std::string& folderA, const std::string& folderB);
 
 // Deletes every plain file matching the pattern (a single name is a pattern too). 53 when nothing
 // matches; a file that cannot be deleted raises 70 or 75 and leaves the files not yet reached.
@@ -123,10 +128,14 @@ Listing List(const std::string& folder);
 void Move(const std::string& from, const std::string& to);
 // Deletes one file; false when there was none (75 for any other failure).
 bool Remove(const std::string& path);
+// Deletes one file of the program's own, read-only or not: 0, or the errno of a file that stays (ENOENT included).
+int RemoveOwn(const std::string& path);
 // Creates the folder and the folders above it that are missing.
 void MakeFolders(const std::string& path);
 // Deletes a folder with everything in it (75 when something stays).
 void RemoveTree(const std::string& path);
+// Deletes a folder that holds nothing; false when it is not there or not empty.
+bool RemoveFolderIfEmpty(const std::string& path);
 // Makes the creations, renames and deletions in a folder survive a power cut.
 void SyncFolder(const std::string& folder);
 // Makes the contents of every file in the folder survive a power cut.

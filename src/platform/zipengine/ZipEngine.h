@@ -145,6 +145,15 @@ std::int32_t Wiz_SingleEntryUnzip(std::int32_t ifnc, const char* const* ifnv, st
 // and once after the files are listed (or the archive is opened) and before any file is read.
 void SetProgressHook(zel::ProgressHook hook);
 
+// One entry of an archive as its central directory records it.
+struct EntryRecord {
+    std::string name; // as stored, folders included
+    std::uint64_t size = 0;
+    std::uint32_t crc = 0;
+};
+// The entries of an archive, without reading their data; false when it cannot be opened as one.
+bool ReadCatalog(const std::string& archive, std::vector<EntryRecord>& entries);
+
 // The libraries as the archive drivers reach them, through their exported functions: here always the engine
 // above. A build that loads the libraries at run time returns null for one that cannot be loaded, which the
 // drivers report as "File not found".
