@@ -119,17 +119,20 @@ void RecoveryFolder::WriteJournal() {
     files::SyncFolder(Path());
 }
 
-std::string RecoveryFolder::CopyFor(const std::string& place) const {
+std::string RecoveryFolder::CopyFor(const std::string& place, std::set<std::string>& used) const {
     // An earlier receive's copy that could not be removed yet may hold the usual name: the next free folder.
+    if (used.empty()) {
+        for (const Journal::Saved& s : m_Journal.saved)
+            used.insert(files::FoldCase(s.copy));
+        for (const std::string& leftover : m_Journal.leftovers)
+            used.insert(files::FoldCase(leftover));
+    }
     for (int n = 1;; ++n) {
         const std::string copy = (n == 1 ? std::string("saved\\") : "saved-" + std::to_string(n) + "\\") + place;
-        bool used = files::ExistsPath(files::NativePath(Path() + copy));
-        for (const Journal::Saved& s : m_Journal.saved)
-            used = used || files::SameName(s.copy, copy);
-        for (const std::string& leftover : m_Journal.leftovers)
-            used = used || files::SameName(leftover, copy);
-        if (!used)
+        if (!used.count(files::FoldCase(copy)) && !files::ExistsPath(files::NativePath(Path() + copy))) {
+            used.insert(files::FoldCase(copy));
             return copy;
+        }
     }
 }
 
@@ -161,8 +164,9 @@ void RecoveryFolder::Save(const std::vector<std::string>& relativeFiles) {
         if (files::ReadOnly(m_DataFolder + place))
             throw zel::rt::Raise(zel::rt::PathFileAccessError, Source);
     const std::size_t first = m_Journal.saved.size();
+    std::set<std::string> used;
     for (const std::string& place : relativeFiles)
-        m_Journal.saved.push_back({place, CopyFor(place)});
+        m_Journal.saved.push_back({place, CopyFor(place, used)});
     WriteJournal();
     m_Total += relativeFiles.size();
     for (std::size_t i = first; i < m_Journal.saved.size(); ++i) {
@@ -208,6 +212,7 @@ void RecoveryFolder::Install(const std::vector<Placement>& plan) {
         for (const std::string& name : listing.folders)
             f.emplace(files::FoldCase(name), std::string()); // a folder: nothing can go there
     }
+    std::set<std::string> used;
     for (std::size_t i = 0; i < plan.size(); ++i) {
         const std::string folder = FolderOf(plan[i].target);
         auto standing = fileIn[folder].find(files::FoldCase(NameOf(plan[i].target)));
@@ -219,7 +224,7 @@ void RecoveryFolder::Install(const std::vector<Placement>& plan) {
                                  " is a folder.");
         // Replaced, so saved first: it goes back should the receive not finish.
         displaced[i] = folder + standing->second;
-        m_Journal.saved.push_back({displaced[i], CopyFor(displaced[i])});
+        m_Journal.saved.push_back({displaced[i], CopyFor(displaced[i], used)});
         fileIn[folder].erase(standing);
     }
     m_Journal.state = Journal::State::Installing;
@@ -340,37 +345,37 @@ bool RecoveryFolder::Ours(const Journal::Placed& placed) const {
     return placed.crc && CrcOf(m_DataFolder + placed.target) == placed.crc;
 }
 
-bool RecoveryFolder::OldSetHolds(const std::string& place) const {
-    // A saved place whose copy is gone holds the old file: never moved, or put back by an earlier recovery.
-    return std::any_of(m_Journal.saved.begin(), m_Journal.saved.end(), [&](const Journal::Saved& s) {
-        return s.place == place && !files::ExistsPath(files::NativePath(Path() + s.copy));
-    });
-}
-
 void RecoveryFolder::PutBack(Outcome& outcome) {
     // What stands in each folder before anything goes back, without regard to case as the product sees it:
     // someone's later work, kept. Saved files that differ only in case all go back.
+    // A saved place whose copy is gone holds the old file: never moved, or put back by an earlier recovery.
+    std::set<std::string> oldHeld, blockedPlaces;
+    std::vector<bool> present(m_Journal.saved.size());
+    for (std::size_t i = 0; i < m_Journal.saved.size(); ++i)
+        if (!(present[i] = files::ExistsPath(files::NativePath(Path() + m_Journal.saved[i].copy))))
+            oldHeld.insert(m_Journal.saved[i].place);
+    for (const Journal::Placed& p : m_Journal.placed)
+        blockedPlaces.insert(files::FoldCase(p.target));
     std::map<std::string, std::set<std::string>> standing;
     std::vector<Journal::Saved> kept, stuck;
-    for (const Journal::Saved& s : m_Journal.saved) {
+    for (std::size_t i = 0; i < m_Journal.saved.size(); ++i) {
+        const Journal::Saved& s = m_Journal.saved[i];
         const std::string folder = FolderOf(s.place);
         const std::string copy = Path() + s.copy;
-        if (!files::ExistsPath(files::NativePath(copy))) {
-            Step(); // never moved, or already back
+        if (!present[i]) {
+            Step();
             continue;
         }
         if (!standing.count(folder)) {
             auto& taken = standing[folder];
             const files::Listing listing = files::List(m_DataFolder + folder);
             for (const std::string& name : listing.files)
-                if (!OldSetHolds(folder + name))
+                if (!oldHeld.count(folder + name))
                     taken.insert(files::FoldCase(name));
             for (const std::string& name : listing.folders)
                 taken.insert(files::FoldCase(name));
         }
-        const bool blocked = std::any_of(m_Journal.placed.begin(), m_Journal.placed.end(),
-                                         [&](const Journal::Placed& p) { return files::SameName(p.target, s.place); });
-        if (blocked) {
+        if (blockedPlaces.count(files::FoldCase(s.place))) {
             for (Problem& problem : outcome.stuck)
                 if (files::SameName(problem.place, s.place))
                     problem.copy = copy;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -86,10 +87,9 @@ private:
     // Runs work beside the caller, who keeps the window alive until it is done; what it throws comes through.
     void KeptAlive(const std::function<void()>& work);
     // A free name in the recovery folder for the copy of a file of the data set.
-    std::string CopyFor(const std::string& place) const;
+    std::string CopyFor(const std::string& place, std::set<std::string>& used) const;
     // The file at the target is the one this receive put there.
     bool Ours(const Journal::Placed& placed) const;
-    bool OldSetHolds(const std::string& place) const;
     void PutBack(Outcome& outcome);
     void RemoveWorkFiles(const std::string& keepDownloadAs);
     void RemoveLeftovers();

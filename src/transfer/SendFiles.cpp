@@ -6,12 +6,25 @@
 #include "platform/files/Files.h"
 #include "platform/inet/Inet.h"
 #include "platform/ui/UiServices.h"
+#include "platform/zipengine/ZipEngine.h"
 #include "transfer/DataFolderLock.h"
 #include "transfer/DataSet.h"
 #include "transfer/Leftover.h"
 #include "transfer/TransferRun.h"
 
 using namespace transfer;
+
+namespace {
+
+// While alive, the archive builder's patterns take exactly the files that a receive would replace.
+struct DataSetOnly {
+    DataSetOnly() { zipengine::SetFileFilter(dataset::Member); }
+    ~DataSetOnly() { zipengine::SetFileFilter({}); }
+    DataSetOnly(const DataSetOnly&) = delete;
+    DataSetOnly& operator=(const DataSetOnly&) = delete;
+};
+
+} // namespace
 
 SendFiles::SendFiles(const TransferSettings& settings, cFTP& ftp, TransferRun& run)
     : m_Settings(settings), m_Ftp(ftp), m_Run(run) {}
@@ -44,6 +57,7 @@ bool SendFiles::Run() {
             for (const std::string& entry : dataset::Entries(s.UseLedgra, s.LedgraOnline))
                 zip.AddFile(s.DataFolder + entry);
             m_Run.BeginStep("Packing the data set into ZEL.ZIP");
+            const DataSetOnly filter;
             result = zip.MakeZipFile();
             if (result != 0)
                 message = zip.GetLastMessage();

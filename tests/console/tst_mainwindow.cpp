@@ -6,6 +6,7 @@
 #include "support/Files.h"
 #include "support/Gui.h"
 #include "support/ScriptedUi.h"
+#include "transfer/RecoveryFolder.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -127,6 +128,13 @@ private Q_SLOTS:
         const QString tova = m_Install->root() + "/tova\\", ledgra = m_Install->root() + "/ledgra";
         m_Install->writeTova(tova);
         m_Install->writeLedgra(ledgra, "Palvex.exe");
+        // Receives killed in both data folders: whatever the user then picks, or cancels, both are put back first.
+        for (const QString& folder : {tova, ledgra + "\\"}) {
+            WriteFile(QString(folder).replace('\\', '/') + "/norvane.mdb", "old");
+            RecoveryFolder r(folder.toStdString());
+            r.Begin();
+            r.Save({"norvane.mdb"});
+        }
         QString title;
         bool ledgraChosen = false, stillOpen = false;
         WhenModal([&](QWidget* chooser) {
@@ -150,6 +158,10 @@ private Q_SLOTS:
         QCOMPARE(title, QString("TOVA AND LEDGRA FOUND"));
         QVERIFY(ledgraChosen);
         QCOMPARE(stillOpen, action == "refuse");
+        for (const QString& folder : {tova.chopped(1), ledgra}) {
+            QCOMPARE(testsupport::ReadFile(folder + "/norvane.mdb"), QByteArray("old"));
+            QVERIFY(!QDir(folder + "/ZEL-RECOVERY").exists());
+        }
         if (action == "cancel") {
             QVERIFY(!loaded && m_Ui->ended && m_Ui->boxes.empty());
             return;

@@ -3,6 +3,7 @@
 #include "ftp/cFTP.h"
 #include "platform/zipengine/ArchiveTools.h"
 #include "support/Session.h"
+#include "transfer/DataFolderLock.h"
 #include "transfer/RecoveryFolder.h"
 
 #include <QtTest>
@@ -170,7 +171,10 @@ private Q_SLOTS:
         QFETCH(QStringList, names);
         auto s = ready(kind);
         // Not the data set: a stale archive, a hidden file, and what a killed run of the program left.
-        WriteAll(s->data(), {{"ZEL.ZIP", "stale archive"}, {".hidden", "x"}, {"FIXED.ZIP.zel~a1b2c3", "x"}});
+        WriteAll(s->data(), {{"ZEL.ZIP", "stale archive"},
+                             {"fixed.zip", "kept after a failed receive"},
+                             {".hidden", "x"},
+                             {"FIXED.ZIP.zel~a1b2c3", "x"}});
         s->click("cmdPut");
         QVERIFY2(s->ui.boxes.size() == 1, s->ui.boxes.back().text.c_str());
         QCOMPARE(s->ui.boxes[0].text, s->window->BackupWarning);
@@ -212,7 +216,13 @@ private Q_SLOTS:
         QTest::addColumn<bool>("emptyQmx"); // nothing to clear in data_qmx
         QTest::addColumn<Tree>("expected");
         // Exactly the archive's files, flattened; sub-folders untouched; nothing of ours left behind.
-        const Tree tova{{"n1.dat", "new 1"}, {"n2.dat", "new 2"}, {"sub/keep.dat", "sub-folders are left alone"}};
+        // Hidden files are not part of the data set: one the archive does not bring stays, one it brings is
+        // replaced.
+        const Tree tova{{"n1.dat", "new 1"},
+                        {"n2.dat", "new 2"},
+                        {".licence.cfg", "not part of the data set"},
+                        {".brought", "new hidden"},
+                        {"sub/keep.dat", "sub-folders are left alone"}};
         QTest::newRow("TOVA") << int(Tova) << false << tova;
         // The databases go up into the data folder; not in the online edition its database stays where the
         // archive put it, and the old one is untouched.
@@ -231,13 +241,18 @@ private Q_SLOTS:
         QFETCH(int, kind);
         QFETCH(bool, emptyQmx);
         QFETCH(Tree, expected);
-        auto s = ready(kind, kind >= Ledgra ? Tree{{"ledgra2.mdb", "new ledgra"},
-                                                   {"norvane.mdb", "new norvane"},
-                                                   {"q1.qmx", "new q1"},
-                                                   {"deep/q2.qmx", "new q2"}}
-                                            : Tree{{"n1.dat", "new 1"}, {"folder/n2.dat", "new 2"}});
-        if (kind < Ledgra) // cleared with the data set
-            WriteFile(s->data() + "/FIXED.ZIP", "left by a failed receive");
+        auto s = ready(kind, kind >= Ledgra
+                                 ? Tree{{"ledgra2.mdb", "new ledgra"},
+                                        {"norvane.mdb", "new norvane"},
+                                        {"q1.qmx", "new q1"},
+                                        {"deep/q2.qmx", "new q2"}}
+                                 : Tree{{"n1.dat", "new 1"}, {"folder/n2.dat", "new 2"}, {".brought", "new hidden"}});
+        if (kind < Ledgra) {
+            // A finished receive leaves no archive behind, an old one included.
+            WriteAll(s->data(), {{"FIXED.ZIP", "left by a failed receive"},
+                                 {".licence.cfg", "not part of the data set"},
+                                 {".brought", "old hidden"}});
+        }
         if (emptyQmx)
             QVERIFY(QFile::remove(s->qmx() + "/x.qmx") && QFile::remove(s->qmx() + "/y.qmx"));
         s->click("cmdGet");
@@ -327,6 +342,102 @@ private Q_SLOTS:
         QCOMPARE(s->log().size(), 2); // the two lines of the connection test: nothing attempted
     }
 
+    void anotherCopyOrADamagedRecordStopsATransfer_data() {
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("another copy holds the data folder") << "lock";
+        QTest::newRow("the record of a receive cannot be read") << "damaged";
+    }
+    void anotherCopyOrADamagedRecordStopsATransfer() {
+        QFETCH(QString, cause);
+        auto s = ready(Tova, {{"n.dat", "n"}});
+        DataFolderLock other(Windows(s->data()));
+        if (cause == "lock")
+            QVERIFY(other.Take());
+        else
+            WriteFile(s->data() + "/ZEL-RECOVERY/journal", "zel-receive-journal 2\nstate clearing\n");
+        const Tree before = Snapshot(s->data());
+        const int logins = s->server->loginCount();
+        for (const char* button : {"cmdPut", "cmdGet"}) {
+            s->window->SetConnectedState(true); // a failed transfer disables the other button
+            s->ui.answers = {ui::Answer::Ok};
+            s->click(button);
+        }
+        QCOMPARE(s->ui.boxes.size(), size_t(4));
+        const std::string expected =
+            cause == "lock" ? DataFolderLock::HeldText(s->window->DataFolder)
+                            : "The record that an earlier receive left in " + s->window->DataFolder + "ZEL-RECOVERY\\";
+        for (int i : {1, 3})
+            QVERIFY2(s->ui.boxes[i].text.find(expected) == 0, s->ui.boxes[i].text.c_str());
+        QCOMPARE(Snapshot(s->data()), before);
+        QCOMPARE(s->server->loginCount(), logins);
+        QCOMPARE(s->log().size(), 2); // the connection test's: nothing attempted
+        if (cause == "damaged") {
+            // At the next start the same box names it; once it is gone, everything works again.
+            s->window.reset();
+            s->ui.boxes.clear();
+            s->ui.answers = {ui::Answer::Ok, ui::Answer::Ok};
+            s->window = std::make_unique<frmFtpTest>();
+            QVERIFY(s->window->Load());
+            QCOMPARE(s->ui.boxes.size(), size_t(2)); // and then the start-up confirmation
+            QVERIFY(s->ui.boxes[0].text.find(expected) == 0);
+            QCOMPARE(Snapshot(s->data()), before);
+        }
+    }
+
+    void oldCopiesAFinishedReceiveCouldNotRemoveStopNothing() {
+        auto s = ready(Tova, {{"n.dat", "n"}});
+        {
+            RecoveryFolder r(Windows(s->data()));
+            r.Begin();
+            r.Save({"a.dat"});
+            r.Commit();
+        }
+        const Frozen inUse(s->data() + "/ZEL-RECOVERY/saved/a.dat");
+        if (!inUse.ok)
+            QSKIP("this system cannot make a file refuse its owner's changes");
+        s->click("cmdPut");
+        s->ui.answers = {ui::Answer::Ok};
+        s->click("cmdGet");
+        QCOMPARE(s->ui.boxes.size(), size_t(2)); // the two backup warnings
+        QVERIFY(s->log().contains(QString::fromStdString(s->window->LocalSendArchive) + " sent without errors."));
+        QVERIFY(s->log().last().endsWith("has finished unzipping without errors."));
+        QCOMPARE(BaseNames(s->home() + "/ZEL.ZIP"), QStringList{"B.DAT"});
+        QCOMPARE(Snapshot(s->data()).value("n.dat"), QByteArray("n"));
+    }
+
+    void aLeftoverIsPutBackBeforeASend() {
+        auto s = ready(Tova);
+        const Tree before = Snapshot(s->data());
+        {
+            // A receive in another copy, killed after the window started.
+            RecoveryFolder r(Windows(s->data()));
+            r.Begin();
+            r.Save({"a.dat", "B.DAT"});
+        }
+        s->click("cmdPut");
+        QCOMPARE(s->log().mid(2, 2),
+                 QStringList({"Putting back the files saved by a receive that did not finish.",
+                              "Attempting to zip " + QString::fromStdString(s->window->LocalSendArchive)}));
+        QCOMPARE(BaseNames(s->home() + "/ZEL.ZIP"), (QStringList{"a.dat", "B.DAT"}));
+        QCOMPARE(Snapshot(s->data()), before);
+    }
+
+    void aReceiveRefusesADataQmxOnAnotherVolume() {
+        auto s = ready(Ledgra, {{"ledgra2.mdb", "new ledgra"}, {"q.qmx", "new q"}});
+        const Tree before = Snapshot(s->data());
+        if (Exec("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", s->qmx()}).first != 0)
+            QSKIP("this machine cannot mount a tmpfs for the test (root is needed)");
+        WriteAll(s->qmx(), {{"x.qmx", "old x"}, {"y.qmx", "old y"}});
+        s->click("cmdGet");
+        Exec("umount", {s->qmx()});
+        QCOMPARE(s->ui.boxes.size(), size_t(2));
+        const std::string text = s->ui.boxes[1].text;
+        QVERIFY2(text.find("The folder " + s->window->DataFolder + "data_qmx\\ is on another drive") == 0,
+                 text.c_str());
+        QCOMPARE(Snapshot(s->data()), before);
+        QCOMPARE(s->log().size(), 2);
+    }
+
     void aLeftoverIsPutBackBeforeTheWindowTakesAClick() {
         Session s(Product::Tova);
         WriteAll(s.data(), {{"a.dat", "old a"}, {"B.DAT", "old b"}});
@@ -337,12 +448,29 @@ private Q_SLOTS:
             r.Begin();
             r.Save({"a.dat", "B.DAT"});
         }
-        WriteFile(s.data() + "/NEWWORK.DAT", "work done after the crash");
-        expected.insert("NEWWORK.DAT", "work done after the crash");
+        // The customer works on: a new file, and one in the place of a saved one, which is kept aside.
+        const Tree later{{"NEWWORK.DAT", "work done after the crash"}, {"b.dat", "the customer's own b"}};
+        WriteAll(s.data(), later);
+        expected.remove("B.DAT");
+        expected.insert(later);
+        s.ui.answers = {ui::Answer::Ok}; // the box naming the kept copy
         QVERIFY(s.start());
-        QCOMPARE(s.log(), QStringList{"Putting back the files saved by a receive that did not finish."});
-        QCOMPARE(Snapshot(s.data()), expected);
-        QVERIFY(s.ui.boxes.empty());
+        const QString kept =
+            "Copies of files that a receive could not put back are kept in " + s.data() + "\\ZEL-RECOVERY\\kept-";
+        QCOMPARE(s.log().size(), 2);
+        QCOMPARE(s.log()[0], "Putting back the files saved by a receive that did not finish.");
+        QVERIFY2(s.log()[1].startsWith(kept), qPrintable(s.log()[1]));
+        Tree now = Snapshot(s.data());
+        const QStringList keptCopy = now.keys().filter(QRegularExpression("^ZEL-RECOVERY/kept-[-0-9]+/B.DAT$"));
+        QCOMPARE(keptCopy.size(), 1);
+        QCOMPARE(now.take(keptCopy[0]), QByteArray("old b"));
+        QCOMPARE(now, expected);
+
+        // Named again at each start, as long as it is there.
+        s.window.reset();
+        QVERIFY(s.start());
+        QCOMPARE(s.log().size(), 1);
+        QVERIFY(s.log()[0].startsWith(kept));
     }
 
     void aReceiveStoppedDuringTheDownloadRollsBack_data() {

@@ -30,9 +30,17 @@ bool ZipFiles(const QString& target, const QMap<QString, QByteArray>& content);
 QByteArray Noise(int size, quint32 seed = 1);
 // Runs `call` while no file can grow beyond `bytes`: writes past it fail as on a full disk.
 void WithFileSizeLimit(qint64 bytes, const std::function<void()>& call);
-// Fixes a folder's entries, so that nothing can be moved into, out of or removed from it, even by root (the
-// immutable attribute; permission bits for others); false when the system cannot, and the caller skips.
+// Fixes a folder's entries (or a file), so that nothing can be moved into, out of or removed from it, even by root
+// (the immutable attribute; permission bits for others); false when the system cannot, and the caller skips.
 bool Freeze(const QString& folder, bool frozen);
+// Freezes a folder or file for as long as it lives.
+struct Frozen {
+    explicit Frozen(QString path) : path(std::move(path)), ok(Freeze(this->path, true)) {}
+    ~Frozen() { Freeze(path, false); }
+    Q_DISABLE_COPY(Frozen)
+    QString path;
+    bool ok;
+};
 // The error the call raised as "number source: description", numbers of classes counted from vbObjectError
 // (cFTP's 2001...); empty when it raised none.
 QString Raised(const std::function<void()>& call);

@@ -1,10 +1,13 @@
 // A receive killed (SIGKILL) at every step of its transaction, and the recovery the program runs at the next
 // start, itself killed at every step: afterwards the data folder holds exactly the old data set or exactly the
-// new one, and what the customer did between the crash and the restart.
+// new one, and what the customer did between the crash and the restart. And a second copy of the program on the
+// same data folder while a receive runs: it touches nothing and says so.
 #include "support/Files.h"
 #include "support/FtpServer.h"
 
 #include <QtTest>
+
+#include <map>
 
 using namespace testsupport;
 using Tree = QMap<QString, QByteArray>;
@@ -159,6 +162,68 @@ private Q_SLOTS:
         Tree now = Snapshot(data());
         now.remove("NEWWORK.DAT");
         QCOMPARE(now, m_Old);
+    }
+
+    void aSecondCopyTouchesNothing_data() {
+        QTest::addColumn<QString>("product");
+        QTest::newRow("TOVA, thousands of files") << "tova";
+    }
+    void aSecondCopyTouchesNothing() {
+        // Thousands of files, so that each step lasts: the first copy waits at a point of its journal's states
+        // while the second starts up, sends and receives.
+        const QString home = m_Root.path() + "/srv/home/cust01";
+        m_Old.clear();
+        Tree archive;
+        for (int i = 0; i < 3000; ++i) {
+            m_Old.insert(QString("f%1.dat").arg(i, 4, 10, QChar('0')), Noise(1000 + i % 700, quint32(i)));
+            archive.insert(QString("g%1.dat").arg(i, 4, 10, QChar('0')), Noise(900 + i % 500, quint32(i + 7)));
+        }
+        m_New = archive;
+        QVERIFY(ZipFiles(home + "/FIXED.ZIP", archive));
+        layOld();
+        const Outcome whole = receive("0");
+        QVERIFY2(whole.exitCode == 0, qPrintable(whole.output));
+        QCOMPARE(Snapshot(data()), m_New);
+        std::map<QString, long> stepAt;
+        for (const QString& line : whole.output.split('\n'))
+            if (line.startsWith("step "))
+                stepAt.emplace(line.section(' ', 2, 2), line.section(' ', 1, 1).toLong());
+        const std::vector<std::pair<QString, long>> points{{"while clearing", stepAt["Clearing"] + 1500},
+                                                           {"before the download", stepAt["Receiving"]},
+                                                           {"while putting in place", stepAt["Putting"] + 1500},
+                                                           {"while removing the old files", stepAt["Removing"] + 1500}};
+        for (const auto& [where, event] : points) {
+            layOld();
+            QProcess first;
+            first.start(QStringLiteral(ZEL_CRASH_CHILD), {"receive", QString::fromStdString(folder()), m_Product,
+                                                          m_Server->hostPort(), "pause", QString::number(event)});
+            QVERIFY(first.waitForStarted());
+            QByteArray seen;
+            QVERIFY2(QTest::qWaitFor(
+                         [&] {
+                             seen += first.readAllStandardOutput();
+                             return seen.contains("paused\n") || first.state() != QProcess::Running;
+                         },
+                         60000),
+                     qPrintable(where));
+            QVERIFY2(seen.contains("paused\n"), qPrintable(where + ": " + seen));
+            const Tree during = Snapshot(data());
+            const QString locked = "Another copy of ZEL FTP CLIENT is sending or receiving the files in " +
+                                   QString::fromStdString(folder()) + ".";
+            const Outcome startUp = recover(0);
+            QVERIFY2(startUp.exitCode == 0 && startUp.output.contains("status " + locked), qPrintable(where));
+            for (const char* mode : {"send", "receive"}) {
+                const Outcome other =
+                    Child({mode, QString::fromStdString(folder()), m_Product, m_Server->hostPort(), "0"});
+                QVERIFY2(other.exitCode == 1 && other.output.contains("box " + locked),
+                         qPrintable(where + ", " + mode + ": " + other.output));
+            }
+            QVERIFY2(Snapshot(data()) == during, qPrintable(where + ": the second copy changed the data folder"));
+            first.write("go\n");
+            QVERIFY(first.waitForFinished(120000));
+            QVERIFY2(first.exitCode() == 0, qPrintable(where));
+            QVERIFY2(Snapshot(data()) == m_New, qPrintable(where + ": not the new data set"));
+        }
     }
 
     void recoveryKilledAtEveryStep_data() {

@@ -26,14 +26,6 @@ QByteArray Resum(const QByteArray& text) {
     return body + "crc32 " + QByteArray::number(Crc(body), 16).rightJustified(8, '0') + "\n";
 }
 
-// Unfreezes a folder when the test ends, however it ends.
-struct Frozen {
-    QString folder;
-    bool ok;
-    explicit Frozen(QString f) : folder(std::move(f)), ok(Freeze(folder, true)) {}
-    ~Frozen() { Freeze(folder, false); }
-};
-
 } // namespace
 
 class tst_recovery : public QObject {

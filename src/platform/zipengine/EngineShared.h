@@ -58,6 +58,7 @@ struct State {
     ZPOPT options;
     std::optional<std::string> rootDir;
     zel::ProgressHook hook;
+    FileFilter filter;
 };
 
 inline State& S() {

@@ -559,6 +559,10 @@ void SetProgressHook(zel::ProgressHook hook) {
     S().hook = std::move(hook);
 }
 
+void SetFileFilter(FileFilter filter) {
+    S().filter = std::move(filter);
+}
+
 namespace {
 const Zip32Library g_Zip32{&ZpInit, &ZpSetOptions, &ZpArchive};
 const Unzip32Library g_Unzip32{&UzpVersion2, &Wiz_SingleEntryUnzip};

@@ -3,6 +3,7 @@
 #include "platform/error/ProgressHook.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -144,6 +145,12 @@ std::int32_t Wiz_SingleEntryUnzip(std::int32_t ifnc, const char* const* ifnv, st
 // always called on the thread that called the engine (the work itself runs on threads of the engine's own),
 // and once after the files are listed (or the archive is opened) and before any file is read.
 void SetProgressHook(zel::ProgressHook hook);
+
+// Decides, on top of the engine's own rules (never the archive being written nor the program's temporaries; hidden
+// and system files only when asked for), which of the files the names give are packed. Called with the file's
+// folder (ending in a separator) and name; none set: every one.
+using FileFilter = std::function<bool(const std::string& folder, const std::string& name)>;
+void SetFileFilter(FileFilter filter);
 
 // One entry of an archive as its central directory records it.
 struct EntryRecord {

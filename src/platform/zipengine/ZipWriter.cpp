@@ -3,16 +3,6 @@
 
 #include "platform/files/Files.h"
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-// <windows.h> defines macros of the names the platform's shape gives our own constants.
-#include "platform/error/WindowsMacros.h"
-#endif
-
 #include <algorithm>
 #include <filesystem>
 #include <set>
@@ -33,17 +23,6 @@ std::string EntryPrefix(const fs::path& folder, const fs::path& root) {
     const std::u8string generic = rel.generic_u8string();
     const std::string prefix(generic.begin(), generic.end());
     return prefix.empty() || prefix.back() == '/' ? prefix : prefix + "/";
-}
-
-// Hidden and system files are not part of a data set unless asked for.
-bool IsHiddenOrSystem(const fs::path& folder, const std::string& name) {
-#ifdef _WIN32
-    const DWORD attributes = GetFileAttributesW((folder / PathOf(name)).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0;
-#else
-    (void)folder;
-    return !name.empty() && name[0] == '.';
-#endif
 }
 
 // The whole second of the last change, as the archive keeps it.
@@ -114,7 +93,7 @@ private:
             std::string name = Utf8(path.filename());
             auto type = it->symlink_status(ec2).type();
             if (type == fs::file_type::directory) {
-                if (m_System || !IsHiddenOrSystem(dir, name))
+                if (m_System || !files::HiddenOrSystem(Utf8(dir / path.filename())))
                     folders.push_back(path);
                 continue;
             }
@@ -143,7 +122,9 @@ private:
     }
 
     bool Excluded(const fs::path& dir, const std::string& name) const {
-        return files::IsTemporaryName(name) || (!m_System && IsHiddenOrSystem(dir, name));
+        const std::string folder = Utf8(dir) + "/";
+        return files::IsTemporaryName(name) || (!m_System && files::HiddenOrSystem(folder + name)) ||
+               (S().filter && !S().filter(folder, name));
     }
 
     void AddFile(const fs::path& dir, const std::string& prefix, const Found& f, std::string key) {
