@@ -119,20 +119,22 @@ void RecoveryFolder::WriteJournal() {
     files::SyncFolder(Path());
 }
 
-std::string RecoveryFolder::CopyFor(const std::string& place, std::set<std::string>& used) const {
-    // An earlier receive's copy that could not be removed yet may hold the usual name: the next free folder.
-    if (used.empty()) {
+std::string RecoveryFolder::CopyFor(const std::string& place, CopyNames& taken) const {
+    if (taken.names.empty()) {
         for (const Journal::Saved& s : m_Journal.saved)
-            used.insert(files::FoldCase(s.copy));
+            taken.names.insert(files::FoldCase(s.copy));
         for (const std::string& leftover : m_Journal.leftovers)
-            used.insert(files::FoldCase(leftover));
+            taken.names.insert(files::FoldCase(leftover));
     }
+    // An earlier receive's copy that could not be removed yet may hold the usual name: the next free folder.
     for (int n = 1;; ++n) {
         const std::string copy = (n == 1 ? std::string("saved\\") : "saved-" + std::to_string(n) + "\\") + place;
-        if (!used.count(files::FoldCase(copy)) && !files::ExistsPath(files::NativePath(Path() + copy))) {
-            used.insert(files::FoldCase(copy));
+        const std::string folder = FolderOf(copy);
+        if (taken.listed.insert(folder).second)
+            for (const std::string& name : files::List(Path() + folder).files)
+                taken.names.insert(files::FoldCase(folder + name));
+        if (taken.names.insert(files::FoldCase(copy)).second)
             return copy;
-        }
     }
 }
 
@@ -164,14 +166,16 @@ void RecoveryFolder::Save(const std::vector<std::string>& relativeFiles) {
         if (files::ReadOnly(m_DataFolder + place))
             throw zel::rt::Raise(zel::rt::PathFileAccessError, Source);
     const std::size_t first = m_Journal.saved.size();
-    std::set<std::string> used;
+    CopyNames taken;
     for (const std::string& place : relativeFiles)
-        m_Journal.saved.push_back({place, CopyFor(place, used)});
+        m_Journal.saved.push_back({place, CopyFor(place, taken)});
     WriteJournal();
     m_Total += relativeFiles.size();
+    std::set<std::string> made;
     for (std::size_t i = first; i < m_Journal.saved.size(); ++i) {
         const Journal::Saved& s = m_Journal.saved[i];
-        files::MakeFolders(Path() + FolderOf(s.copy));
+        if (made.insert(FolderOf(s.copy)).second)
+            files::MakeFolders(Path() + FolderOf(s.copy));
         files::Move(m_DataFolder + s.place, Path() + s.copy);
         Step();
     }
@@ -212,7 +216,7 @@ void RecoveryFolder::Install(const std::vector<Placement>& plan) {
         for (const std::string& name : listing.folders)
             f.emplace(files::FoldCase(name), std::string()); // a folder: nothing can go there
     }
-    std::set<std::string> used;
+    CopyNames taken;
     for (std::size_t i = 0; i < plan.size(); ++i) {
         const std::string folder = FolderOf(plan[i].target);
         auto standing = fileIn[folder].find(files::FoldCase(NameOf(plan[i].target)));
@@ -224,7 +228,7 @@ void RecoveryFolder::Install(const std::vector<Placement>& plan) {
                                  " is a folder.");
         // Replaced, so saved first: it goes back should the receive not finish.
         displaced[i] = folder + standing->second;
-        m_Journal.saved.push_back({displaced[i], CopyFor(displaced[i], used)});
+        m_Journal.saved.push_back({displaced[i], CopyFor(displaced[i], taken)});
         fileIn[folder].erase(standing);
     }
     m_Journal.state = Journal::State::Installing;

@@ -86,8 +86,13 @@ private:
     void Step();
     // Runs work beside the caller, who keeps the window alive until it is done; what it throws comes through.
     void KeptAlive(const std::function<void()>& work);
+    // The names of copies taken so far, without regard to case, and the folders whose files were listed for it.
+    struct CopyNames {
+        std::set<std::string> names;
+        std::set<std::string> listed;
+    };
     // A free name in the recovery folder for the copy of a file of the data set.
-    std::string CopyFor(const std::string& place, std::set<std::string>& used) const;
+    std::string CopyFor(const std::string& place, CopyNames& taken) const;
     // The file at the target is the one this receive put there.
     bool Ours(const Journal::Placed& placed) const;
     void PutBack(Outcome& outcome);
