@@ -195,7 +195,7 @@ int main(int argc, char** argv) {
     const std::string user = argv[5];
 
     TransferSettings s;
-    s.HostName = argv[4];
+    s.TestedHost = argv[4];
     s.User = user;
     s.Password = argv[6];
     s.DataFolder = std::string(argv[2]) + "\\";

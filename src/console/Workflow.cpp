@@ -5,7 +5,6 @@
 #include "platform/ui/UiServices.h"
 
 #include <QAbstractButton>
-#include <QTimer>
 
 namespace {
 constexpr auto ShowAfter = std::chrono::milliseconds(1000);
@@ -15,23 +14,11 @@ constexpr auto RefreshEvery = std::chrono::milliseconds(200);
 
 Workflow::Workflow(frmFtpTest& window, QAbstractButton* other)
     : m_Window(window), m_Other(other), m_Hooks(*this), m_StepStart(Clock::now()), m_Pump(PumpEvery),
-      m_Refresh(RefreshEvery) {
-    m_Window.m_Running = true;
-    m_Window.m_Workflow = this;
-}
+      m_Refresh(RefreshEvery) {}
 
 Workflow::~Workflow() {
-    if (m_Window.m_Progress)
-        m_Window.m_Progress->hide();
-    m_Window.m_Workflow = nullptr;
-    m_Window.m_Running = false;
-    if (m_Window.m_ExitRequested) {
-        // Exit pressed during the run: the run has wound up and rolled back; now the program ends.
-        ui::Current().End();
-    } else if (m_Window.m_CloseRequested) {
-        frmFtpTest* window = &m_Window;
-        QTimer::singleShot(0, window, [window] { window->close(); });
-    }
+    if (m_Progress)
+        m_Progress->hide();
 }
 
 void Workflow::PrintStatus(const std::string& text) {
@@ -44,7 +31,7 @@ void Workflow::EnableOtherTransfer(bool enabled) {
 }
 
 bool Workflow::Leaving() const {
-    return m_Window.m_CloseRequested || m_Window.m_ExitRequested;
+    return m_Window.Leaving();
 }
 
 void Workflow::BeginStep(const std::string& step, bool files) {
@@ -52,8 +39,8 @@ void Workflow::BeginStep(const std::string& step, bool files) {
     m_Files = files;
     m_StepStart = Clock::now();
     m_FirstCall = true;
-    if (m_Window.m_Progress)
-        m_Window.m_Progress->hide();
+    if (m_Progress)
+        m_Progress->hide();
 }
 
 void Workflow::Retrying(const std::string& text, std::chrono::milliseconds wait) {
@@ -63,8 +50,8 @@ void Workflow::Retrying(const std::string& text, std::chrono::milliseconds wait)
     m_StepStart = Clock::now() - ShowAfter;
     m_RetryAt = Clock::now() + wait;
     m_FirstCall = true;
-    if (m_Window.m_Progress)
-        m_Window.m_Progress->hide();
+    if (m_Progress)
+        m_Progress->hide();
 }
 
 bool Workflow::Progress(std::uint64_t done, std::uint64_t total) {
@@ -75,7 +62,7 @@ bool Workflow::Progress(std::uint64_t done, std::uint64_t total) {
         m_StepBytesAtStart = done;
     }
     if (!m_Cancelled && now - m_StepStart >= ShowAfter && !m_Step.empty()) {
-        frmProgress* progress = m_Window.ProgressWindow();
+        frmProgress* progress = m_Progress = m_Window.ProgressWindow();
         if (!progress->isVisible()) {
             progress->ShowStep(QString::fromStdString(m_Step));
             progress->show();

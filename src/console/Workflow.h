@@ -1,13 +1,14 @@
 #pragma once
 
-#include "transfer/TransferRun.h"
 #include "platform/error/ProgressHook.h"
+#include "transfer/TransferRun.h"
 
 #include <chrono>
 #include <cstdint>
 #include <string>
 
 class frmFtpTest;
+class frmProgress;
 class QAbstractButton;
 
 // One run of a workflow of the main window. While it lives the action buttons start nothing new, long platform
@@ -36,6 +37,7 @@ private:
 
     frmFtpTest& m_Window;
     QAbstractButton* m_Other;
+    frmProgress* m_Progress = nullptr; // once shown
     PlatformHooks m_Hooks;
     std::string m_Step;
     bool m_Files = false;

@@ -219,9 +219,9 @@ int frmFtpTest::Run() {
 
 bool frmFtpTest::Load() {
     auto& ui = ui::Current();
-    UseTova = true;
-    UseLedgra = true;
-    LedgraOnline = true;
+    State.UseTova = true;
+    State.UseLedgra = true;
+    State.LedgraOnline = true;
 
     const std::string windowsFolder = files::Environ("WINDIR");
     std::string ledgraFolder;
@@ -229,18 +229,18 @@ bool frmFtpTest::Load() {
     {
         WLM_CIni tovaIni;
         tovaIni.SetFileName(windowsFolder + "\\tovacfg.ini");
-        if (!tovaIni.ReadValue("Paths", "DataPath", DataFolder))
-            UseTova = false;
+        if (!tovaIni.ReadValue("Paths", "DataPath", State.DataFolder))
+            State.UseTova = false;
 
         WLM_CIni ledgraIni;
         ledgraIni.SetFileName(windowsFolder + "\\ledgra2.ini");
         if (!ledgraIni.ReadValue("General Information", "dbpath", ledgraFolder)) {
-            UseLedgra = false;
+            State.UseLedgra = false;
         } else {
             // Optional: a missing key leaves the name empty, which is simply not the online edition.
             ledgraIni.ReadValue("General Information", "ProgramName", programName);
             if (programName != "PALVEX.EXE" && programName != "palvex.exe" && programName != "Palvex.exe")
-                LedgraOnline = false;
+                State.LedgraOnline = false;
         }
     }
 
@@ -251,17 +251,18 @@ bool frmFtpTest::Load() {
             folder += "\\"; // without it every name would be appended to the folder's own name
         return folder;
     };
-    const std::string tovaFolder = UseTova ? withSeparator(DataFolder) : std::string();
-    if (UseLedgra)
+    const std::string tovaFolder = State.UseTova ? withSeparator(State.DataFolder) : std::string();
+    if (State.UseLedgra)
         ledgraFolder += "\\";
     std::vector<std::string> recoveryLines;
-    if (UseTova || UseLedgra) {
-        Workflow workflow(*this, nullptr);
-        HeldLines run(workflow, recoveryLines);
-        RecoverAtStartUp({tovaFolder, UseLedgra ? ledgraFolder : std::string()}, run);
+    if (State.UseTova || State.UseLedgra) {
+        RunWorkflow(nullptr, [&](TransferRun& workflow) {
+            HeldLines run(workflow, recoveryLines);
+            RecoverAtStartUp({tovaFolder, State.UseLedgra ? ledgraFolder : std::string()}, run);
+        });
     }
 
-    if (!UseTova && !UseLedgra) {
+    if (!State.UseTova && !State.UseLedgra) {
         ui.MsgBox(std::string("ZEL CONNECT cannot find an initialization file for either Ledgra or TOVA") + CrLf +
                       CrLf + "Program will now exit.",
                   ui::Buttons::Ok, ui::Icon::None, 0, ui::AppTitle);
@@ -269,29 +270,29 @@ bool frmFtpTest::Load() {
         return false;
     }
 
-    if (UseTova && UseLedgra) {
+    if (State.UseTova && State.UseLedgra) {
         if (!m_Choose)
             m_Choose = new frmChoose(this);
         ui::ShowModal(m_Choose, this);
         if (m_Choose->Cancelled())
             return false;
-        UseTova = m_Choose->TovaSelected();
-        UseLedgra = m_Choose->LedgraSelected();
+        State.UseTova = m_Choose->TovaSelected();
+        State.UseLedgra = m_Choose->LedgraSelected();
     }
 
-    const std::string product = UseTova ? "TOVA" : "Ledgra";
-    StartWarning = "Before you begin, please make sure all users have exited " + product + ", " +
-                   "and that you do not have any other programs running." + CrLf + CrLf +
-                   "Click OK to continue, Cancel to abort.";
-    if (ui.MsgBox(StartWarning, ui::Buttons::OkCancel, ui::Icon::None, 0, ui::AppTitle) == ui::Answer::Cancel) {
+    const std::string product = State.UseTova ? "TOVA" : "Ledgra";
+    m_StartWarning = "Before you begin, please make sure all users have exited " + product + ", " +
+                     "and that you do not have any other programs running." + CrLf + CrLf +
+                     "Click OK to continue, Cancel to abort.";
+    if (ui.MsgBox(m_StartWarning, ui::Buttons::OkCancel, ui::Icon::None, 0, ui::AppTitle) == ui::Answer::Cancel) {
         ui.End();
         return false;
     }
 
-    DataFolder = UseLedgra ? ledgraFolder : tovaFolder;
-    m_Frame3->setTitle(!UseLedgra      ? QStringLiteral("TOVA Directory")
-                       : !LedgraOnline ? QStringLiteral("Ledgra Directory")
-                                       : QStringLiteral("Ledgra Online Directory"));
+    State.DataFolder = State.UseLedgra ? ledgraFolder : tovaFolder;
+    m_Frame3->setTitle(!State.UseLedgra      ? QStringLiteral("TOVA Directory")
+                       : !State.LedgraOnline ? QStringLiteral("Ledgra Directory")
+                                             : QStringLiteral("Ledgra Online Directory"));
 
     try {
         Ftp = std::make_unique<cFTP>();
@@ -302,15 +303,16 @@ bool frmFtpTest::Load() {
     }
 
     SetConnectedState(false);
-    HostName = DefaultHost();
-    LocalSendArchive = DataFolder + "ZEL.ZIP";
-    LocalFixedArchive = DataFolder + "FIXED.ZIP";
+    State.HostName = DefaultHost();
+    State.LocalSendArchive = State.DataFolder + "ZEL.ZIP";
+    State.LocalFixedArchive = State.DataFolder + "FIXED.ZIP";
     PrintStatus("Not connected.");
     for (const std::string& line : recoveryLines)
         PrintStatus(line);
-    m_lblTovaDirectory->setText(QString::fromStdString(DataFolder));
-    BackupWarning = std::string("It is HIGHLY recommended that you first make a copy of ") + CrLf + DataFolder +
-                    " before proceeding." + CrLf + CrLf + "Click OK to continue, Cancel to abort.";
+    m_lblTovaDirectory->setText(QString::fromStdString(State.DataFolder));
+    State.BackupWarning = std::string("It is HIGHLY recommended that you first make a copy of ") + CrLf +
+                          State.DataFolder + " before proceeding." + CrLf + CrLf +
+                          "Click OK to continue, Cancel to abort.";
     return true;
 }
 
@@ -348,70 +350,70 @@ void frmFtpTest::cmdTest_Click() {
         return;
     }
 
-    Workflow run(*this, nullptr);
-    // What is tested is what the transfers will use: the boxes cannot change while the login runs.
-    m_txtUser->setReadOnly(true);
-    m_txtPassword->setReadOnly(true);
-    const std::string host = HostName;
-    try {
-        RemoteSendArchive = "/home/" + user + "/ZEL.ZIP";
-        RemoteFixedArchive = "/home/" + user + "/FIXED.ZIP";
-        PrintStatus("Attempting to connect to " + user + " at " + host);
-        ui.DoEvents();
-        ui.SetBusy(true);
-        run.BeginStep("Connecting to " + host);
-        LogIn(*Ftp, host, user, password);
-        m_TestedHost = host;
-        m_TestedUser = user;
-        m_TestedPassword = password;
-        SetConnectedState(Ftp->Connected());
-        Ftp->Disconnect();
-        ui.SetBusy(false);
-        PrintStatus("Connection to " + host + " successful! You may now send or receive your data.");
-    } catch (const std::exception& e) {
-        ui.SetBusy(false);
-        if (Ftp->Connected())
+    RunWorkflow(nullptr, [&](TransferRun& run) {
+        // What is tested is what the transfers will use: the boxes cannot change while the login runs.
+        m_txtUser->setReadOnly(true);
+        m_txtPassword->setReadOnly(true);
+        const std::string host = State.HostName;
+        try {
+            State.RemoteSendArchive = "/home/" + user + "/ZEL.ZIP";
+            State.RemoteFixedArchive = "/home/" + user + "/FIXED.ZIP";
+            PrintStatus("Attempting to connect to " + user + " at " + host);
+            ui.DoEvents();
+            const transfer::BusyPointer busy;
+            run.BeginStep("Connecting to " + host);
+            LogIn(*Ftp, host, user, password);
+            State.TestedHost = host;
+            State.User = user;
+            State.Password = password;
+            SetConnectedState(Ftp->Connected());
             Ftp->Disconnect();
-        if (!run.Leaving())
-            ui.MsgBox(run.Cancelled() ? std::string("The connection test was cancelled.")
-                                      : std::string(e.what()) + " Check username and password and try again",
-                      ui::Buttons::Ok, ui::Icon::None, 0, "ZEL FTP CLIENT ERROR");
-    }
-    m_txtUser->setReadOnly(false);
-    m_txtPassword->setReadOnly(false);
-}
-
-TransferSettings frmFtpTest::Settings() const {
-    TransferSettings s;
-    s.HostName = m_TestedHost;
-    s.User = m_TestedUser;
-    s.Password = m_TestedPassword;
-    s.DataFolder = DataFolder;
-    s.LocalSendArchive = LocalSendArchive;
-    s.LocalFixedArchive = LocalFixedArchive;
-    s.RemoteSendArchive = RemoteSendArchive;
-    s.RemoteFixedArchive = RemoteFixedArchive;
-    s.BackupWarning = BackupWarning;
-    s.UseTova = UseTova;
-    s.UseLedgra = UseLedgra;
-    s.LedgraOnline = LedgraOnline;
-    return s;
+        } catch (const std::exception& e) {
+            if (Ftp->Connected())
+                Ftp->Disconnect();
+            if (!run.Leaving())
+                ui.MsgBox(run.Cancelled() ? std::string("The connection test was cancelled.")
+                                          : std::string(e.what()) + " Check username and password and try again",
+                          ui::Buttons::Ok, ui::Icon::None, 0, "ZEL FTP CLIENT ERROR");
+            m_txtUser->setReadOnly(false);
+            m_txtPassword->setReadOnly(false);
+            return;
+        }
+        PrintStatus("Connection to " + host + " successful! You may now send or receive your data.");
+        m_txtUser->setReadOnly(false);
+        m_txtPassword->setReadOnly(false);
+    });
 }
 
 void frmFtpTest::cmdPut_Click() {
     if (m_Running)
         return;
-    const TransferSettings settings = Settings();
-    Workflow run(*this, m_cmdGet);
-    SendFiles(settings, *Ftp, run).Run();
+    const TransferSettings settings = State;
+    RunWorkflow(m_cmdGet, [&](TransferRun& run) { SendFiles(settings, *Ftp, run).Run(); });
 }
 
 void frmFtpTest::cmdGet_Click() {
     if (m_Running)
         return;
-    const TransferSettings settings = Settings();
-    Workflow run(*this, m_cmdPut);
-    ReceiveFiles(settings, *Ftp, run).Run();
+    const TransferSettings settings = State;
+    RunWorkflow(m_cmdPut, [&](TransferRun& run) { ReceiveFiles(settings, *Ftp, run).Run(); });
+}
+
+void frmFtpTest::RunWorkflow(QAbstractButton* other, const std::function<void(TransferRun&)>& work) {
+    m_Running = true;
+    {
+        Workflow run(*this, other);
+        m_Workflow = &run;
+        work(run);
+        m_Workflow = nullptr;
+    }
+    m_Running = false;
+    // Exit pressed, or the window closed, during the run: the run has wound up and rolled back; now the program
+    // ends, or the window closes.
+    if (m_ExitRequested)
+        ui::Current().End();
+    else if (m_CloseRequested)
+        QTimer::singleShot(0, this, [this] { close(); });
 }
 
 void frmFtpTest::Command1_Click() {
@@ -445,7 +447,7 @@ void frmFtpTest::txtUser_KeyDown(int keyCode, int shift) {
     ui::ShowModal(m_Host, this);
     // A cancelled edit keeps the host as it was.
     if (m_Host->Accepted())
-        HostName = m_Host->HostText().toStdString();
+        State.HostName = m_Host->HostText().trimmed().toStdString(); // blanks around a name never connect
 }
 
 bool frmFtpTest::eventFilter(QObject* watched, QEvent* event) {

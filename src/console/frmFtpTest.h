@@ -1,7 +1,10 @@
 #pragma once
 
+#include "transfer/TransferRun.h"
+
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -16,7 +19,6 @@ class frmChoose;
 class frmHelp;
 class frmProgress;
 class Workflow;
-struct TransferSettings;
 
 // The program's main window: credentials, the three actions, the status log and the data folder.
 class frmFtpTest : public QWidget {
@@ -36,22 +38,16 @@ public:
     // The log as the program holds it (CRLF line breaks).
     const std::string& StatusText() const { return m_StatusText; }
 
-    // The window's working state, read and written by start-up and the workflows.
-    std::string HostName;
-    std::string DataFolder;
-    std::string RemoteFixedArchive;
-    std::string RemoteSendArchive;
-    std::string LocalSendArchive;
-    std::string LocalFixedArchive;
-    std::string BackupWarning;
-    std::string StartWarning;
-    bool UseTova = true;
-    bool UseLedgra = true;
-    bool LedgraOnline = true;
+    // The window's working state: set by start-up and the connection test, read by the transfers.
+    TransferSettings State;
     std::unique_ptr<cFTP> Ftp;
 
     // A workflow is running: the action buttons start nothing new.
     bool Running() const { return m_Running; }
+    // The user asked to leave (Exit, or the window closed) while a workflow ran.
+    bool Leaving() const { return m_CloseRequested || m_ExitRequested; }
+    // The progress window of the running workflow, made on first use.
+    frmProgress* ProgressWindow();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -65,9 +61,9 @@ private:
     void help_Click();
     void txtUser_KeyDown(int keyCode, int shift);
     void CancelWorkflow();
-    frmProgress* ProgressWindow();
-    // What a transfer works on: the window's state with the credentials of the successful test.
-    TransferSettings Settings() const;
+    // Runs one workflow with the window set for it; a run that the user left ends the program or closes the
+    // window once it has wound up.
+    void RunWorkflow(QAbstractButton* other, const std::function<void(TransferRun&)>& work);
 
     std::string UserText() const;
     std::string PasswordText() const;
@@ -87,19 +83,14 @@ private:
     QLabel* m_help;
     QAbstractButton* m_Command1;
 
+    std::string m_StartWarning;
     std::string m_StatusText;
     bool m_Running = false;
     Workflow* m_Workflow = nullptr;
     frmProgress* m_Progress = nullptr;
     bool m_CloseRequested = false;
     bool m_ExitRequested = false;
-    // The host and credentials of the successful connection test: the transfers log in with exactly these.
-    std::string m_TestedHost;
-    std::string m_TestedUser;
-    std::string m_TestedPassword;
     frmChoose* m_Choose = nullptr;
     frmHelp* m_Help = nullptr;
     dlgHost* m_Host = nullptr;
-
-    friend class Workflow;
 };

@@ -74,8 +74,8 @@ bool ReceiveFiles::Run() {
 
         m_Run.PrintStatus("Downloading " + s.RemoteFixedArchive);
         ui.DoEvents();
-        m_Run.BeginStep("Connecting to " + s.HostName);
-        LogIn(m_Ftp, s.HostName, s.User, s.Password);
+        m_Run.BeginStep("Connecting to " + s.TestedHost);
+        LogIn(m_Ftp, s.TestedHost, s.User, s.Password);
         m_Run.BeginStep("Receiving FIXED.ZIP from " + s.HostName);
         // Downloaded into the recovery folder: a killed receive leaves no archive among the customer's files.
         if (!m_Ftp.GetFile(s.RemoteFixedArchive, recovery.DownloadPath(), inet::FTP_TRANSFER_TYPE_BINARY))

@@ -74,8 +74,8 @@ bool SendFiles::Run() {
         ui.DoEvents();
         m_Run.PrintStatus(std::string("Now attempting to send file.") + " This may take a while.");
         ui.DoEvents();
-        m_Run.BeginStep("Connecting to " + s.HostName);
-        LogIn(m_Ftp, s.HostName, s.User, s.Password);
+        m_Run.BeginStep("Connecting to " + s.TestedHost);
+        LogIn(m_Ftp, s.TestedHost, s.User, s.Password);
         m_Run.BeginStep("Sending ZEL.ZIP to " + s.HostName);
         if (!m_Ftp.PutFile(s.LocalSendArchive, s.RemoteSendArchive, inet::FTP_TRANSFER_TYPE_BINARY))
             throw zel::Error(zel::vbObjectError + 2003, "KTFTP::PutFile", "Couldn't Send File " + s.RemoteSendArchive);

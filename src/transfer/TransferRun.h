@@ -7,20 +7,22 @@
 class cFTP;
 class RecoveryFolder;
 
-// What Send Files and Receive Files work on: the window's state, and the credentials of the successful test.
+// The window's working state, as start-up and the connection test set it and the transfers read it.
 struct TransferSettings {
     std::string HostName;
-    std::string User;
-    std::string Password;
     std::string DataFolder; // ends in a separator
+    std::string RemoteFixedArchive;
+    std::string RemoteSendArchive;
     std::string LocalSendArchive;
     std::string LocalFixedArchive;
-    std::string RemoteSendArchive;
-    std::string RemoteFixedArchive;
     std::string BackupWarning;
-    bool UseTova = false;
-    bool UseLedgra = false;
-    bool LedgraOnline = false;
+    bool UseTova = true;
+    bool UseLedgra = true;
+    bool LedgraOnline = true;
+    // The host and credentials of the successful connection test: the transfers log in with exactly these.
+    std::string TestedHost;
+    std::string User;
+    std::string Password;
 };
 
 // The run a transfer belongs to, as the transfer sees it. The main window provides one; so can a test or a

@@ -78,15 +78,16 @@ private Q_SLOTS:
                                                   "and that you do not have any other programs running.\r\n\r\n"
                                                   "Click OK to continue, Cancel to abort."));
         QVERIFY(m_Ui->boxes[0].buttons == ui::Buttons::OkCancel);
-        QVERIFY(m_Window->UseTova && !m_Window->UseLedgra);
-        QCOMPARE(m_Window->DataFolder, data);
-        QCOMPARE(m_Window->LocalSendArchive, data + "ZEL.ZIP");
-        QCOMPARE(m_Window->LocalFixedArchive, data + "FIXED.ZIP");
+        QVERIFY(m_Window->State.UseTova && !m_Window->State.UseLedgra);
+        QCOMPARE(m_Window->State.DataFolder, data);
+        QCOMPARE(m_Window->State.LocalSendArchive, data + "ZEL.ZIP");
+        QCOMPARE(m_Window->State.LocalFixedArchive, data + "FIXED.ZIP");
         QCOMPARE(caption(), QString("TOVA Directory"));
         QCOMPARE(child<QLabel>("lblTovaDirectory")->text().toStdString(), data);
         QCOMPARE(m_Window->StatusText(), std::string("\r\n- Not connected."));
-        QCOMPARE(m_Window->BackupWarning, "It is HIGHLY recommended that you first make a copy of \r\n" + data +
-                                              " before proceeding.\r\n\r\nClick OK to continue, Cancel to abort.");
+        QCOMPARE(m_Window->State.BackupWarning,
+                 "It is HIGHLY recommended that you first make a copy of \r\n" + data +
+                     " before proceeding.\r\n\r\nClick OK to continue, Cancel to abort.");
         QVERIFY(!child("cmdGet")->isEnabled() && !child("cmdPut")->isEnabled() && child("cmdTest")->isEnabled());
     }
 
@@ -109,10 +110,10 @@ private Q_SLOTS:
         const QString folder = m_Install->root() + "/ledgra" + after;
         m_Install->writeLedgra(folder, program);
         QVERIFY(load());
-        QVERIFY(!m_Window->UseTova && m_Window->UseLedgra);
-        QCOMPARE(m_Window->LedgraOnline, online);
+        QVERIFY(!m_Window->State.UseTova && m_Window->State.UseLedgra);
+        QCOMPARE(m_Window->State.LedgraOnline, online);
         QCOMPARE(caption(), QString(online ? "Ledgra Online Directory" : "Ledgra Directory"));
-        QCOMPARE(m_Window->DataFolder, folder.toStdString() + "\\");
+        QCOMPARE(m_Window->State.DataFolder, folder.toStdString() + "\\");
         QVERIFY(m_Ui->boxes[0].text.find("have exited Ledgra, ") != std::string::npos);
     }
 
@@ -168,11 +169,11 @@ private Q_SLOTS:
         }
         QVERIFY(loaded);
         const bool picked = action == "tova";
-        QVERIFY(m_Window->UseTova == picked && m_Window->UseLedgra == !picked);
+        QVERIFY(m_Window->State.UseTova == picked && m_Window->State.UseLedgra == !picked);
         QCOMPARE(m_Ui->boxes.size(), size_t(1));
         QVERIFY(m_Ui->boxes[0].text.find(picked ? "exited TOVA, " : "exited Ledgra, ") != std::string::npos);
         QCOMPARE(caption(), QString(picked ? "TOVA Directory" : "Ledgra Online Directory"));
-        QCOMPARE(m_Window->DataFolder, picked ? tova.toStdString() : ledgra.toStdString() + "\\");
+        QCOMPARE(m_Window->State.DataFolder, picked ? tova.toStdString() : ledgra.toStdString() + "\\");
     }
 
     void cancelAtTheConfirmationEnds() {
@@ -267,7 +268,7 @@ private Q_SLOTS:
         }
         QCOMPARE(shown, QStringList({"|focus", " ftp.other.example:2121 |focus"}));
         QVERIFY(openAfterEnter);
-        QCOMPARE(m_Window->HostName, std::string(" ftp.other.example:2121 "));
+        QCOMPARE(m_Window->State.HostName, std::string("ftp.other.example:2121")); // as the user means it
     }
 };
 

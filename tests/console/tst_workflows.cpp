@@ -85,11 +85,11 @@ private Q_SLOTS:
         QVERIFY2(s.ui.boxes[0].text.find("Please fill in both username and password values.") == 0,
                  s.ui.boxes[0].text.c_str());
         QCOMPARE(s.ui.boxes[0].title, std::string("ZEL FTP CLIENT"));
-        QVERIFY(s.log().isEmpty() && s.window->RemoteSendArchive.empty());
+        QVERIFY(s.log().isEmpty() && s.window->State.RemoteSendArchive.empty());
         // Nobody there, a wrong password, then no host at all: no host tried before is tried again.
         const ClosedPort closed;
         for (const QString& where : {closed.hostPort(), host, QString()}) {
-            s.window->HostName = where.toStdString();
+            s.window->State.HostName = where.toStdString();
             s.login(where == host ? "wrong" : "secret");
         }
         QCOMPARE(s.ui.boxes.size(), size_t(4));
@@ -104,15 +104,15 @@ private Q_SLOTS:
         QVERIFY(!s.control("cmdGet")->isEnabled() && s.control("cmdTest")->isEnabled() && !s.ui.busy);
 
         // The user corrects the host and the password and tries again.
-        s.window->HostName = host.toStdString();
+        s.window->State.HostName = host.toStdString();
         s.login();
         QCOMPARE(s.ui.boxes.size(), size_t(4));
         const QString attempt = "Attempting to connect to cust 01 at ";
         QCOMPARE(s.log(),
                  QStringList({attempt + closed.hostPort(), attempt + host, attempt, attempt + host,
                               "Connection to " + host + " successful! You may now send or receive your data."}));
-        QCOMPARE(s.window->RemoteSendArchive, std::string("/home/cust 01/ZEL.ZIP"));
-        QCOMPARE(s.window->RemoteFixedArchive, std::string("/home/cust 01/FIXED.ZIP"));
+        QCOMPARE(s.window->State.RemoteSendArchive, std::string("/home/cust 01/ZEL.ZIP"));
+        QCOMPARE(s.window->State.RemoteFixedArchive, std::string("/home/cust 01/FIXED.ZIP"));
         for (const char* n : {"txtUser", "txtPassword", "cmdTest"})
             QVERIFY(!s.control(n)->isEnabled());
         QVERIFY(s.control("cmdGet")->isEnabled() && s.control("cmdPut")->isEnabled());
@@ -126,7 +126,7 @@ private Q_SLOTS:
         QVERIFY(silent.listen(QHostAddress::LocalHost));
         Session s(Product::Tova);
         QVERIFY(s.start());
-        s.window->HostName = "127.0.0.1:" + std::to_string(silent.serverPort());
+        s.window->State.HostName = "127.0.0.1:" + std::to_string(silent.serverPort());
 
         int ticks = 0, ticksWhenShown = 0;
         QString step;
@@ -177,14 +177,14 @@ private Q_SLOTS:
                              {"FIXED.ZIP.zel~a1b2c3", "x"}});
         s->click("cmdPut");
         QVERIFY2(s->ui.boxes.size() == 1, s->ui.boxes.back().text.c_str());
-        QCOMPARE(s->ui.boxes[0].text, s->window->BackupWarning);
-        const QString local = QString::fromStdString(s->window->LocalSendArchive);
+        QCOMPARE(s->ui.boxes[0].text, s->window->State.BackupWarning);
+        const QString local = QString::fromStdString(s->window->State.LocalSendArchive);
         QCOMPARE(s->log().mid(2),
                  QStringList({"Attempting to zip " + local, "Now attempting to send file. This may take a while.",
                               local + " sent without errors."}));
         const QString sent = s->home() + "/ZEL.ZIP";
         QCOMPARE(BaseNames(sent), names);
-        QVERIFY(s->window->DataFolder.back() == '\\');
+        QVERIFY(s->window->State.DataFolder.back() == '\\');
         if (kind <= TovaWithoutBackslash)
             QCOMPARE(Exec("unzip", {"-p", sent, (s->data() + "/a.dat").mid(1)}).second, QString("old a"));
         QVERIFY(!QFile::exists(s->data() + "/ZEL.ZIP"));
@@ -257,9 +257,9 @@ private Q_SLOTS:
             QVERIFY(QFile::remove(s->qmx() + "/x.qmx") && QFile::remove(s->qmx() + "/y.qmx"));
         s->click("cmdGet");
         QVERIFY2(s->ui.boxes.size() == 1, s->ui.boxes.back().text.c_str());
-        const QString local = QString::fromStdString(s->window->LocalFixedArchive);
+        const QString local = QString::fromStdString(s->window->State.LocalFixedArchive);
         const QString pattern =
-            QString::fromStdString(s->window->DataFolder) + (kind >= Ledgra ? "data_qmx\\*.*" : "*.*");
+            QString::fromStdString(s->window->State.DataFolder) + (kind >= Ledgra ? "data_qmx\\*.*" : "*.*");
         QCOMPARE(s->log().mid(2), QStringList({"Deleting files " + pattern, "Downloading /home/cust01/FIXED.ZIP",
                                                local + " downloaded.\r\nNow attempting to unzip " + local,
                                                local + " has finished unzipping without errors."}));
@@ -336,7 +336,8 @@ private Q_SLOTS:
         }
         QCOMPARE(s->ui.boxes.size(), size_t(6));
         for (int i : {3, 5})
-            QVERIFY2(s->ui.boxes[i].text.find("The data folder " + s->window->DataFolder + " cannot be found") == 0,
+            QVERIFY2(s->ui.boxes[i].text.find("The data folder " + s->window->State.DataFolder + " cannot be found") ==
+                         0,
                      s->ui.boxes[i].text.c_str());
         QVERIFY(!QFileInfo::exists(s->data()));
         QCOMPARE(s->log().size(), 2); // the two lines of the connection test: nothing attempted
@@ -363,9 +364,9 @@ private Q_SLOTS:
             s->click(button);
         }
         QCOMPARE(s->ui.boxes.size(), size_t(4));
-        const std::string expected =
-            cause == "lock" ? DataFolderLock::HeldText(s->window->DataFolder)
-                            : "The record that an earlier receive left in " + s->window->DataFolder + "ZEL-RECOVERY\\";
+        const std::string expected = cause == "lock" ? DataFolderLock::HeldText(s->window->State.DataFolder)
+                                                     : "The record that an earlier receive left in " +
+                                                           s->window->State.DataFolder + "ZEL-RECOVERY\\";
         for (int i : {1, 3})
             QVERIFY2(s->ui.boxes[i].text.find(expected) == 0, s->ui.boxes[i].text.c_str());
         QCOMPARE(Snapshot(s->data()), before);
@@ -399,7 +400,7 @@ private Q_SLOTS:
         s->ui.answers = {ui::Answer::Ok};
         s->click("cmdGet");
         QCOMPARE(s->ui.boxes.size(), size_t(2)); // the two backup warnings
-        QVERIFY(s->log().contains(QString::fromStdString(s->window->LocalSendArchive) + " sent without errors."));
+        QVERIFY(s->log().contains(QString::fromStdString(s->window->State.LocalSendArchive) + " sent without errors."));
         QVERIFY(s->log().last().endsWith("has finished unzipping without errors."));
         QCOMPARE(BaseNames(s->home() + "/ZEL.ZIP"), QStringList{"B.DAT"});
         QCOMPARE(Snapshot(s->data()).value("n.dat"), QByteArray("n"));
@@ -417,7 +418,7 @@ private Q_SLOTS:
         s->click("cmdPut");
         QCOMPARE(s->log().mid(2, 2),
                  QStringList({"Putting back the files saved by a receive that did not finish.",
-                              "Attempting to zip " + QString::fromStdString(s->window->LocalSendArchive)}));
+                              "Attempting to zip " + QString::fromStdString(s->window->State.LocalSendArchive)}));
         QCOMPARE(BaseNames(s->home() + "/ZEL.ZIP"), (QStringList{"a.dat", "B.DAT"}));
         QCOMPARE(Snapshot(s->data()), before);
     }
@@ -432,7 +433,7 @@ private Q_SLOTS:
         Exec("umount", {s->qmx()});
         QCOMPARE(s->ui.boxes.size(), size_t(2));
         const std::string text = s->ui.boxes[1].text;
-        QVERIFY2(text.find("The folder " + s->window->DataFolder + "data_qmx\\ is on another drive") == 0,
+        QVERIFY2(text.find("The folder " + s->window->State.DataFolder + "data_qmx\\ is on another drive") == 0,
                  text.c_str());
         QCOMPARE(Snapshot(s->data()), before);
         QCOMPARE(s->log().size(), 2);

@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
 
     const std::string product = argv[3];
     TransferSettings s; // what the receive reads
-    s.HostName = argv[4];
+    s.TestedHost = argv[4];
     s.User = "cust01";
     s.Password = "secret";
     s.DataFolder = dataFolder;
