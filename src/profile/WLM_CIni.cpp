@@ -1,6 +1,7 @@
 #include "profile/WLM_CIni.h"
 
 #include "platform/error/LastError.h"
+#include "platform/error/SystemMessages.h"
 #include "platform/profileapi/ProfileApi.h"
 
 #include <cstring>
@@ -154,9 +155,9 @@ void WLM_CIni::RecordLastError() {
         return;
     }
     std::vector<char> buffer(kMessageBufferSize, '\0');
-    profileapi::DWORD length = profileapi::FormatMessageA(
-        profileapi::FORMAT_MESSAGE_FROM_SYSTEM | profileapi::FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        static_cast<profileapi::DWORD>(m_LastErrorCode), 0, buffer.data(), kMessageBufferSize, nullptr);
+    winapi::DWORD length = winapi::FormatMessageA(
+        winapi::FORMAT_MESSAGE_FROM_SYSTEM | winapi::FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        static_cast<winapi::DWORD>(m_LastErrorCode), 0, buffer.data(), kMessageBufferSize, nullptr);
     if (length == 0) {
         m_LastErrorDescription = "Unknown error " + std::to_string(static_cast<std::uint32_t>(m_LastErrorCode));
         return;

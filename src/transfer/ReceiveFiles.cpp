@@ -3,9 +3,9 @@
 #include "archive/KTUnzipFiles.h"
 #include "ftp/cFTP.h"
 #include "platform/error/Error.h"
+#include "platform/error/SystemMessages.h"
 #include "platform/files/Files.h"
 #include "platform/inet/Inet.h"
-#include "platform/profileapi/ProfileApi.h"
 #include "platform/ui/UiServices.h"
 #include "platform/zipengine/ZipEngine.h"
 #include "transfer/DataFolderLock.h"
@@ -21,16 +21,6 @@
 using namespace transfer;
 
 namespace {
-
-std::string SystemText(winapi::DWORD code) {
-    std::vector<char> buffer(256, '\0');
-    profileapi::FormatMessageA(profileapi::FORMAT_MESSAGE_FROM_SYSTEM | profileapi::FORMAT_MESSAGE_IGNORE_INSERTS,
-                               nullptr, code, 0, buffer.data(), static_cast<winapi::DWORD>(buffer.size()), nullptr);
-    std::string text(buffer.data());
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    return text.empty() ? "Error " + std::to_string(code) : text;
-}
 
 // "data_qmx\x.qmx" or "/x/y/x.qmx" -> "x.qmx".
 std::string NameOf(const std::string& path) {
@@ -113,7 +103,7 @@ void ReceiveFiles::RequireOneVolume(const TransferSettings& s, const RecoveryFol
     // drive, a junction to one) cannot be cleared there by renames, so it is refused before anything is touched.
     const std::string qmx = s.DataFolder + "data_qmx\\";
     if (s.UseLedgra && files::FolderExists(qmx) && !files::SameVolume(qmx, recovery.Path()))
-        throw zel::Error(zel::rt::PathFileAccessError, "frmFtpTest::cmdGet",
+        throw zel::Error(zel::rt::PathFileAccessError, "ReceiveFiles::Run",
                          "The folder " + qmx + " is on another drive than " + s.DataFolder +
                              ", so its files cannot be kept safe while they are replaced. Nothing was changed.\r\n\r\n"
                              "Please call support.");
@@ -170,9 +160,9 @@ std::vector<RecoveryFolder::Placement> ReceiveFiles::Plan(const RecoveryFolder& 
     for (std::size_t i = 0; i < databases.size(); ++i) {
         if (!found[i]) {
             const std::string source = s.DataFolder + "data_qmx\\" + databases[i];
-            throw zel::Error(zel::rt::PathFileAccessError, "frmFtpTest::cmdGet",
+            throw zel::Error(zel::rt::PathFileAccessError, "ReceiveFiles::Run",
                              "Couldn't copy " + source + " to " + s.DataFolder + databases[i] + ": " +
-                                 SystemText(winapi::ERROR_FILE_NOT_FOUND));
+                                 winapi::SystemMessage(winapi::ERROR_FILE_NOT_FOUND));
         }
     }
     return plan;

@@ -67,7 +67,7 @@ bool SendFiles::Run() {
             return false;
         }
         if (!files::FileExists(s.LocalSendArchive))
-            throw zel::Error(zel::rt::FileNotFound, "frmFtpTest::cmdPut",
+            throw zel::Error(zel::rt::FileNotFound, "SendFiles::Run",
                              "The archive " + s.LocalSendArchive + " was not written.");
         const std::uint64_t localSize = files::FileLen(s.LocalSendArchive);
 
@@ -82,7 +82,7 @@ bool SendFiles::Run() {
         // The server's own count of what arrived, where it tells it.
         std::uint64_t remoteSize = 0;
         if (m_Ftp.RemoteFileSize(s.RemoteSendArchive, remoteSize) && remoteSize != localSize)
-            throw zel::Error(zel::vbObjectError + 2003, "frmFtpTest::cmdPut",
+            throw zel::Error(zel::vbObjectError + 2003, "SendFiles::Run",
                              "The server holds " + std::to_string(remoteSize) + " bytes of " + s.RemoteSendArchive +
                                  ", but " + std::to_string(localSize) + " bytes were sent. Please send again.");
         m_Ftp.Disconnect();

@@ -59,7 +59,7 @@ void ShowFailure(TransferRun& run, const std::string& text) {
 
 void RequireDataFolder(const std::string& dataFolder) {
     if (!files::FolderExists(dataFolder))
-        throw zel::Error(zel::rt::PathNotFound, "frmFtpTest",
+        throw zel::Error(zel::rt::PathNotFound, "RequireDataFolder",
                          "The data folder " + dataFolder +
                              " cannot be found. Check that the product is installed and that its data folder can be "
                              "reached, then try again.");

@@ -2,8 +2,6 @@
 
 #include "platform/error/LastError.h"
 
-#include <cstdarg>
-
 // The platform's profile (INI) functions and its message texts, with the platform's contract: results of 0 for
 // failure with the thread's last-error code set (winapi::GetLastError), NUL-separated lists ending in a double
 // NUL, truncation to the caller's buffer with the documented counts. File names are Windows-style paths; a name
@@ -14,26 +12,16 @@
 // as a single value; lines whose first non-blank character is ";" are comments; CRLF and LF files both read.
 // The write calls keep every other line of the file as it was and replace the file in one step.
 //
-// On Windows these have exact equivalents in kernel32 (GetPrivateProfileStringA and its siblings, FormatMessageA).
-// The Windows build should keep this implementation all the same: the kernel32 writes rewrite the file in place,
-// so a power cut can leave a profile cut short, and they take the ANSI code page where the program's text is
-// UTF-8. Message texts are the one place where calling FormatMessageA directly would be better (localised).
+// On Windows these have exact equivalents in kernel32 (GetPrivateProfileStringA and its siblings). The Windows
+// build keeps this implementation all the same: the kernel32 writes rewrite the file in place, so a power cut can
+// leave a profile cut short, and they take the ANSI code page where the program's text is UTF-8. Failure texts
+// come from winapi::FormatMessageA (platform/error/SystemMessages.h).
 namespace profileapi {
 
 using winapi::BOOL;
 using winapi::DWORD;
 using LPSTR = char*;
 using LPCSTR = const char*;
-
-constexpr DWORD FORMAT_MESSAGE_ALLOCATE_BUFFER = 0x0100;
-constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x0200;
-constexpr DWORD FORMAT_MESSAGE_FROM_STRING = 0x0400;
-constexpr DWORD FORMAT_MESSAGE_FROM_HMODULE = 0x0800;
-constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x1000;
-constexpr DWORD FORMAT_MESSAGE_ARGUMENT_ARRAY = 0x2000;
-
-// Set by FormatMessageA for an id it has no text for.
-constexpr DWORD ERROR_MR_MID_NOT_FOUND = 317;
 
 // One value into the buffer (truncated: size - 1 returned), or the default when the file, section or key is
 // missing (last error 2). A NULL section lists the section names, a NULL key the key names of the section, as
@@ -54,11 +42,5 @@ BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpStr
 // Replaces the whole contents of a section with the NUL-separated, double-NUL-ended lines of lpString,
 // creating the file and the section when missing.
 BOOL WritePrivateProfileSectionA(LPCSTR lpAppName, LPCSTR lpString, LPCSTR lpFileName);
-
-// The platform's text for a system error code, ending in "\r\n". Only FORMAT_MESSAGE_FROM_SYSTEM (with or
-// without FORMAT_MESSAGE_IGNORE_INSERTS) is offered; the language is ignored (English texts). Returns the
-// length without the NUL; 0 with last error 317 for an unknown id, 122 when the buffer is too small.
-DWORD FormatMessageA(DWORD dwFlags, const void* lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPSTR lpBuffer,
-                     DWORD nSize, va_list* Arguments);
 
 } // namespace profileapi
