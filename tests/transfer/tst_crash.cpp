@@ -174,7 +174,7 @@ private Q_SLOTS:
         const QString home = m_Root.path() + "/srv/home/cust01";
         m_Old.clear();
         Tree archive;
-        for (int i = 0; i < 3000; ++i) {
+        for (int i = 0; i < 2000; ++i) {
             m_Old.insert(QString("f%1.dat").arg(i, 4, 10, QChar('0')), Noise(1000 + i % 700, quint32(i)));
             archive.insert(QString("g%1.dat").arg(i, 4, 10, QChar('0')), Noise(900 + i % 500, quint32(i + 7)));
         }
@@ -188,10 +188,10 @@ private Q_SLOTS:
         for (const QString& line : whole.output.split('\n'))
             if (line.startsWith("step "))
                 stepAt.emplace(line.section(' ', 2, 2), line.section(' ', 1, 1).toLong());
-        const std::vector<std::pair<QString, long>> points{{"while clearing", stepAt["Clearing"] + 1500},
+        const std::vector<std::pair<QString, long>> points{{"while clearing", stepAt["Clearing"] + 1000},
                                                            {"before the download", stepAt["Receiving"]},
-                                                           {"while putting in place", stepAt["Putting"] + 1500},
-                                                           {"while removing the old files", stepAt["Removing"] + 1500}};
+                                                           {"while putting in place", stepAt["Putting"] + 1000},
+                                                           {"while removing the old files", stepAt["Removing"] + 1000}};
         for (const auto& [where, event] : points) {
             layOld();
             QProcess first;
