@@ -29,7 +29,7 @@ set -euo pipefail
 recipe=1
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-cache=${ZEL_WINDOWS_CACHE:-/var/cache/zel-windows}
+cache=$(realpath -m "${ZEL_WINDOWS_CACHE:-/var/cache/zel-windows}")
 jobs=${ZEL_WINDOWS_JOBS:-$(nproc)}
 toolchain=$root/cmake/mingw-w64.cmake
 triplet=x86_64-w64-mingw32
