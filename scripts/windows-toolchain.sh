@@ -16,8 +16,9 @@
 #                    so that a changed recipe or a new Debian version builds a new prefix beside the old one
 # ZEL_WINDOWS_JOBS   parallel build jobs (default: the number of cores)
 #
-# The prefix counts as complete only when KEY/complete exists, written last: a killed run starts again,
-# reusing the steps it had finished (each has its own stamp in KEY/work, which a complete run removes).
+# The prefix counts as complete only when KEY/complete exists, written last. A killed or failed run goes on
+# where it stopped: finished steps have their own stamps in KEY/work, an unfinished one builds again in its
+# build folder (Ninja redoes whatever it has not recorded as done); a complete run removes KEY/work.
 #
 # cmake/mingw-w64.cmake is the toolchain file that goes with it (-DCMAKE_TOOLCHAIN_FILE=...). A program needs
 # beside it: the DLLs in PREFIX/bin (the MinGW runtime is copied there too) and PREFIX/plugins/platforms,
@@ -132,28 +133,33 @@ EOF
     step=fetch run apt-get "${apt_opts[@]}" update
 }
 
-# Unpacks SRC (Debian patches applied) into $work/src/SRC, fresh.
+# Unpacks SRC (Debian patches applied, then our changes, if any: prepare_SRC) into $work/src/SRC, once.
 unpack() {
     local src=$1 dsc
+    [ -e "$work/stamps/unpacked-$src" ] && return
     rm -rf "$work/src/$src"
     mkdir -p "$work/src"
     (cd "$work/dl" && step=$src run apt-get "${apt_opts[@]}" source --download-only "$src=${versions[$src]}")
     dsc=$(ls "$work/dl/${src}_${versions[$src]#*:}.dsc")
     run dpkg-source -x "$dsc" "$work/src/$src"
+    if declare -F "prepare_$src" >/dev/null; then "prepare_$src"; fi
+    touch "$work/stamps/unpacked-$src"
 }
 
 cmake_lib() {
     local src=$1; shift
-    rm -rf "$work/build/$src"
     run cmake -S "$work/src/$src" -B "$work/build/$src" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
         -DZEL_WINDOWS_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" "$@"
     run cmake --build "$work/build/$src" -j "$jobs"
     run cmake --install "$work/build/$src"
 }
 
-build_zlib() {
+prepare_zlib() {
     # Debian's tarball leaves out win32/, whose resource script the MinGW branch compiles in.
     sed -i 's|^if(MINGW)$|if(MINGW AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/win32/zlib1.rc)|' "$work/src/zlib/CMakeLists.txt"
+}
+
+build_zlib() {
     cmake_lib zlib -DINSTALL_PKGCONFIG_DIR="$prefix/lib/pkgconfig"
 }
 
@@ -212,10 +218,13 @@ build_libzip() {
         -DBUILD_TOOLS=OFF -DBUILD_REGRESS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOC=OFF
 }
 
-build_curl() {
+prepare_curl() {
     # Debian's series ends with the GnuTLS and NSS flavours' renames; its OpenSSL build takes them off too.
     (cd "$work/src/curl" && run patch -R -p1 -i debian/patches/99_nss.patch &&
                             run patch -R -p1 -i debian/patches/90_gnutls.patch)
+}
+
+build_curl() {
     cmake_lib curl -DBUILD_SHARED_LIBS=ON -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DENABLE_MANUAL=OFF \
         -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_USE_LIBSSH2=OFF -DUSE_LIBIDN2=OFF \
         -DUSE_NGHTTP2=OFF -DCURL_ZLIB=ON -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DCURL_DISABLE_LDAP=ON \
@@ -225,13 +234,14 @@ build_curl() {
 build_qt6-base() {
     # Bundled third-party code rather than the prefix's: Qt's own copies are tested with this version.
     # tabletevent: Debian's source leaves out wintab.h. OpenGL stays on (dynamic OpenGL): without it the
-    # 6.4.2 windows platform plugin does not compile.
+    # 6.4.2 windows platform plugin does not compile. directwrite3: with Direct2D off, QtGui leaves out the
+    # DirectWrite font database that the plugin still refers to (it is opt-in; GDI's is the default).
     cmake_lib qt6-base -DBUILD_SHARED_LIBS=ON -DQT_HOST_PATH=/usr \
         -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
         -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF \
         -DFEATURE_sql=OFF -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF \
         -DFEATURE_xml=OFF -DFEATURE_direct2d=OFF -DFEATURE_jpeg=OFF -DFEATURE_openssl=OFF \
-        -DFEATURE_tabletevent=OFF -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF \
+        -DFEATURE_tabletevent=OFF -DFEATURE_directwrite3=OFF -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF \
         -DFEATURE_system_harfbuzz=OFF -DFEATURE_system_freetype=OFF -DFEATURE_system_png=OFF \
         -DFEATURE_system_doubleconversion=OFF
 }
