@@ -20,10 +20,13 @@
 # where it stopped: finished steps have their own stamps in KEY/work, an unfinished one builds again in its
 # build folder (Ninja redoes whatever it has not recorded as done); a complete run removes KEY/work.
 #
-# cmake/mingw-w64.cmake is the toolchain file that goes with it (-DCMAKE_TOOLCHAIN_FILE=...). A program needs
-# beside it: the DLLs in PREFIX/bin (the MinGW runtime is copied there too) and PREFIX/plugins/platforms,
-# PREFIX/plugins/tls, PREFIX/plugins/styles as folders of those names. To run one under Wine from a build
-# tree: WINEPATH="PREFIX/bin" wine prog.exe (Qt6Core.dll finds the plugins relative to itself, in PREFIX/plugins).
+# cmake/mingw-w64.cmake is the toolchain file that goes with it (-DCMAKE_TOOLCHAIN_FILE=...). Shared DLLs
+# rather than static: Qt's plugins load as usual, the many test programs link fast, and Qt stays replaceable
+# (LGPL). A packed program needs beside it, from PREFIX/bin: Qt6Core, Qt6Gui, Qt6Widgets, Qt6Network,
+# libcurl, libzip, libdeflate, libzlib, libgcc_s_seh-1, libstdc++-6, libwinpthread-1 (.dll; the MinGW runtime
+# is copied there), and from PREFIX/plugins: platforms/qwindows.dll, styles/qwindowsvistastyle.dll (the
+# native look) and tls/qschannelbackend.dll (Qt's own TLS, if used). To run one from a build tree under
+# Wine: WINEPATH="PREFIX/bin" wine prog.exe (Qt6Core.dll finds PREFIX/plugins relative to itself).
 set -euo pipefail
 
 # Bump when anything below changes what is built.
