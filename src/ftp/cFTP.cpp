@@ -41,6 +41,12 @@ std::string Reason(winapi::DWORD code) {
     switch (code) {
     case inet::ERROR_INTERNET_TLS_NOT_OFFERED:
         return "the server does not offer TLS (it refused AUTH TLS), and the connection is not made without it.";
+    case inet::ERROR_INTERNET_PBSZ_REFUSED:
+        return "the server refused to prepare the protection of the data connection (it refused PBSZ), and no file is "
+               "transferred without it.";
+    case inet::ERROR_INTERNET_PROT_REFUSED:
+        return "the server refused to protect the data connection (it refused PROT P), and no file is transferred "
+               "without it.";
     case inet::ERROR_INTERNET_SEC_CERT_DATE_INVALID:
         return "the server's certificate has expired or is not valid yet.";
     case inet::ERROR_INTERNET_SEC_CERT_CN_INVALID:

@@ -377,12 +377,22 @@ private Q_SLOTS:
         QTest::addColumn<QString>("certificate"); // "" for the plain server
         QTest::addColumn<QString>("caFile");      // "test" for the test CA
         QTest::addColumn<QString>("reason");      // empty: connects, and transfers work
-        const auto row = [](const char* name, const char* certificate, const QString& caFile, const char* reason) {
-            QTest::newRow(name) << certificate << caFile << reason;
+        QTest::addColumn<QString>("faults");      // refusals after the login, which went over TLS
+        const auto row = [](const char* name, const char* certificate, const QString& caFile, const char* reason,
+                            const char* faults = "") {
+            QTest::newRow(name) << certificate << caFile << reason << faults;
         };
         row("trusted", "good", "test", "");
         row("no AUTH TLS", "", "test",
             "the server does not offer TLS (it refused AUTH TLS), and the connection is not made without it.");
+        row("PBSZ refused", "good", "test",
+            "the server refused to prepare the protection of the data connection (it refused PBSZ), and no file is "
+            "transferred without it.",
+            "refuse PBSZ");
+        row("PROT P refused", "good", "test",
+            "the server refused to protect the data connection (it refused PROT P), and no file is transferred without "
+            "it.",
+            "refuse PROT");
         row("another host", "otherhost", "test", "the server's certificate was issued for another host name.");
         row("expired", "expired", "test", "the server's certificate has expired or is not valid yet.");
         row("self-signed", "selfsigned", "test", "the server's certificate is self-signed, so nobody vouches for it.");
@@ -395,9 +405,10 @@ private Q_SLOTS:
         QFETCH(QString, certificate);
         QFETCH(QString, caFile);
         QFETCH(QString, reason);
+        QFETCH(QString, faults);
         FtpServer& server = certificate.isEmpty() ? *m_Server : *m_TlsServer;
         if (!certificate.isEmpty())
-            QVERIFY(server.setFaults("cert " + certificate));
+            QVERIFY(server.setFaults("clear;cert " + certificate + ";" + faults));
         qputenv("ZEL_FTP_CAFILE", (caFile == "test" ? m_TlsServer->caFile() : caFile).toUtf8());
         const std::string where = "ftpes://" + server.hostPort().toStdString();
         cFTP ftp;
@@ -409,10 +420,12 @@ private Q_SLOTS:
                                                 reason);
         const QStringList log = server.commandLog();
         QCOMPARE(log.value(0), QStringLiteral("AUTH TLS"));
-        // Not a word more in clear, and never the password.
-        QVERIFY2(reason.isEmpty() ? log.contains("PROT P") && log.contains("PASS secret")
-                                  : log.filter("PASS").isEmpty(),
+        // Not a word more in clear, and never the password; nothing more once the data connection is refused.
+        QVERIFY2(reason.isEmpty() || !faults.isEmpty() ? log.contains("PROT P") && log.contains("PASS secret")
+                                                       : log.filter("PASS").isEmpty(),
                  qPrintable(log.join(" | ")));
+        if (!faults.isEmpty())
+            QCOMPARE(log.last(), QStringLiteral("PROT P"));
         if (reason.isEmpty()) {
             // Data connections resume the control connection's session, as this server insists.
             WriteFile(m_Local + "/ZEL.ZIP", Noise(300000));

@@ -231,6 +231,17 @@ DWORD CertificateError(const Connection& conn) {
     }
 }
 
+// Which step of securing the connection the server refused. Curl sends AUTH TLS (and AUTH SSL), logs in, then sends
+// PBSZ 0 and PROT P, and gives up at the refusal of AUTH or of PROT only: a PBSZ refused shows in the reply before.
+DWORD TlsRefusal(const Connection& conn) {
+    const auto& replies = conn.replies;
+    if (std::none_of(replies.begin(), replies.end(), [](const Reply& reply) { return reply.code == 234; }))
+        return ERROR_INTERNET_TLS_NOT_OFFERED;
+    if (replies.size() >= 2 && replies[replies.size() - 2].code >= 400)
+        return ERROR_INTERNET_PBSZ_REFUSED;
+    return ERROR_INTERNET_PROT_REFUSED;
+}
+
 // While an upload waits for its queue to drain: true to go on, false once the server has stopped taking data
 // for as long as a stalled transfer may last.
 bool ResumeWhenDrained(Connection& conn) {
@@ -541,7 +552,7 @@ DWORD MapResult(const Connection& conn, CURLcode result) {
     case CURLE_ABORTED_BY_CALLBACK:
         return ERROR_INTERNET_OPERATION_CANCELLED;
     case CURLE_USE_SSL_FAILED:
-        return ERROR_INTERNET_TLS_NOT_OFFERED;
+        return TlsRefusal(conn);
     case CURLE_PEER_FAILED_VERIFICATION:
         return CertificateError(conn);
     case CURLE_SSL_CACERT_BADFILE:

@@ -60,6 +60,8 @@ constexpr DWORD ERROR_INTERNET_SEC_INVALID_CERT = 12169;       // here: self-sig
 constexpr DWORD ERROR_INTERNET_TLS_NOT_OFFERED = 12901;    // ftpes:// and the server refused AUTH TLS
 constexpr DWORD ERROR_INTERNET_CA_FILE_UNREADABLE = 12902; // ZEL_FTP_CAFILE names no readable PEM file
 constexpr DWORD ERROR_INTERNET_COPY_MISMATCH = 12903;      // the copy's size or checksum differs, after every retry
+constexpr DWORD ERROR_INTERNET_PBSZ_REFUSED = 12904;       // ftpes:// and the server refused PBSZ
+constexpr DWORD ERROR_INTERNET_PROT_REFUSED = 12905;       // ftpes:// and the server refused PROT P
 
 HINTERNET InternetOpenA(const char* agent, DWORD accessType, const char* proxy, const char* proxyBypass, DWORD flags);
 // Connects and logs in. port 0 = 21; "host:port" and "ftpes://host[:port]" in server are accepted.
