@@ -19,7 +19,8 @@
 //   and, when ZEL_FTP_CAFILE names a PEM file, against the authorities in it as well.
 // - FtpGetFileA and FtpPutFileA retry a transfer that a dropped or reset connection, a timeout or a passing refusal
 //   (421, 425, 426, 450, 451) interrupted, resuming where it stopped (REST for downloads; SIZE, then APPE or
-//   REST + STOR for uploads), and restart it whole where the server cannot resume. InternetConnectA retries a
+//   REST + STOR for uploads), and restart it whole where the server cannot resume or cannot vouch for the resumed
+//   copy (a download resumes only where the server tells the size or a checksum). InternetConnectA retries a
 //   login that the server refused with 421 or dropped. Every transfer is verified once complete: the server's
 //   SIZE, and a checksum where FEAT offers HASH, XMD5 or XCRC. The waits before the retries come from
 //   ZEL_FTP_RETRY_WAITS (seconds, comma-separated, one entry per retry; default "1,3,9"; empty for none).
