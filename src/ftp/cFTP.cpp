@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <exception>
+#include <functional>
 #include <new>
 #include <optional>
 #include <random>
@@ -78,9 +79,11 @@ std::string ReasonLine(winapi::DWORD code) {
 }
 
 int LastReplyCode() {
+    const winapi::DWORD error = winapi::GetLastError(); // the call below sets its own
     winapi::DWORD code = 0;
     winapi::DWORD length = 0;
     inet::InternetGetLastResponseInfoA(&code, nullptr, &length); // only the code is wanted here
+    winapi::SetLastError(error);
     return static_cast<int>(code);
 }
 
@@ -95,6 +98,18 @@ bool NothingSent(winapi::DWORD code) {
     return code == winapi::ERROR_FILE_NOT_FOUND || code == winapi::ERROR_PATH_NOT_FOUND ||
            code == winapi::ERROR_ACCESS_DENIED || code == winapi::ERROR_INVALID_PARAMETER ||
            code == inet::ERROR_INTERNET_OPERATION_CANCELLED;
+}
+
+// The line went down, or the server closed it, under a command: the next call connects again.
+bool LineLost(winapi::DWORD code) {
+    return code == inet::ERROR_INTERNET_CONNECTION_ABORTED || code == inet::ERROR_INTERNET_CONNECTION_RESET ||
+           code == inet::ERROR_INTERNET_TIMEOUT ||
+           (code == inet::ERROR_INTERNET_EXTENDED_ERROR && LastReplyCode() == 421);
+}
+
+// A command that failed because the line was lost is sent once more, over a new connection.
+bool OnceMore(const std::function<winapi::BOOL()>& command) {
+    return command() || (LineLost(winapi::GetLastError()) && command());
 }
 
 // A name beside the target that no other upload uses.
@@ -278,10 +293,26 @@ std::optional<std::string> cFTP::Publish(const std::string& LocalFileAndPath, co
     const std::string temporary = TemporaryBeside(ServerFileAndPath);
     // Verified there by the upload itself (size, and checksum where the server offers one).
     if (inet::FtpPutFileA(m_ConnectionHandle, Arg(LocalFileAndPath), Arg(temporary), Flags, 0)) {
-        if (inet::FtpRenameFileA(m_ConnectionHandle, Arg(temporary), Arg(ServerFileAndPath)))
+        // The whole file is there: a cancel now is too late to stop what follows half-way.
+        inet::FinishingScope finishing;
+        const auto rename = [&] {
+            return inet::FtpRenameFileA(m_ConnectionHandle, Arg(temporary), Arg(ServerFileAndPath));
+        };
+        if (OnceMore(rename))
             return std::nullopt;
-        // A server without rename: the upload under the target's name after all. A temporary that cannot be
-        // deleted is only clutter beside it.
+        // Servers such as IIS refuse to rename onto an existing file: it goes first. For the one command between,
+        // there is no file of the target's name; there never is a part of one.
+        if (OnceMore([&] { return inet::FtpDeleteFileA(m_ConnectionHandle, Arg(ServerFileAndPath)); })) {
+            if (OnceMore(rename))
+                return std::nullopt;
+            const winapi::DWORD error = winapi::GetLastError();
+            // Not refused, but the line is gone: the temporary is the only whole copy there, and stays for the next
+            // send to replace.
+            if (error != inet::ERROR_INTERNET_EXTENDED_ERROR || LineLost(error))
+                return SendFailure(LocalFileAndPath, temporary, ServerFileAndPath, error);
+        }
+        // A server that refuses every rename: the upload under the target's name after all. A temporary that cannot
+        // be deleted is only clutter beside it.
         inet::FtpDeleteFileA(m_ConnectionHandle, Arg(temporary));
     } else {
         const winapi::DWORD error = winapi::GetLastError();

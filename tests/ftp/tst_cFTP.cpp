@@ -262,7 +262,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("faults"); // in the server's words; "bigger" grows the remote partial during the wait
         QTest::addColumn<QString>("failure"); // the start of the error's text; empty: done, with identical bytes
         QTest::addColumn<QStringList>("notices");
-        // Starts of command lines, in this order (<tmp>: the upload's temporary); "!start": no line starts so.
+        // Starts of command lines, in this order (<tmp>: the upload's temporary); "!line": no such line.
         QTest::addColumn<QStringList>("sent");
         QTest::addColumn<QString>("remote"); // what up.bin holds after a put: "new", "old" or nothing
         const QString lost = "Connection lost \u2014 trying again (1 of 3)";
@@ -313,6 +313,16 @@ private Q_SLOTS:
         row("put: a byte changed, XCRC", "put", "checksum XCRC;flip STOR 1", "", {mismatch}, {"XCRC <tmp>"});
         row("put: a byte changed, HASH", "put", "checksum HASH;flip STOR 1", "", {mismatch}, {"HASH <tmp>"});
         row("put: rename refused", "put", "refuse RNFR", "", {}, {"RNFR ", "DELE <tmp>", "STOR /home/cust01/up.bin"});
+        // A server that will not rename onto an existing file (IIS): the older upload goes first, then the rename
+        // again. Nothing is sent again, so a line that drops later breaks nothing.
+        row("put: RNTO over the file refused", "put", "noclobber", "", {},
+            {"RNFR <tmp>", "RNTO /home/cust01/up.bin", "DELE /home/cust01/up.bin", "RNFR <tmp>",
+             "RNTO /home/cust01/up.bin", "!STOR /home/cust01/up.bin"});
+        row("put: RNTO over the file refused, line always drops later", "put", "noclobber;break 100000 0 426 1", "",
+            {});
+        row("put: RNTO over the file refused, line lost after the DELE", "put", "noclobber;close421 RNFR 1", "", {},
+            {"DELE /home/cust01/up.bin", "RNFR <tmp>", "RNFR <tmp>", "RNTO /home/cust01/up.bin",
+             "!STOR /home/cust01/up.bin"});
         row("put: drops every time", "put", "break 100000 0 426", putFailed, anyOf(3), {"STOR <tmp>", "DELE <tmp>"});
         row("put: stored short every time", "put", "shorten 100",
             putFailed + " to Server\r\n\r\nThe server holds 1048476 bytes of /home/cust01/up.bin, but 1048576 bytes "
@@ -377,7 +387,7 @@ private Q_SLOTS:
         sent.removeIf([](const QString& start) { return start.startsWith('!'); });
         QVERIFY2(InOrder(log, sent), qPrintable(log.join(" | ")));
         for (const QString& start : absent)
-            QVERIFY2(!InOrder(log, {start}), qPrintable(log.join(" | ")));
+            QVERIFY2(!log.contains(start), qPrintable(log.join(" | ")));
         // The local side: the new file in place, or the old one as it was, and nothing partial beside it.
         const bool received = call == "get" && failure.isEmpty();
         QCOMPARE(Snapshot(m_Local), (Tree{{"f.bin", received || call == "put" ? data : "previous"}}));

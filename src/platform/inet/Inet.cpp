@@ -59,6 +59,12 @@ NoticeHook g_notice;
 
 // Like the platform, the last reply belongs to the thread.
 thread_local Reply t_lastResponse;
+// Until when the thread's calls finish what they start although the hook cancels (FinishingScope).
+thread_local std::optional<std::chrono::steady_clock::time_point> t_finishUntil;
+
+bool Finishing() {
+    return t_finishUntil && std::chrono::steady_clock::now() < *t_finishUntil;
+}
 
 void EnsureCurl() {
     static std::once_flag once;
@@ -463,9 +469,11 @@ void PrepareRequest(Connection& conn, const std::string& url, bool upload, bool 
 }
 
 bool HookAllows(Connection& conn) noexcept {
-    if (conn.closing || conn.cancelled)
+    const bool finishing = Finishing();
+    if (conn.closing || (conn.cancelled && !finishing))
         return false;
-    if (!conn.hookDue.Due())
+    // Once the hook has thrown it is not called again in this call.
+    if (!conn.hookDue.Due() || conn.thrown)
         return true;
     try {
         if (zel::ProgressHook hook = CurrentHook(); hook && !hook(conn.done, conn.total))
@@ -473,7 +481,7 @@ bool HookAllows(Connection& conn) noexcept {
     } catch (...) {
         Stash(conn);
     }
-    return !conn.closing && !conn.cancelled;
+    return !conn.closing && (!conn.cancelled || finishing);
 }
 
 CURLcode Perform(Connection& conn) {
@@ -844,6 +852,14 @@ BOOL FtpSetCurrentDirectoryA(HINTERNET connection, const char* directory) {
         return FALSE;
     // Empty text asks for the server's default, which is its root.
     return RunCommand(*conn, *directory ? std::string("CWD ") + directory : std::string("CWD"));
+}
+
+FinishingScope::FinishingScope(std::chrono::milliseconds grace) : m_Previous(t_finishUntil) {
+    t_finishUntil = std::chrono::steady_clock::now() + grace;
+}
+
+FinishingScope::~FinishingScope() {
+    t_finishUntil = m_Previous;
 }
 
 BOOL InternetGetLastResponseInfoA(DWORD* error, char* buffer, DWORD* length) {

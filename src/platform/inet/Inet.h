@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 // WinINet-shaped FTP calls over libcurl. Calls return a handle or TRUE on success; 0/FALSE on failure
@@ -90,5 +91,20 @@ void SetProgressHook(zel::ProgressHook hook);
 // lost at 63% — resuming (2 of 3)") and the wait that starts now. An empty hook removes it.
 using NoticeHook = std::function<void(const std::string& text, std::chrono::milliseconds wait)>;
 void SetNoticeHook(NoticeHook hook);
+
+// Ours: while an object of this class lives, the calls of its thread finish what they start although the hook
+// cancels: for the commands that tidy up after a cancelled or failed transfer, and for those that must not stop
+// half-way. The hook is still called, so that events are served; what it throws reaches the caller once the call
+// is done. After `grace` a cancel ends a call again, so that a server that stopped answering holds up nobody long.
+class FinishingScope {
+public:
+    explicit FinishingScope(std::chrono::milliseconds grace = std::chrono::seconds(10));
+    ~FinishingScope();
+    FinishingScope(const FinishingScope&) = delete;
+    FinishingScope& operator=(const FinishingScope&) = delete;
+
+private:
+    std::optional<std::chrono::steady_clock::time_point> m_Previous;
+};
 
 } // namespace inet
