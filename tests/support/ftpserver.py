@@ -243,6 +243,7 @@ class FaultyFTPHandler(FaultyCommands, FTPHandler):
 
 
 def make_tls_handler(folder):
+    from OpenSSL import SSL
     from OpenSSL._util import lib as ssl_lib
     from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
 
@@ -263,6 +264,14 @@ def make_tls_handler(folder):
             if not ssl_lib.SSL_session_reused(self.socket._ssl):
                 self._resp = ("522 SSL connection failed: session reuse required.", logging.info)
                 self.close()
+
+        def close(self):
+            super().close()
+            # A data connection that the client closed first ends here without our close_notify, and OpenSSL then
+            # drops the shared session from its cache, so that the next data connection cannot resume it (a race of
+            # this server's, seen after short listings). The servers this stands for keep the session.
+            if self._closed and isinstance(self.socket, SSL.Connection):
+                self.socket.set_shutdown(self.socket.get_shutdown() | SSL.SENT_SHUTDOWN)
 
     class Handler(FaultyCommands, TLS_FTPHandler):
         dtp_handler = ReusingDTPHandler

@@ -101,6 +101,12 @@ void CollectReply(Connection& conn, std::string_view line) {
     }
 }
 
+// A listing's text as it arrives.
+struct ListingText {
+    Connection* conn;
+    std::string text;
+};
+
 // Stashes what a callback threw, so that it reaches the caller once curl has returned.
 void Stash(Connection& conn) noexcept {
     if (!conn.thrown)
@@ -115,6 +121,17 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) noexcept {
     } catch (...) {
         Stash(*conn);
         return 0; // ends the request
+    }
+    return size * count;
+}
+
+size_t OnListing(char* data, size_t size, size_t count, void* user) noexcept {
+    auto* listing = static_cast<ListingText*>(user);
+    try {
+        listing->text.append(data, size * count);
+    } catch (...) {
+        listing->conn->localError = ERROR_NOT_ENOUGH_MEMORY;
+        return 0;
     }
     return size * count;
 }
@@ -463,6 +480,7 @@ void PrepareRequest(Connection& conn, const std::string& url, bool upload, bool 
     curl_easy_setopt(easy, CURLOPT_READDATA, nullptr);
     curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(-1));
     curl_easy_setopt(easy, CURLOPT_TRANSFERTEXT, 0L);
+    curl_easy_setopt(easy, CURLOPT_DIRLISTONLY, 0L);
     conn.offset = 0;
     conn.total = 0;
     conn.uploading = false;
@@ -852,6 +870,56 @@ BOOL FtpSetCurrentDirectoryA(HINTERNET connection, const char* directory) {
         return FALSE;
     // Empty text asks for the server's default, which is its root.
     return RunCommand(*conn, *directory ? std::string("CWD ") + directory : std::string("CWD"));
+}
+
+BOOL FtpListNames(HINTERNET connection, const char* folder, std::vector<std::string>* names) {
+    if (!SafeText(folder) || !names)
+        return Fail(ERROR_INVALID_PARAMETER);
+    auto conn = UseConnection(connection);
+    if (!conn)
+        return FALSE;
+    // A path that ends in "/" is listed: without CWD, curl sends it with NLST as it is.
+    std::string path(folder);
+    if (!path.empty() && path.back() != '/')
+        path += '/';
+    const std::string url = path.empty() ? conn->baseUrl + "/" : RemoteUrl(*conn, path.c_str());
+    ListingText listing{conn.get(), {}};
+    CURL* easy = conn->easy.get();
+    PrepareRequest(*conn, url, false, false);
+    curl_easy_setopt(easy, CURLOPT_DIRLISTONLY, 1L);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &OnListing);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &listing);
+    // The write callback must not outlive `listing`, not even in a request that throws.
+    const auto release = [easy] {
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Discard);
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, nullptr);
+    };
+    CURLcode result = CURLE_OK;
+    try {
+        result = Perform(*conn);
+    } catch (...) {
+        release();
+        throw;
+    }
+    release();
+    KeepLastReply(*conn);
+    if (result != CURLE_OK)
+        return Fail(MapResult(*conn, result));
+    names->clear();
+    std::string_view text(listing.text);
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        // Some servers answer with the folder's path before each name.
+        if (const size_t slash = line.rfind('/'); slash != std::string_view::npos)
+            line.remove_prefix(slash + 1);
+        if (!line.empty())
+            names->emplace_back(line);
+    }
+    return Succeed();
 }
 
 FinishingScope::FinishingScope(std::chrono::milliseconds grace) : m_Previous(t_finishUntil) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 // WinINet-shaped FTP calls over libcurl. Calls return a handle or TRUE on success; 0/FALSE on failure
 // with the thread's last-error code set (winapi::GetLastError). The Windows build keeps libcurl rather than
@@ -78,6 +79,9 @@ BOOL FtpDeleteFileA(HINTERNET connection, const char* fileName);
 BOOL FtpSetCurrentDirectoryA(HINTERNET connection, const char* directory);
 // Ours: the server's SIZE of a remote file. FALSE when the server does not answer it.
 BOOL FtpGetRemoteFileSize(HINTERNET connection, const char* remoteFile, std::uint64_t* size);
+// Ours: the names in a remote folder (NLST), without the folder's path; "" lists the current folder. FALSE when
+// the server does not list it.
+BOOL FtpListNames(HINTERNET connection, const char* folder, std::vector<std::string>* names);
 // Two-call pattern: with no buffer, *length receives the length of the last reply text.
 BOOL InternetGetLastResponseInfoA(DWORD* error, char* buffer, DWORD* length);
 BOOL InternetCloseHandle(HINTERNET handle);
