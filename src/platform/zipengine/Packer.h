@@ -18,7 +18,8 @@ struct PackItem {
     std::string file; // native path
     std::string entry;
     std::time_t mtime = 0;
-    files::FileId id; // the file as it was listed; packing fails when it no longer is so
+    bool readOnly = false; // the read-only attribute (on POSIX systems: no owner-write bit)
+    files::FileId id;      // the file as it was listed; packing fails when it no longer is so
 };
 
 enum class PackOutcome { Written, Cancelled, SourceFailed, CreateFailed, WriteFailed };

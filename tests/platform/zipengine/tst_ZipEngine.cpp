@@ -61,6 +61,66 @@ private Q_SLOTS:
             QVERIFY2(!f.startsWith("ZEL.ZIP.zel~"), qPrintable(f));
     }
 
+    // What Info-ZIP's zip records for a plain file on Unix, as unzip and Python's zipfile read it: the mode (no
+    // file writable by everyone) and the read-only attribute; the time in UTC in the extended-timestamp field (the
+    // MS-DOS fields hold local times of 1980 to 2107 only, and never a year wrapped round).
+    void entriesKeepModeAndTime() {
+        const QByteArray zone = qgetenv("TZ");
+        const bool zoned = qEnvironmentVariableIsSet("TZ");
+        const auto restore = qScopeGuard([&] {
+            zoned ? qputenv("TZ", zone) : qunsetenv("TZ");
+            tzset();
+        });
+        qputenv("TZ", "UTC");
+        tzset();
+        const struct {
+            const char* name;
+            QDateTime changed;
+            bool readOnly;
+            const char* mode;  // as unzip -Z shows it
+            const char* utc;   // the extended timestamp, as unzip -Zv shows it
+            const char* local; // Python's date_time and attributes
+        } rows[] = {
+            {"plain.dat", QDateTime(QDate(2020, 5, 17), QTime(10, 20, 31), Qt::UTC), false, "-rw-r--r--",
+             "2020 May 17 10:20:31 UTC", "(2020, 5, 17, 10, 20, 30) 3 0o100644 0"},
+            {"readonly.dat", QDateTime(QDate(2020, 5, 17), QTime(10, 20, 31), Qt::UTC), true, "-r--r--r--",
+             "2020 May 17 10:20:31 UTC", "(2020, 5, 17, 10, 20, 30) 3 0o100444 1"},
+            {"y1970.dat", QDateTime(QDate(1970, 1, 1), QTime(0, 0, 10), Qt::UTC), false, "-rw-r--r--",
+             "1970 Jan 1 00:00:10 UTC", "(1980, 1, 1, 0, 0, 0) 3 0o100644 0"},
+            {"y2149.dat", QDateTime(QDate(2149, 6, 1), QTime(12, 0), Qt::UTC), false, "-rw-r--r--",
+             "2106 Feb 7 06:28:15 UTC", "(2107, 12, 31, 23, 59, 58) 3 0o100644 0"},
+        };
+        QTemporaryDir tmp;
+        for (const auto& row : rows) {
+            const QString path = tmp.filePath(QString("d/") + row.name);
+            WriteFile(path, row.name);
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadWrite) &&
+                    file.setFileTime(row.changed, QFileDevice::FileModificationTime));
+            file.close();
+            QVERIFY(!row.readOnly || MakeReadOnly(path));
+        }
+        const QString archive = tmp.filePath("a.zip");
+        QCOMPARE(Zip(archive, {tmp.filePath("d/*")}, ZPOPT{.fJunkDir = 1}), 0);
+        const QString modes = Exec("unzip", {"-Z", archive}).second;
+        const QStringList sections = Exec("unzip", {"-Zv", archive}).second.split("Central directory entry #");
+        const char* script = R"(
+import sys, zipfile
+for i in zipfile.ZipFile(sys.argv[1]).infolist():
+    print(i.filename, i.date_time, i.create_system, oct(i.external_attr >> 16), i.external_attr & 0xff)
+)";
+        const QString python =
+            Exec(qEnvironmentVariable("ZEL_PYTHON", ZEL_PYTHON_DEFAULT), {"-c", script, archive}).second;
+        for (const auto& row : rows) {
+            QVERIFY2(modes.contains(QRegularExpression(QString("^%1 .* %2\n").arg(row.mode, row.name),
+                                                       QRegularExpression::MultilineOption)),
+                     qPrintable(modes));
+            const QString section = sections.filter(QString("\n  %1\n").arg(row.name)).value(0);
+            QVERIFY2(section.contains(QString("(UT extra field modtime): %1\n").arg(row.utc)), qPrintable(section));
+            QVERIFY2(python.contains(QString("%1 %2\n").arg(row.name, row.local)), qPrintable(python));
+        }
+    }
+
     // The file changes after it was listed, before or while it is read; or the disk fills. Each run fails
     // naming the reason, and leaves the old archive and no temporary file.
     void failedRunsKeepTheOldArchive() {
