@@ -25,6 +25,16 @@ unsigned PackThreads() {
 
 namespace {
 
+BlockReadHook g_BlockRead;
+
+} // namespace
+
+void SetBlockReadHook(BlockReadHook hook) {
+    g_BlockRead = std::move(hook);
+}
+
+namespace {
+
 enum class Problem { None, Open, Read, Changed, Compress };
 
 bool LocalTime(std::time_t time, std::tm& out) {
@@ -324,6 +334,15 @@ public:
             Fail(ProblemText(m_Items[item].file, out.problem, out.err));
             return false;
         }
+        // The archive is a copy of one moment: once the last file is read, every file must still be as it was.
+        if (out.last && item + 1 == m_Items.size()) {
+            for (const PackItem& packed : m_Items) {
+                if (files::FileId id; !files::Identify(packed.file, id, true) || id != packed.id) {
+                    Fail(ProblemText(packed.file, Problem::Changed, 0));
+                    return false;
+                }
+            }
+        }
         m_Done.fetch_add(out.length, std::memory_order_relaxed);
         return true;
     }
@@ -390,6 +409,8 @@ private:
                 return fail(Problem::Read, errno);
             std::clearerr(file.get());
         }
+        if (g_BlockRead)
+            g_BlockRead(item.file, job.offset);
         if (!files::Identify(item.file, id, true) || id != item.id)
             return fail(Problem::Changed, 0);
         block.crc = Crc32(0, buffer, job.length);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,5 +39,11 @@ PackResult Pack(const std::vector<PackItem>& items, const fs::path& archive, int
 
 // How many threads deflate at once.
 unsigned PackThreads();
+
+// For tests: called on a packing thread right after a block of a file was read, before the file is checked again,
+// with the file's native path and the block's offset, so that a test can change a file in the middle of a block.
+// Set it while nothing is being packed; an empty hook removes it.
+using BlockReadHook = std::function<void(const std::string& file, std::uint64_t offset)>;
+void SetBlockReadHook(BlockReadHook hook);
 
 } // namespace zipengine::detail
