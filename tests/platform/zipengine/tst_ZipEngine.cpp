@@ -6,10 +6,33 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <utility>
 
 using namespace ziptest;
 using namespace zipengine;
+
+namespace {
+
+// A small file system of its own (tmpfs) for the object's life, where the test may mount one (as root).
+class SmallDisk {
+public:
+    explicit SmallDisk(const QString& size)
+        : m_Mounted(Exec("mount", {"-t", "tmpfs", "-o", "size=" + size, "tmpfs", m_Dir.path()}).first == 0) {}
+    ~SmallDisk() {
+        if (m_Mounted)
+            Exec("umount", {m_Dir.path()});
+    }
+    Q_DISABLE_COPY(SmallDisk)
+    bool mounted() const { return m_Mounted; }
+    QString path() const { return m_Dir.path(); }
+
+private:
+    QTemporaryDir m_Dir;
+    bool m_Mounted;
+};
+
+} // namespace
 
 class tst_ZipEngine : public QObject {
     Q_OBJECT
@@ -305,6 +328,67 @@ for i in zipfile.ZipFile(sys.argv[1]).infolist():
         QVERIFY(Unzip(tmp.filePath("twice.zip"), tmp.filePath("x")) != 0);
         QVERIFY2(Printed("more than one entry named same.txt"), printed.c_str());
         QCOMPARE(Snapshot(tmp.filePath("x")), Files());
+    }
+
+    // Unpacking is bounded before anything is written: by the free space of the disk (with a margin), and by what
+    // any data set holds; an entry whose data runs past its declared size stops there.
+    void unpackingIsBounded_data() {
+        QTest::addColumn<QByteArray>("entries"); // as MakeRawZip takes them
+        QTest::addColumn<QString>("disk");       // extracted onto a file system of its own of this size (tmpfs)
+        QTest::addColumn<qint64>("sizeLimit");   // no file may grow beyond this (0: no limit)
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("text"); // printed (<disk>: the file system of its own, <zip>: the archive)
+        QTest::addColumn<int>("files");    // extracted
+        const auto row = [](const char* name, const char* entries, const char* disk, qint64 sizeLimit, int result,
+                            const QString& text, int files) {
+            QTest::newRow(name) << QByteArray(entries) << disk << sizeLimit << result << text << files;
+        };
+        const QString space = "unzip error: there is not enough free space on the drive <disk> to extract <zip>: its "
+                              "files take %1, and the drive has 4.0 MB free";
+        const QString refused = ", far more than a data set%1; the archive is damaged or not a data set, and nothing "
+                                "was extracted.";
+        row("fits a small disk", R"([{"name": "a.bin", "random": 2097152}])", "4m", 0, 0, "1 file(s) extracted", 1);
+        row("more than a small disk takes", R"([{"name": "a.bin", "random": 3670016}])", "4m", 0, 50,
+            space.arg("3.5 MB"), 0);
+        row("a bomb", R"([{"name": "a.bin", "zeros": 67108864}])", "4m", 0, 50, space.arg("64.0 MB"), 0);
+        // Four entries of 2^62 bytes: 2^64 in all, which a sum in 64 bits takes for nothing.
+        row("a lying Zip64 size", R"([{"name": "f%d", "text": "x", "declared": 4611686018427387904, "copies": 4}])", "",
+            0, 2, "unzip error: the files in <zip> would take more than 64.0 GB" + refused.arg(""), 0);
+        row("too many entries", R"([{"name": "f%d", "text": "x", "copies": 100001}])", "", 0, 2,
+            "unzip error: <zip> holds 100001 files" + refused.arg(" (at most 100000)"), 0);
+        // On a file system of its own, where 20,000 files come and go quickly.
+        row("as many files as a data set", R"([{"name": "f%d", "text": "x", "copies": 20000}])", "128m", 0, 0,
+            "20000 file(s) extracted", 20000);
+        // Declared 9 MiB, inflated as a stream; the data is 64 MiB, and no file may grow past 16 MiB: the entry is
+        // refused as damaged where its data passes 9 MiB, long before the disk would seem full.
+        row("data past the declared size", R"([{"name": "a.bin", "zeros": 67108864, "declared": 9437184}])", "",
+            16 << 20, 2, "a.bin is damaged (more data than recorded)", 0);
+    }
+    void unpackingIsBounded() {
+        QFETCH(QByteArray, entries);
+        QFETCH(QString, disk);
+        QFETCH(qint64, sizeLimit);
+        QFETCH(int, result);
+        QFETCH(QString, text);
+        QFETCH(int, files);
+        QTemporaryDir tmp;
+        const QString archive = tmp.filePath("FIXED.ZIP");
+        QVERIFY(MakeRawZip(archive, entries));
+        std::optional<SmallDisk> own;
+        if (!disk.isEmpty()) {
+            own.emplace(disk);
+            if (!own->mounted())
+                QSKIP("No tmpfs can be mounted here (it takes root): this row is not tried.");
+        }
+        const QString dir = own ? own->path() + "/x" : tmp.filePath("x");
+        printed.clear();
+        int got = -1;
+        const auto run = [&] { got = Unzip(archive, dir, false); };
+        sizeLimit ? WithFileSizeLimit(sizeLimit, run) : run();
+        QCOMPARE(got, result);
+        text.replace("<zip>", archive).replace("<disk>", own ? own->path() : QString());
+        QVERIFY2(Printed(text.toStdString()), printed.c_str());
+        QCOMPARE(Entries(dir).size(), files);
     }
 
     void corruptArchivesFailWithoutPartialFiles() {
