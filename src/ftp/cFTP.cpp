@@ -5,9 +5,11 @@
 
 #include <cctype>
 #include <exception>
+#include <functional>
 #include <new>
 #include <optional>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -41,6 +43,12 @@ std::string Reason(winapi::DWORD code) {
     switch (code) {
     case inet::ERROR_INTERNET_TLS_NOT_OFFERED:
         return "the server does not offer TLS (it refused AUTH TLS), and the connection is not made without it.";
+    case inet::ERROR_INTERNET_PBSZ_REFUSED:
+        return "the server refused to prepare the protection of the data connection (it refused PBSZ), and no file is "
+               "transferred without it.";
+    case inet::ERROR_INTERNET_PROT_REFUSED:
+        return "the server refused to protect the data connection (it refused PROT P), and no file is transferred "
+               "without it.";
     case inet::ERROR_INTERNET_SEC_CERT_DATE_INVALID:
         return "the server's certificate has expired or is not valid yet.";
     case inet::ERROR_INTERNET_SEC_CERT_CN_INVALID:
@@ -72,9 +80,11 @@ std::string ReasonLine(winapi::DWORD code) {
 }
 
 int LastReplyCode() {
+    const winapi::DWORD error = winapi::GetLastError(); // the call below sets its own
     winapi::DWORD code = 0;
     winapi::DWORD length = 0;
     inet::InternetGetLastResponseInfoA(&code, nullptr, &length); // only the code is wanted here
+    winapi::SetLastError(error);
     return static_cast<int>(code);
 }
 
@@ -84,21 +94,42 @@ bool Refused(winapi::DWORD code) {
     return code == inet::ERROR_INTERNET_EXTENDED_ERROR && reply >= 500 && reply != 552;
 }
 
-// Nothing reached the server: the local file could not be read, or the call was refused or cancelled at once.
+// Nothing reached the server: the local file could not be read, or the call was refused at once. (A cancel may
+// come in the middle of a transfer.)
 bool NothingSent(winapi::DWORD code) {
     return code == winapi::ERROR_FILE_NOT_FOUND || code == winapi::ERROR_PATH_NOT_FOUND ||
-           code == winapi::ERROR_ACCESS_DENIED || code == winapi::ERROR_INVALID_PARAMETER ||
-           code == inet::ERROR_INTERNET_OPERATION_CANCELLED;
+           code == winapi::ERROR_ACCESS_DENIED || code == winapi::ERROR_INVALID_PARAMETER;
 }
+
+// The line went down, or the server closed it, under a command: the next call connects again.
+bool LineLost(winapi::DWORD code) {
+    return code == inet::ERROR_INTERNET_CONNECTION_ABORTED || code == inet::ERROR_INTERNET_CONNECTION_RESET ||
+           code == inet::ERROR_INTERNET_TIMEOUT ||
+           (code == inet::ERROR_INTERNET_EXTENDED_ERROR && LastReplyCode() == 421);
+}
+
+// A command that failed because the line was lost is sent once more, over a new connection.
+bool OnceMore(const std::function<winapi::BOOL()>& command) {
+    return command() || (LineLost(winapi::GetLastError()) && command());
+}
+
+constexpr const char* kTemporaryDigits = "0123456789abcdefghijklmnopqrstuvwxyz";
+constexpr size_t kTemporaryDigitCount = 6;
 
 // A name beside the target that no other upload uses.
 std::string TemporaryBeside(const std::string& target) {
-    static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
     static std::mt19937 random{std::random_device{}()};
     std::string name = target + files::TemporaryMarker;
-    for (int i = 0; i < 6; ++i)
-        name += digits[random() % 36];
+    for (size_t i = 0; i < kTemporaryDigitCount; ++i)
+        name += kTemporaryDigits[random() % 36];
     return name;
+}
+
+// Whether a name in the target's folder is one TemporaryBeside gives the target, and nothing else.
+bool TemporaryOf(const std::string& name, const std::string& targetName) {
+    const std::string stem = targetName + files::TemporaryMarker;
+    return name.size() == stem.size() + kTemporaryDigitCount && name.compare(0, stem.size(), stem) == 0 &&
+           name.find_first_not_of(kTemporaryDigits, stem.size()) == std::string::npos;
 }
 
 // The error trap: whatever fails inside an operation, other than its own raises, reaches the caller as an
@@ -269,32 +300,91 @@ bool cFTP::PutFile(const std::string& LocalFileAndPath, const std::string& Serve
 
 std::optional<std::string> cFTP::Publish(const std::string& LocalFileAndPath, const std::string& ServerFileAndPath,
                                          winapi::DWORD Flags) {
+    RemoveLeftovers(ServerFileAndPath);
     const std::string temporary = TemporaryBeside(ServerFileAndPath);
-    // Verified there by the upload itself (size, and checksum where the server offers one).
-    if (inet::FtpPutFileA(m_ConnectionHandle, Arg(LocalFileAndPath), Arg(temporary), Flags, 0)) {
-        if (inet::FtpRenameFileA(m_ConnectionHandle, Arg(temporary), Arg(ServerFileAndPath)))
+    bool sent = false;
+    try {
+        // Verified there by the upload itself (size, and checksum where the server offers one).
+        sent = inet::FtpPutFileA(m_ConnectionHandle, Arg(LocalFileAndPath), Arg(temporary), Flags, 0) != winapi::FALSE;
+    } catch (...) {
+        RemoveAfterThrow(temporary);
+        throw;
+    }
+    if (sent) {
+        // The whole file is there: a cancel now is too late to stop what follows half-way.
+        inet::FinishingScope finishing;
+        const auto rename = [&] {
+            return inet::FtpRenameFileA(m_ConnectionHandle, Arg(temporary), Arg(ServerFileAndPath));
+        };
+        if (OnceMore(rename))
             return std::nullopt;
-        // A server without rename: the upload under the target's name after all. A temporary that cannot be
-        // deleted is only clutter beside it.
-        inet::FtpDeleteFileA(m_ConnectionHandle, Arg(temporary));
+        // Servers such as IIS refuse to rename onto an existing file: it goes first. For the one command between,
+        // there is no file of the target's name; there never is a part of one.
+        if (OnceMore([&] { return inet::FtpDeleteFileA(m_ConnectionHandle, Arg(ServerFileAndPath)); })) {
+            if (OnceMore(rename))
+                return std::nullopt;
+            const winapi::DWORD error = winapi::GetLastError();
+            // Not refused, but the line is gone: the temporary is the only whole copy there, and stays for the next
+            // send to replace.
+            if (error != inet::ERROR_INTERNET_EXTENDED_ERROR || LineLost(error))
+                return SendFailure(LocalFileAndPath, temporary, ServerFileAndPath, error);
+        }
+        // A server that refuses every rename: the upload under the target's name after all.
+        Remove(temporary);
     } else {
         const winapi::DWORD error = winapi::GetLastError();
         // A server may refuse names it does not expect: then the target's name is tried.
         if (!Refused(error)) {
             std::string failure = SendFailure(LocalFileAndPath, temporary, ServerFileAndPath, error);
             if (!NothingSent(error))
-                inet::FtpDeleteFileA(m_ConnectionHandle, Arg(temporary));
+                Remove(temporary);
             return failure;
         }
     }
-    if (inet::FtpPutFileA(m_ConnectionHandle, Arg(LocalFileAndPath), Arg(ServerFileAndPath), Flags, 0))
+    bool stored = false;
+    try {
+        stored = inet::FtpPutFileA(m_ConnectionHandle, Arg(LocalFileAndPath), Arg(ServerFileAndPath), Flags, 0) !=
+                 winapi::FALSE;
+    } catch (...) {
+        RemoveAfterThrow(ServerFileAndPath);
+        throw;
+    }
+    if (stored)
         return std::nullopt;
     const winapi::DWORD error = winapi::GetLastError();
     std::string failure = SendFailure(LocalFileAndPath, ServerFileAndPath, ServerFileAndPath, error);
     // What part of it arrived is not left under the target's name.
     if (!Refused(error) && !NothingSent(error))
-        inet::FtpDeleteFileA(m_ConnectionHandle, Arg(ServerFileAndPath));
+        Remove(ServerFileAndPath);
     return failure;
+}
+
+void cFTP::Remove(const std::string& ServerFileAndPath) {
+    // Also after a cancel; the line may have gone with the transfer.
+    inet::FinishingScope finishing;
+    OnceMore([&] { return inet::FtpDeleteFileA(m_ConnectionHandle, Arg(ServerFileAndPath)); });
+}
+
+void cFTP::RemoveAfterThrow(const std::string& ServerFileAndPath) noexcept {
+    try {
+        Remove(ServerFileAndPath);
+    } catch (...) {
+        // What ended the upload is what the caller hears of, not what the hook throws again while this tidies up.
+    }
+}
+
+void cFTP::RemoveLeftovers(const std::string& ServerFileAndPath) {
+    const size_t slash = ServerFileAndPath.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : ServerFileAndPath.substr(0, slash + 1);
+    const std::string name = ServerFileAndPath.substr(folder.size());
+    std::vector<std::string> names;
+    // A server that does not list the folder keeps them: they are clutter, not a reason to fail the send.
+    if (!inet::FtpListNames(m_ConnectionHandle, Arg(folder), &names))
+        return;
+    for (const std::string& found : names) {
+        if (TemporaryOf(found, name))
+            inet::FtpDeleteFileA(m_ConnectionHandle, Arg(folder + found));
+    }
 }
 
 std::string cFTP::SendFailure(const std::string& LocalFileAndPath, const std::string& SentAs,

@@ -31,7 +31,8 @@ public:
     bool GetFile(const std::string& ServerFileAndPath, const std::string& DestinationFileAndPath,
                  std::int32_t TransferType = inet::FTP_TRANSFER_TYPE_BINARY);
     // The upload goes to a temporary name beside the target and is renamed over it once verified, so that nobody
-    // on the server sees a part of it under the target's name; a failed upload leaves nothing there.
+    // on the server sees a part of it under the target's name; a failed or cancelled upload leaves nothing there,
+    // and the temporaries that earlier ones could not remove go first.
     bool PutFile(const std::string& LocalFileAndPath, const std::string& ServerFileAndPath,
                  std::int32_t TransferType = inet::FTP_TRANSFER_TYPE_BINARY);
     bool RenameFile(const std::string& ExistingName, const std::string& NewName);
@@ -47,6 +48,12 @@ private:
     // PutFile's work: the failure's description, or nothing once the file is in place.
     std::optional<std::string> Publish(const std::string& LocalFileAndPath, const std::string& ServerFileAndPath,
                                        winapi::DWORD Flags);
+    // Deletes what a failed or cancelled upload left on the server, also after a cancel, connecting again once
+    // when the line is gone.
+    void Remove(const std::string& ServerFileAndPath);
+    void RemoveAfterThrow(const std::string& ServerFileAndPath) noexcept;
+    // Deletes the temporaries earlier uploads to the target left beside it (and only those).
+    void RemoveLeftovers(const std::string& ServerFileAndPath);
     // PutFile's failure text; SentAs is the name the file was sent under.
     std::string SendFailure(const std::string& LocalFileAndPath, const std::string& SentAs,
                             const std::string& ServerFileAndPath, winapi::DWORD lErrorCode);

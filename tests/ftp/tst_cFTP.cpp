@@ -208,15 +208,17 @@ private Q_SLOTS:
                      }).isEmpty());
             QVERIFY(upload || winapi::GetLastError() == inet::ERROR_INTERNET_OPERATION_CANCELLED);
             inet::SetProgressHook({});
-            // Values in between show the transfer moving, not only its start and end; none after the cancel.
-            QVERIFY(std::is_sorted(seen.begin(), seen.end(), [](auto a, auto b) { return a.first < b.first; }));
-            QVERIFY(std::any_of(seen.begin(), seen.end(), [&](auto s) { return s.first > 0 && s.first < size / 2; }));
-            QVERIFY(seen.back().first >= 300000 && seen.end()[-2].first < 300000);
-            QCOMPARE(seen.back().second, size);
+            // Values in between show the transfer moving, not only its start and end; it stopped at the cancel. After
+            // it, the upload's tidying up on the server moves no data.
+            const auto cancel = std::find_if(seen.begin(), seen.end(), [](auto s) { return s.first >= 300000; });
+            QVERIFY(cancel != seen.end() && cancel - seen.begin() > 1);
+            QVERIFY(std::is_sorted(seen.begin(), cancel + 1, [](auto a, auto b) { return a.first < b.first; }));
+            QVERIFY(std::any_of(seen.begin(), cancel, [&](auto s) { return s.first > 0 && s.first < size / 2; }));
+            QCOMPARE(cancel->second, size);
+            QVERIFY(std::all_of(cancel + 1, seen.end(), [](auto s) { return s.first == 0; }));
         }
-        // The upload stopped at once: the server holds a small part of it, under its temporary name.
-        const QStringList partial = QDir(home()).entryList({"ZEL.ZIP*"});
-        QVERIFY(partial.size() == 1 && QFileInfo(home() + "/" + partial[0]).size() < (8 << 20));
+        // Nothing of the upload is left on the server.
+        QCOMPARE(QDir(home()).entryList({"ZEL.ZIP*"}), QStringList());
         QCOMPARE(Snapshot(m_Local), before);
         // Each cancel dropped its connection; the next call logs in again.
         std::uint64_t size = 0;
@@ -258,12 +260,17 @@ private Q_SLOTS:
         QVERIFY(m_Server->setFaults("clear") && ftp.GetFile("/home/cust01/f.bin", local("f.bin")));
     }
     void transfersSurviveAPoorLine_data() {
-        QTest::addColumn<QString>("call");   // "get" f.bin, "put" f.bin as up.bin, or "connect"
-        QTest::addColumn<QString>("faults"); // in the server's words; "bigger" grows the remote partial during the wait
+        // "get" f.bin, "put" f.bin as up.bin ("put, cancelled" or "put, the hook throws" once 300000 bytes are done),
+        // or "connect"
+        QTest::addColumn<QString>("call");
+        // In the server's words; "bigger" grows the remote partial during the wait, "leftovers" puts temporaries of
+        // earlier sends and files of similar names beside up.bin.
+        QTest::addColumn<QString>("faults");
         QTest::addColumn<QString>("failure"); // the start of the error's text; empty: done, with identical bytes
         QTest::addColumn<QStringList>("notices");
-        QTest::addColumn<QStringList>("sent"); // starts of command lines, in this order (<tmp>: the upload's temporary)
-        QTest::addColumn<QString>("remote");   // what up.bin holds after a put: "new", "old" or nothing
+        // Starts of command lines, in this order (<tmp>: the upload's temporary); "!line": no such line.
+        QTest::addColumn<QStringList>("sent");
+        QTest::addColumn<QString>("remote"); // what up.bin holds after a put: "new", "old" or nothing
         const QString lost = "Connection lost \u2014 trying again (1 of 3)";
         const QString mismatch = "The copy did not match the original \u2014 transferring it again (1 of 3)";
         const QString getFailed = "2006 KTFTP::GetFile: Couldn't Get File /home/cust01/f.bin from Server",
@@ -288,6 +295,13 @@ private Q_SLOTS:
         row("get: a byte changed, XMD5", "get", "checksum XMD5;flip RETR 1", "", {mismatch},
             {"XMD5 /home/cust01/f.bin"});
         row("get: without SIZE", "get", "refuse SIZE", "", {});
+        // A resumed download needs the server's size or checksum to be trusted; without, it starts from zero.
+        row("get: REST ignored, without SIZE", "get", "break 300000 1 426;refuse SIZE;ignore REST", "", anyOf(1),
+            {"!REST 300000"});
+        row("get: REST ignored, checksum refused", "get",
+            "break 300000 1 426;refuse SIZE;ignore REST;checksum XCRC;refuse XCRC", "", anyOf(1), {"REST 300000"});
+        row("get: without SIZE, with a checksum", "get", "break 300000 1 426;refuse SIZE;checksum XMD5", "", anyOf(1),
+            {"REST 300000", "XMD5 "});
         row("get: drops every time", "get", "break 100000 0 426", getFailed, anyOf(3));
         // Uploads go to a temporary beside the target, renamed once whole: they ask SIZE, then APPE, REST + STOR, or
         // STOR again; the target's name holds the older upload until then.
@@ -305,7 +319,26 @@ private Q_SLOTS:
         row("put: a byte changed, XCRC", "put", "checksum XCRC;flip STOR 1", "", {mismatch}, {"XCRC <tmp>"});
         row("put: a byte changed, HASH", "put", "checksum HASH;flip STOR 1", "", {mismatch}, {"HASH <tmp>"});
         row("put: rename refused", "put", "refuse RNFR", "", {}, {"RNFR ", "DELE <tmp>", "STOR /home/cust01/up.bin"});
+        // A server that will not rename onto an existing file (IIS): the older upload goes first, then the rename
+        // again. Nothing is sent again, so a line that drops later breaks nothing.
+        row("put: RNTO over the file refused", "put", "noclobber", "", {},
+            {"RNFR <tmp>", "RNTO /home/cust01/up.bin", "DELE /home/cust01/up.bin", "RNFR <tmp>",
+             "RNTO /home/cust01/up.bin", "!STOR /home/cust01/up.bin"});
+        row("put: RNTO over the file refused, line always drops later", "put", "noclobber;break 100000 0 426 1", "",
+            {});
+        row("put: RNTO over the file refused, line lost after the DELE", "put", "noclobber;close421 RNFR 1", "", {},
+            {"DELE /home/cust01/up.bin", "RNFR <tmp>", "RNFR <tmp>", "RNTO /home/cust01/up.bin",
+             "!STOR /home/cust01/up.bin"});
+        // What a failed or cancelled upload left goes, over a new connection where the line went with it; so do the
+        // temporaries earlier sends left, and nothing else.
         row("put: drops every time", "put", "break 100000 0 426", putFailed, anyOf(3), {"STOR <tmp>", "DELE <tmp>"});
+        row("put: drops every time, line lost at DELE", "put", "break 100000 0 426;close421 DELE", putFailed, anyOf(3),
+            {"STOR <tmp>", "DELE <tmp>", "DELE <tmp>"});
+        row("put: cancelled", "put, cancelled", "throttle 1048576", putFailed, {}, {"STOR <tmp>", "DELE <tmp>"});
+        row("put: the hook throws", "put, the hook throws", "throttle 1048576",
+            "5 cFTP::PutFile: stopped by the window", {}, {"STOR <tmp>", "DELE <tmp>"});
+        row("put: leftovers of earlier sends", "put", "leftovers", "", {},
+            {"NLST /home/cust01", "DELE /home/cust01/up.bin.zel~0a1b2z", "STOR <tmp>"});
         row("put: stored short every time", "put", "shorten 100",
             putFailed + " to Server\r\n\r\nThe server holds 1048476 bytes of /home/cust01/up.bin, but 1048576 bytes "
                         "were sent. Please send again.",
@@ -331,9 +364,19 @@ private Q_SLOTS:
         QFETCH(QStringList, sent);
         QFETCH(QString, remote);
         const QByteArray data = Noise(1 << 20), old = "an older upload";
+        const bool put = call.startsWith("put");
         WriteFile(home() + "/f.bin", data);
         WriteFile(home() + "/up.bin", old);
-        WriteFile(m_Local + "/f.bin", call == "put" ? data : "previous");
+        WriteFile(m_Local + "/f.bin", put ? data : "previous");
+        const Tree similar{{"up.bin.zel~AB12CD", "1"},
+                           {"up.bin.zel~ab12cd.txt", "2"},
+                           {"up.bin.zel~ab12c", "3"},
+                           {"up.bin.zel~ab-2cd", "4"},
+                           {"other.bin.zel~ab12cd", "5"}};
+        if (faults.contains("leftovers")) {
+            WriteAll(home(), similar);
+            WriteFile(home() + "/up.bin.zel~0a1b2z", "an earlier send's");
+        }
         // The client gives up on a stalled line after two seconds; only those rows can afford so short a limit.
         if (faults.contains("stall"))
             qputenv("ZEL_FTP_TIMEOUT", "2");
@@ -345,15 +388,23 @@ private Q_SLOTS:
                 if (faults.contains("bigger"))
                     WriteFile(home() + "/" + partial, Noise(3 << 20));
         };
-        QVERIFY(m_Server->setFaults(QString(faults).remove("bigger")));
+        QVERIFY(m_Server->setFaults(QString(faults).remove("bigger").remove("leftovers")));
+        bool stopped = false; // as the window's Cancel: once pressed, the hook says so at every call
+        inet::SetProgressHook([&](std::uint64_t done, std::uint64_t) {
+            stopped = stopped || (call.startsWith("put, ") && done >= 300000);
+            if (stopped && call.endsWith("throws"))
+                throw std::runtime_error("stopped by the window");
+            return !stopped;
+        });
         cFTP ftp;
         const QString raised = Raised([&] {
             ftp.Connect(host(), "cust01", "secret");
             if (call == "get")
                 ftp.GetFile("/home/cust01/f.bin", local("f.bin"));
-            else if (call == "put")
+            else if (put)
                 ftp.PutFile(local("f.bin"), "/home/cust01/up.bin");
         });
+        inet::SetProgressHook({});
         QVERIFY2(failure.isEmpty() ? raised.isEmpty() : raised.startsWith(failure), qPrintable(raised));
         QCOMPARE(m_Notices.size(), notices.size());
         for (qsizetype i = 0; i < notices.size(); ++i) {
@@ -361,28 +412,50 @@ private Q_SLOTS:
                 QCOMPARE(m_Notices[i], notices[i]);
         }
         const QStringList log = m_Server->commandLog();
-        QVERIFY2(InOrder(log, sent.replaceInStrings("<tmp>", "/home/cust01/up.bin.zel~")), qPrintable(log.join(" | ")));
+        QStringList absent;
+        for (QString& start : sent.replaceInStrings("<tmp>", "/home/cust01/up.bin.zel~")) {
+            if (start.startsWith('!'))
+                absent << start.mid(1);
+        }
+        sent.removeIf([](const QString& start) { return start.startsWith('!'); });
+        QVERIFY2(InOrder(log, sent), qPrintable(log.join(" | ")));
+        for (const QString& start : absent)
+            QVERIFY2(!log.contains(start), qPrintable(log.join(" | ")));
         // The local side: the new file in place, or the old one as it was, and nothing partial beside it.
         const bool received = call == "get" && failure.isEmpty();
-        QCOMPARE(Snapshot(m_Local), (Tree{{"f.bin", received || call == "put" ? data : "previous"}}));
-        if (call != "put")
+        QCOMPARE(Snapshot(m_Local), (Tree{{"f.bin", received || put ? data : "previous"}}));
+        if (!put)
             return;
-        // The server's side: the upload or the older one, nothing beside it; the older one whole while retrying.
+        // The server's side: the upload or the older one, nothing beside it (but others' files); the older one whole
+        // while retrying.
         Tree there = Snapshot(home());
         there.remove("f.bin");
-        QCOMPARE(there, (remote.isEmpty() ? Tree() : Tree{{"up.bin", remote == "new" ? data : old}}));
+        Tree expected = remote.isEmpty() ? Tree() : Tree{{"up.bin", remote == "new" ? data : old}};
+        if (faults.contains("leftovers"))
+            expected.insert(similar);
+        QCOMPARE(there, expected);
         QVERIFY(seenDuringRetry.isEmpty() || seenDuringRetry == old || faults.contains("RNFR"));
     }
     void ftpesConnectsOnlySecurely_data() {
         QTest::addColumn<QString>("certificate"); // "" for the plain server
         QTest::addColumn<QString>("caFile");      // "test" for the test CA
         QTest::addColumn<QString>("reason");      // empty: connects, and transfers work
-        const auto row = [](const char* name, const char* certificate, const QString& caFile, const char* reason) {
-            QTest::newRow(name) << certificate << caFile << reason;
+        QTest::addColumn<QString>("faults");      // refusals after the login, which went over TLS
+        const auto row = [](const char* name, const char* certificate, const QString& caFile, const char* reason,
+                            const char* faults = "") {
+            QTest::newRow(name) << certificate << caFile << reason << faults;
         };
         row("trusted", "good", "test", "");
         row("no AUTH TLS", "", "test",
             "the server does not offer TLS (it refused AUTH TLS), and the connection is not made without it.");
+        row("PBSZ refused", "good", "test",
+            "the server refused to prepare the protection of the data connection (it refused PBSZ), and no file is "
+            "transferred without it.",
+            "refuse PBSZ");
+        row("PROT P refused", "good", "test",
+            "the server refused to protect the data connection (it refused PROT P), and no file is transferred without "
+            "it.",
+            "refuse PROT");
         row("another host", "otherhost", "test", "the server's certificate was issued for another host name.");
         row("expired", "expired", "test", "the server's certificate has expired or is not valid yet.");
         row("self-signed", "selfsigned", "test", "the server's certificate is self-signed, so nobody vouches for it.");
@@ -395,9 +468,10 @@ private Q_SLOTS:
         QFETCH(QString, certificate);
         QFETCH(QString, caFile);
         QFETCH(QString, reason);
+        QFETCH(QString, faults);
         FtpServer& server = certificate.isEmpty() ? *m_Server : *m_TlsServer;
         if (!certificate.isEmpty())
-            QVERIFY(server.setFaults("cert " + certificate));
+            QVERIFY(server.setFaults("clear;cert " + certificate + ";" + faults));
         qputenv("ZEL_FTP_CAFILE", (caFile == "test" ? m_TlsServer->caFile() : caFile).toUtf8());
         const std::string where = "ftpes://" + server.hostPort().toStdString();
         cFTP ftp;
@@ -409,10 +483,12 @@ private Q_SLOTS:
                                                 reason);
         const QStringList log = server.commandLog();
         QCOMPARE(log.value(0), QStringLiteral("AUTH TLS"));
-        // Not a word more in clear, and never the password.
-        QVERIFY2(reason.isEmpty() ? log.contains("PROT P") && log.contains("PASS secret")
-                                  : log.filter("PASS").isEmpty(),
+        // Not a word more in clear, and never the password; nothing more once the data connection is refused.
+        QVERIFY2(reason.isEmpty() || !faults.isEmpty() ? log.contains("PROT P") && log.contains("PASS secret")
+                                                       : log.filter("PASS").isEmpty(),
                  qPrintable(log.join(" | ")));
+        if (!faults.isEmpty())
+            QCOMPARE(log.last(), QStringLiteral("PROT P"));
         if (reason.isEmpty()) {
             // Data connections resume the control connection's session, as this server insists.
             WriteFile(m_Local + "/ZEL.ZIP", Noise(300000));

@@ -5,10 +5,12 @@ ftpserver.py --root DIR --users JSON [--tls DIR]   (JSON: [{"name", "password", 
 With --tls: a test CA and certificates made in DIR, explicit TLS only, and data connections must reuse the control
 connection's TLS session. Prints "PORT <n>", then answers each line on stdin with one line: "logins", "log" (JSON),
 "clearlog", or "fault" and one of: clear | refuse CMD (502; STOR: a two-line 553) |
-break N TIMES 426|reset|421|stall [SKIP] (the next TIMES data connections, 0: all, after SKIP more break after N
+break N TIMES 426|reset|421|stall [SKIP] (the next TIMES file transfers, 0: all, after SKIP more break after N
 bytes) | throttle N (bytes a second) | shorten N [TIMES] (files received cut short after the 226) |
-flip STOR|RETR TIMES (a byte changed) | close421 CMD (the next one) | mute CMD | checksum HASH|XMD5|XCRC |
-cert good|otherhost|expired|selfsigned (TLS, new connections). End of stdin stops the server.
+flip STOR|RETR TIMES (a byte changed) | close421 CMD [SKIP] (the next one, after SKIP more) | mute CMD |
+checksum HASH|XMD5|XCRC | ignore REST (350, and RETR sends from the start all the same) | noclobber (RNTO
+over an existing file refused, as IIS does) | cert good|otherhost|expired|selfsigned (TLS, new connections).
+Faults of the data connection apply to file transfers only, never to listings. End of stdin stops the server.
 """
 
 import argparse
@@ -64,18 +66,31 @@ def flip_byte(data, at):
 
 
 class FaultyDTPHandler(DTPHandler):
-    """Faults of the data connection."""
+    """Faults of the data connection, taken when its first byte moves: only a file transfer has any."""
 
     def __init__(self, sock, cmd_channel):
-        self._rate = _faults.get("throttle")
-        if _faults.get("break-skip", 0) and "break" in _faults:
-            _faults["break-skip"] -= 1
-            self._break = None
-        else:
-            self._break = take("break")
+        self._armed = False
+        self._rate = None
+        self._break = None
+        self._flip = False
         self._pause = None
         self._stalled = False
         super().__init__(sock, cmd_channel)
+
+    def _arm(self):
+        if self._armed:
+            return
+        self._armed = True
+        transfer = getattr(self.cmd_channel, "transfer", None)
+        if transfer not in ("RETR", "STOR", "APPE"):
+            return
+        self._rate = _faults.get("throttle")
+        self._begun = timer()
+        if _faults.get("break-skip", 0) and "break" in _faults:
+            _faults["break-skip"] -= 1
+        else:
+            self._break = take("break")
+        self._flip = transfer == "RETR" and take("flip-retr")
 
     def use_sendfile(self):
         return False  # every byte goes through send(), where the faults are applied
@@ -84,7 +99,7 @@ class FaultyDTPHandler(DTPHandler):
         """Bytes that may move now before a break or the throttle; None for no limit."""
         limits = [] if self._break is None else [self._break[0] - done]
         if self._rate:  # a small first burst, then the rate on average
-            limits.append(int(self._rate * (timer() - self._start_time)) + 4096 - done)
+            limits.append(int(self._rate * (timer() - self._begun)) + 4096 - done)
         return max(0, min(limits)) if limits else None
 
     def _break_now(self):
@@ -122,9 +137,11 @@ class FaultyDTPHandler(DTPHandler):
             self._pause.cancel()
 
     def send(self, data):
+        self._arm()
         if self._stalled:
             return 0
-        if self.tot_bytes_sent == 0 and data and take("flip-retr"):
+        if self._flip and data:
+            self._flip = False
             data = flip_byte(data, len(data) // 2)
         limit = self._limit(self.tot_bytes_sent)
         data = data if limit is None else data[:limit]
@@ -133,6 +150,7 @@ class FaultyDTPHandler(DTPHandler):
         return sent
 
     def handle_read(self):
+        self._arm()
         if self._stalled:
             return
         limit = self._limit(self.tot_bytes_received)
@@ -154,16 +172,28 @@ class FaultyCommands:
     """Faults of the control connection, mixed into the plain and the TLS handler."""
 
     auth_failed_timeout = 0.05
+    transfer = None  # the last command that moves data
 
     def pre_process_command(self, line, cmd, arg):
         with _lock:
             _log.append(line)
-        if _faults.get("close421") == cmd:
-            del _faults["close421"]
-            self.respond(CLOSING)
-            return self.close_when_done()
+        self.transfer = cmd if cmd in ("RETR", "STOR", "APPE", "STOU", "LIST", "NLST", "MLSD") else self.transfer
+        close = _faults.get("close421")
+        if close and close[0] == cmd:
+            if close[1] > 0:
+                close[1] -= 1
+            else:
+                del _faults["close421"]
+                self.respond(CLOSING)
+                return self.close_when_done()
         if _faults.get("mute") == cmd:
             return None
+        if cmd == "REST" and _faults.get("ignore-rest"):
+            return self.respond("350 Restarting at position %s." % arg)
+        if cmd == "RNTO" and _faults.get("noclobber") and self._rnfr:
+            if os.path.lexists(self.fs.ftp2fs(self.fs.ftpnorm(arg))):
+                self._rnfr = None
+                return self.respond("550 Cannot create a file when that file already exists.")
         if cmd == "STOR" and cmd in _faults.get("refuse", ()):
             self.push("553-Could not create file.\r\n")  # clients must keep a multi-line reply whole
             return self.respond("553 Quota exceeded.")
@@ -213,6 +243,7 @@ class FaultyFTPHandler(FaultyCommands, FTPHandler):
 
 
 def make_tls_handler(folder):
+    from OpenSSL import SSL
     from OpenSSL._util import lib as ssl_lib
     from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
 
@@ -233,6 +264,14 @@ def make_tls_handler(folder):
             if not ssl_lib.SSL_session_reused(self.socket._ssl):
                 self._resp = ("522 SSL connection failed: session reuse required.", logging.info)
                 self.close()
+
+        def close(self):
+            super().close()
+            # A data connection that the client closed first ends here without our close_notify, and OpenSSL then
+            # drops the shared session from its cache, so that the next data connection cannot resume it (a race of
+            # this server's, seen after short listings). The servers this stands for keep the session.
+            if self._closed and isinstance(self.socket, SSL.Connection):
+                self.socket.set_shutdown(self.socket.get_shutdown() | SSL.SENT_SHUTDOWN)
 
     class Handler(FaultyCommands, TLS_FTPHandler):
         dtp_handler = ReusingDTPHandler
@@ -299,8 +338,14 @@ def set_fault(name, *values):
         arm(name, int(values[0]), int(values[1]) if n == 2 else 0)
     elif name == "flip" and n == 2 and values[0].upper() in ("STOR", "RETR"):
         arm("flip-" + values[0].lower(), True, int(values[1]))
-    elif name in ("close421", "mute", "checksum") and n == 1:
+    elif name == "close421" and n in (1, 2):
+        arm(name, [values[0].upper(), int(values[1]) if n == 2 else 0])
+    elif name in ("mute", "checksum") and n == 1:
         arm(name, values[0].upper())
+    elif name == "ignore" and n == 1 and values[0].upper() == "REST":
+        arm("ignore-rest", True)
+    elif name == "noclobber" and n == 0:
+        arm(name, True)
     elif name == "cert" and n == 1 and values[0] in _certs:
         _handler.certfile = _handler.keyfile = _certs[values[0]]
         _handler.ssl_context = None  # new connections get the new context

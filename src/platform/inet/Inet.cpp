@@ -59,6 +59,12 @@ NoticeHook g_notice;
 
 // Like the platform, the last reply belongs to the thread.
 thread_local Reply t_lastResponse;
+// Until when the thread's calls finish what they start although the hook cancels (FinishingScope).
+thread_local std::optional<std::chrono::steady_clock::time_point> t_finishUntil;
+
+bool Finishing() {
+    return t_finishUntil && std::chrono::steady_clock::now() < *t_finishUntil;
+}
 
 void EnsureCurl() {
     static std::once_flag once;
@@ -95,6 +101,12 @@ void CollectReply(Connection& conn, std::string_view line) {
     }
 }
 
+// A listing's text as it arrives.
+struct ListingText {
+    Connection* conn;
+    std::string text;
+};
+
 // Stashes what a callback threw, so that it reaches the caller once curl has returned.
 void Stash(Connection& conn) noexcept {
     if (!conn.thrown)
@@ -109,6 +121,17 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) noexcept {
     } catch (...) {
         Stash(*conn);
         return 0; // ends the request
+    }
+    return size * count;
+}
+
+size_t OnListing(char* data, size_t size, size_t count, void* user) noexcept {
+    auto* listing = static_cast<ListingText*>(user);
+    try {
+        listing->text.append(data, size * count);
+    } catch (...) {
+        listing->conn->localError = ERROR_NOT_ENOUGH_MEMORY;
+        return 0;
     }
     return size * count;
 }
@@ -229,6 +252,17 @@ DWORD CertificateError(const Connection& conn) {
     default:
         return ERROR_INTERNET_SEC_CERT_ERRORS;
     }
+}
+
+// Which step of securing the connection the server refused. Curl sends AUTH TLS (and AUTH SSL), logs in, then sends
+// PBSZ 0 and PROT P, and gives up at the refusal of AUTH or of PROT only: a PBSZ refused shows in the reply before.
+DWORD TlsRefusal(const Connection& conn) {
+    const auto& replies = conn.replies;
+    if (std::none_of(replies.begin(), replies.end(), [](const Reply& reply) { return reply.code == 234; }))
+        return ERROR_INTERNET_TLS_NOT_OFFERED;
+    if (replies.size() >= 2 && replies[replies.size() - 2].code >= 400)
+        return ERROR_INTERNET_PBSZ_REFUSED;
+    return ERROR_INTERNET_PROT_REFUSED;
 }
 
 // While an upload waits for its queue to drain: true to go on, false once the server has stopped taking data
@@ -446,15 +480,18 @@ void PrepareRequest(Connection& conn, const std::string& url, bool upload, bool 
     curl_easy_setopt(easy, CURLOPT_READDATA, nullptr);
     curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(-1));
     curl_easy_setopt(easy, CURLOPT_TRANSFERTEXT, 0L);
+    curl_easy_setopt(easy, CURLOPT_DIRLISTONLY, 0L);
     conn.offset = 0;
     conn.total = 0;
     conn.uploading = false;
 }
 
 bool HookAllows(Connection& conn) noexcept {
-    if (conn.closing || conn.cancelled)
+    const bool finishing = Finishing();
+    if (conn.closing || (conn.cancelled && !finishing))
         return false;
-    if (!conn.hookDue.Due())
+    // Once the hook has thrown it is not called again in this call.
+    if (!conn.hookDue.Due() || conn.thrown)
         return true;
     try {
         if (zel::ProgressHook hook = CurrentHook(); hook && !hook(conn.done, conn.total))
@@ -462,7 +499,7 @@ bool HookAllows(Connection& conn) noexcept {
     } catch (...) {
         Stash(conn);
     }
-    return !conn.closing && !conn.cancelled;
+    return !conn.closing && (!conn.cancelled || finishing);
 }
 
 CURLcode Perform(Connection& conn) {
@@ -541,7 +578,7 @@ DWORD MapResult(const Connection& conn, CURLcode result) {
     case CURLE_ABORTED_BY_CALLBACK:
         return ERROR_INTERNET_OPERATION_CANCELLED;
     case CURLE_USE_SSL_FAILED:
-        return ERROR_INTERNET_TLS_NOT_OFFERED;
+        return TlsRefusal(conn);
     case CURLE_PEER_FAILED_VERIFICATION:
         return CertificateError(conn);
     case CURLE_SSL_CACERT_BADFILE:
@@ -833,6 +870,64 @@ BOOL FtpSetCurrentDirectoryA(HINTERNET connection, const char* directory) {
         return FALSE;
     // Empty text asks for the server's default, which is its root.
     return RunCommand(*conn, *directory ? std::string("CWD ") + directory : std::string("CWD"));
+}
+
+BOOL FtpListNames(HINTERNET connection, const char* folder, std::vector<std::string>* names) {
+    if (!SafeText(folder) || !names)
+        return Fail(ERROR_INVALID_PARAMETER);
+    auto conn = UseConnection(connection);
+    if (!conn)
+        return FALSE;
+    // A path that ends in "/" is listed: without CWD, curl sends it with NLST as it is.
+    std::string path(folder);
+    if (!path.empty() && path.back() != '/')
+        path += '/';
+    const std::string url = path.empty() ? conn->baseUrl + "/" : RemoteUrl(*conn, path.c_str());
+    ListingText listing{conn.get(), {}};
+    CURL* easy = conn->easy.get();
+    PrepareRequest(*conn, url, false, false);
+    curl_easy_setopt(easy, CURLOPT_DIRLISTONLY, 1L);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &OnListing);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &listing);
+    // The write callback must not outlive `listing`, not even in a request that throws.
+    const auto release = [easy] {
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Discard);
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, nullptr);
+    };
+    CURLcode result = CURLE_OK;
+    try {
+        result = Perform(*conn);
+    } catch (...) {
+        release();
+        throw;
+    }
+    release();
+    KeepLastReply(*conn);
+    if (result != CURLE_OK)
+        return Fail(MapResult(*conn, result));
+    names->clear();
+    std::string_view text(listing.text);
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        // Some servers answer with the folder's path before each name.
+        if (const size_t slash = line.rfind('/'); slash != std::string_view::npos)
+            line.remove_prefix(slash + 1);
+        if (!line.empty())
+            names->emplace_back(line);
+    }
+    return Succeed();
+}
+
+FinishingScope::FinishingScope(std::chrono::milliseconds grace) : m_Previous(t_finishUntil) {
+    t_finishUntil = std::chrono::steady_clock::now() + grace;
+}
+
+FinishingScope::~FinishingScope() {
+    t_finishUntil = m_Previous;
 }
 
 BOOL InternetGetLastResponseInfoA(DWORD* error, char* buffer, DWORD* length) {

@@ -6,7 +6,9 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 // WinINet-shaped FTP calls over libcurl. Calls return a handle or TRUE on success; 0/FALSE on failure
 // with the thread's last-error code set (winapi::GetLastError). The Windows build keeps libcurl rather than
@@ -19,7 +21,8 @@
 //   and, when ZEL_FTP_CAFILE names a PEM file, against the authorities in it as well.
 // - FtpGetFileA and FtpPutFileA retry a transfer that a dropped or reset connection, a timeout or a passing refusal
 //   (421, 425, 426, 450, 451) interrupted, resuming where it stopped (REST for downloads; SIZE, then APPE or
-//   REST + STOR for uploads), and restart it whole where the server cannot resume. InternetConnectA retries a
+//   REST + STOR for uploads), and restart it whole where the server cannot resume or cannot vouch for the resumed
+//   copy (a download resumes only where the server tells the size or a checksum). InternetConnectA retries a
 //   login that the server refused with 421 or dropped. Every transfer is verified once complete: the server's
 //   SIZE, and a checksum where FEAT offers HASH, XMD5 or XCRC. The waits before the retries come from
 //   ZEL_FTP_RETRY_WAITS (seconds, comma-separated, one entry per retry; default "1,3,9"; empty for none).
@@ -60,6 +63,8 @@ constexpr DWORD ERROR_INTERNET_SEC_INVALID_CERT = 12169;       // here: self-sig
 constexpr DWORD ERROR_INTERNET_TLS_NOT_OFFERED = 12901;    // ftpes:// and the server refused AUTH TLS
 constexpr DWORD ERROR_INTERNET_CA_FILE_UNREADABLE = 12902; // ZEL_FTP_CAFILE names no readable PEM file
 constexpr DWORD ERROR_INTERNET_COPY_MISMATCH = 12903;      // the copy's size or checksum differs, after every retry
+constexpr DWORD ERROR_INTERNET_PBSZ_REFUSED = 12904;       // ftpes:// and the server refused PBSZ
+constexpr DWORD ERROR_INTERNET_PROT_REFUSED = 12905;       // ftpes:// and the server refused PROT P
 
 HINTERNET InternetOpenA(const char* agent, DWORD accessType, const char* proxy, const char* proxyBypass, DWORD flags);
 // Connects and logs in. port 0 = 21; "host:port" and "ftpes://host[:port]" in server are accepted.
@@ -74,6 +79,9 @@ BOOL FtpDeleteFileA(HINTERNET connection, const char* fileName);
 BOOL FtpSetCurrentDirectoryA(HINTERNET connection, const char* directory);
 // Ours: the server's SIZE of a remote file. FALSE when the server does not answer it.
 BOOL FtpGetRemoteFileSize(HINTERNET connection, const char* remoteFile, std::uint64_t* size);
+// Ours: the names in a remote folder (NLST), without the folder's path; "" lists the current folder. FALSE when
+// the server does not list it.
+BOOL FtpListNames(HINTERNET connection, const char* folder, std::vector<std::string>* names);
 // Two-call pattern: with no buffer, *length receives the length of the last reply text.
 BOOL InternetGetLastResponseInfoA(DWORD* error, char* buffer, DWORD* length);
 BOOL InternetCloseHandle(HINTERNET handle);
@@ -87,5 +95,20 @@ void SetProgressHook(zel::ProgressHook hook);
 // lost at 63% — resuming (2 of 3)") and the wait that starts now. An empty hook removes it.
 using NoticeHook = std::function<void(const std::string& text, std::chrono::milliseconds wait)>;
 void SetNoticeHook(NoticeHook hook);
+
+// Ours: while an object of this class lives, the calls of its thread finish what they start although the hook
+// cancels: for the commands that tidy up after a cancelled or failed transfer, and for those that must not stop
+// half-way. The hook is still called, so that events are served; what it throws reaches the caller once the call
+// is done. After `grace` a cancel ends a call again, so that a server that stopped answering holds up nobody long.
+class FinishingScope {
+public:
+    explicit FinishingScope(std::chrono::milliseconds grace = std::chrono::seconds(10));
+    ~FinishingScope();
+    FinishingScope(const FinishingScope&) = delete;
+    FinishingScope& operator=(const FinishingScope&) = delete;
+
+private:
+    std::optional<std::chrono::steady_clock::time_point> m_Previous;
+};
 
 } // namespace inet

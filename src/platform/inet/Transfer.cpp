@@ -383,38 +383,52 @@ CURLcode Receive(Connection& conn, const char* remote, PartialFile& partial, std
     return result;
 }
 
+// Whether the server can vouch for a copy of the file: it tells the size, or offers a checksum.
+bool CanVerify(Connection& conn, const char* remote) {
+    CURLcode result = CURLE_OK;
+    if (AskSize(conn, remote, result))
+        return true;
+    LearnFeatures(conn);
+    return !conn.checksum.command.empty();
+}
+
 Outcome DownloadAttempt(Connection& conn, const char* remote, PartialFile& partial, bool resume, bool ascii) {
     std::uint64_t offset = 0;
-    if (resume) {
-        const auto size = partial.Size();
-        offset = size.value_or(0);
-    }
-    if (offset == 0 && !partial.Empty())
-        return {files::SystemCode(errno, ERROR_WRITE_FAULT)};
-    CURLcode result = Receive(conn, remote, partial, offset, ascii);
-    if (offset > 0 && (result == CURLE_FTP_COULDNT_USE_REST || result == CURLE_BAD_DOWNLOAD_RESUME)) {
-        // The server does not resume (or its file is shorter now): the whole file again, at once.
-        if (!partial.Empty())
+    // A server may take REST and send from the start all the same: what it resumes must be checked as a whole.
+    if (resume && CanVerify(conn, remote))
+        offset = partial.Size().value_or(0);
+    for (;;) {
+        if (offset == 0 && !partial.Empty())
             return {files::SystemCode(errno, ERROR_WRITE_FAULT)};
-        offset = 0;
-        result = Receive(conn, remote, partial, offset, ascii);
-    }
-    KeepLastReply(conn);
-    if (result != CURLE_OK)
-        return Failed(conn, result);
+        const CURLcode result = Receive(conn, remote, partial, offset, ascii);
+        if (offset > 0 && (result == CURLE_FTP_COULDNT_USE_REST || result == CURLE_BAD_DOWNLOAD_RESUME)) {
+            // The server does not resume (or its file is shorter now): the whole file again, at once.
+            offset = 0;
+            continue;
+        }
+        KeepLastReply(conn);
+        if (result != CURLE_OK)
+            return Failed(conn, result);
 
-    // The size the server announced, where it did.
-    curl_off_t rest = -1;
-    const auto size = partial.Size();
-    if (!size)
-        return {files::SystemCode(errno, ERROR_WRITE_FAULT)};
-    if (curl_easy_getinfo(conn.easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &rest) == CURLE_OK && rest >= 0 &&
-        offset + static_cast<std::uint64_t>(rest) != *size)
-        return Mismatch(conn);
-    conn.total = conn.done = *size;
-    CURLcode checkResult = CURLE_OK;
-    const Check check = CompareChecksums(conn, remote, partial.Path(), checkResult);
-    return Verified(conn, check, checkResult);
+        // The size the server announced, where it did.
+        curl_off_t rest = -1;
+        const auto size = partial.Size();
+        if (!size)
+            return {files::SystemCode(errno, ERROR_WRITE_FAULT)};
+        const bool sized =
+            curl_easy_getinfo(conn.easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &rest) == CURLE_OK && rest >= 0;
+        if (sized && offset + static_cast<std::uint64_t>(rest) != *size)
+            return Mismatch(conn);
+        conn.total = conn.done = *size;
+        CURLcode checkResult = CURLE_OK;
+        const Check check = CompareChecksums(conn, remote, partial.Path(), checkResult);
+        if (offset > 0 && !sized && check == Check::Unknown) {
+            // Nothing vouched for the resumed copy after all (the server would not checksum this file).
+            offset = 0;
+            continue;
+        }
+        return Verified(conn, check, checkResult);
+    }
 }
 
 // --- Uploads

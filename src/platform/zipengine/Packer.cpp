@@ -6,10 +6,12 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -23,7 +25,59 @@ unsigned PackThreads() {
 
 namespace {
 
+BlockReadHook g_BlockRead;
+
+} // namespace
+
+void SetBlockReadHook(BlockReadHook hook) {
+    g_BlockRead = std::move(hook);
+}
+
+namespace {
+
 enum class Problem { None, Open, Read, Changed, Compress };
+
+bool LocalTime(std::time_t time, std::tm& out) {
+#ifdef _WIN32
+    return localtime_s(&out, &time) == 0;
+#else
+    return localtime_r(&time, &out) != nullptr;
+#endif
+}
+
+// The time as the MS-DOS date and time fields can hold it: local time from 1980 to 2107. Outside, the nearest end
+// of that range, never the year wrapped round (libzip would store 2149 as 2021).
+std::time_t DosRange(std::time_t time) {
+    std::tm tm{};
+    if (!LocalTime(time, tm) || (tm.tm_year >= 80 && tm.tm_year <= 207))
+        return time;
+    const bool early = tm.tm_year < 80;
+    tm = {};
+    tm.tm_year = early ? 80 : 207;
+    tm.tm_mon = early ? 0 : 11;
+    tm.tm_mday = early ? 1 : 31;
+    tm.tm_hour = early ? 0 : 23;
+    tm.tm_min = early ? 0 : 59;
+    tm.tm_sec = early ? 0 : 58;
+    tm.tm_isdst = -1;
+    return std::mktime(&tm);
+}
+
+// What Info-ZIP's zip records for a plain file on Unix: its mode, rw-r--r-- (r--r--r-- when read-only), and the
+// MS-DOS read-only attribute. (libzip's default, rw-rw-rw-, makes files that unzip leaves writable by everyone.)
+zip_uint32_t FileAttributes(bool readOnly) {
+    const zip_uint32_t mode = readOnly ? 0100444 : 0100644;
+    return mode << 16 | (readOnly ? 0x01u : 0u);
+}
+
+// The extended-timestamp extra field (0x5455) with the last change only, in UTC: what survives where the MS-DOS
+// fields cannot hold it (before 1980, after 2107, or in another time zone). Its 32 bits reach from 1970 to 2106;
+// readers take them unsigned when the MS-DOS date is after 2038.
+std::array<zip_uint8_t, 5> ExtendedTimestamp(std::time_t time) {
+    const auto seconds = static_cast<std::uint32_t>(std::clamp<std::int64_t>(time, 0, 0xffffffff));
+    return {1, static_cast<zip_uint8_t>(seconds), static_cast<zip_uint8_t>(seconds >> 8),
+            static_cast<zip_uint8_t>(seconds >> 16), static_cast<zip_uint8_t>(seconds >> 24)};
+}
 
 // One block of a file, deflated by a worker and waiting for the writer.
 struct Block {
@@ -280,6 +334,15 @@ public:
             Fail(ProblemText(m_Items[item].file, out.problem, out.err));
             return false;
         }
+        // The archive is a copy of one moment: once the last file is read, every file must still be as it was.
+        if (out.last && item + 1 == m_Items.size()) {
+            for (const PackItem& packed : m_Items) {
+                if (files::FileId id; !files::Identify(packed.file, id, true) || id != packed.id) {
+                    Fail(ProblemText(packed.file, Problem::Changed, 0));
+                    return false;
+                }
+            }
+        }
         m_Done.fetch_add(out.length, std::memory_order_relaxed);
         return true;
     }
@@ -346,6 +409,8 @@ private:
                 return fail(Problem::Read, errno);
             std::clearerr(file.get());
         }
+        if (g_BlockRead)
+            g_BlockRead(item.file, job.offset);
         if (!files::Identify(item.file, id, true) || id != item.id)
             return fail(Problem::Changed, 0);
         block.crc = Crc32(0, buffer, job.length);
@@ -459,7 +524,7 @@ zip_int64_t EntryCallback(void* userdata, void* data, zip_uint64_t len, zip_sour
             zip_stat_init(st);
             st->valid = ZIP_STAT_SIZE | ZIP_STAT_MTIME | ZIP_STAT_COMP_METHOD;
             st->size = s->item.id.size;
-            st->mtime = s->item.mtime;
+            st->mtime = DosRange(s->item.mtime);
             st->comp_method = s->pipe.Stores() ? ZIP_CM_STORE : ZIP_CM_DEFLATE;
             if (s->finished) {
                 st->valid |= ZIP_STAT_CRC;
@@ -523,9 +588,17 @@ bool Pipeline::WriteArchive(int fd) {
             errno = EINVAL;
             return false;
         }
-        if (m_Level == 0)
-            zip_set_file_compression(za, static_cast<zip_uint64_t>(idx), ZIP_CM_STORE, 0);
-        zip_file_set_mtime(za, static_cast<zip_uint64_t>(idx), m_Items[i].mtime, 0);
+        const auto index = static_cast<zip_uint64_t>(idx);
+        const auto timestamp = ExtendedTimestamp(m_Items[i].mtime);
+        if ((m_Level == 0 && zip_set_file_compression(za, index, ZIP_CM_STORE, 0) != 0) ||
+            zip_file_set_mtime(za, index, DosRange(m_Items[i].mtime), 0) != 0 ||
+            zip_file_set_external_attributes(za, index, 0, ZIP_OPSYS_UNIX, FileAttributes(m_Items[i].readOnly)) != 0 ||
+            zip_file_extra_field_set(za, index, 0x5455, ZIP_EXTRA_FIELD_NEW, timestamp.data(),
+                                     static_cast<zip_uint16_t>(timestamp.size()), ZIP_FL_LOCAL | ZIP_FL_CENTRAL) != 0) {
+            m_Detail = "zip error: could not add " + m_Items[i].entry + " (" + zip_strerror(za) + ").\n";
+            errno = EINVAL;
+            return false;
+        }
     }
     if (zip_close(za) != 0) {
         zip_error_t* e = zip_get_error(za);

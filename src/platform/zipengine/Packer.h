@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,8 @@ struct PackItem {
     std::string file; // native path
     std::string entry;
     std::time_t mtime = 0;
-    files::FileId id; // the file as it was listed; packing fails when it no longer is so
+    bool readOnly = false; // the read-only attribute (on POSIX systems: no owner-write bit)
+    files::FileId id;      // the file as it was listed; packing fails when it no longer is so
 };
 
 enum class PackOutcome { Written, Cancelled, SourceFailed, CreateFailed, WriteFailed };
@@ -37,5 +39,11 @@ PackResult Pack(const std::vector<PackItem>& items, const fs::path& archive, int
 
 // How many threads deflate at once.
 unsigned PackThreads();
+
+// For tests: called on a packing thread right after a block of a file was read, before the file is checked again,
+// with the file's native path and the block's offset, so that a test can change a file in the middle of a block.
+// Set it while nothing is being packed; an empty hook removes it.
+using BlockReadHook = std::function<void(const std::string& file, std::uint64_t offset)>;
+void SetBlockReadHook(BlockReadHook hook);
 
 } // namespace zipengine::detail

@@ -22,6 +22,7 @@
 #include <deque>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <random>
 #include <set>
 
@@ -53,46 +54,107 @@ bool HasControlCharacter(const std::string& name) {
     return std::any_of(name.begin(), name.end(), [](unsigned char c) { return c < 0x20 || c == 0x7f; });
 }
 
+std::uint32_t U16(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0] | (p[1] << 8));
+}
+std::uint32_t U32(const unsigned char* p) {
+    return U16(p) | (U16(p + 2) << 16);
+}
+std::uint64_t U64(const unsigned char* p) {
+    return U32(p) | (std::uint64_t(U32(p + 4)) << 32);
+}
+
+using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+// The archive's end records: the file, open, and its tail up to the end of the central directory's end record,
+// which starts 22 bytes before the tail's end (a comment after it is cut off); null when there is none.
+FilePtr EndRecord(const fs::path& archive, std::vector<unsigned char>& tail) {
+    const std::string path = Utf8(archive);
+    std::uint64_t size = 0;
+    FilePtr file(files::SizeOf(path, size) ? files::OpenFile(path, "rb") : nullptr, &std::fclose);
+    if (!file)
+        return file;
+    tail.resize(static_cast<std::size_t>(std::min<std::uint64_t>(size, 65535 + 22)));
+    if (!files::Seek(file.get(), size - tail.size()) ||
+        std::fread(tail.data(), 1, tail.size(), file.get()) != tail.size())
+        return FilePtr(nullptr, &std::fclose);
+    for (std::int64_t i = static_cast<std::int64_t>(tail.size()) - 22; i >= 0; --i) {
+        if (U32(tail.data() + i) == 0x06054b50) {
+            tail.resize(static_cast<std::size_t>(i) + 22);
+            return file;
+        }
+    }
+    return FilePtr(nullptr, &std::fclose);
+}
+
 // libzip refuses an archive in which two entries share a name without saying which; the central directory
 // does. Empty when it cannot be told.
 std::string DuplicateEntryName(const fs::path& archive) {
-    const std::string path = Utf8(archive);
-    std::uint64_t size = 0;
-    if (!files::SizeOf(path, size))
-        return {};
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(files::OpenFile(path, "rb"), &std::fclose);
+    std::vector<unsigned char> tail;
+    FilePtr file = EndRecord(archive, tail);
     if (!file)
         return {};
-    std::FILE* f = file.get();
-    auto u16 = [](const unsigned char* p) { return static_cast<std::uint32_t>(p[0] | (p[1] << 8)); };
-    auto u32 = [&](const unsigned char* p) { return u16(p) | (u16(p + 2) << 16); };
-    const std::uint64_t tail = std::min<std::uint64_t>(size, 65535 + 22);
-    std::vector<unsigned char> end(static_cast<std::size_t>(tail));
-    if (!files::Seek(f, size - tail) || std::fread(end.data(), 1, end.size(), f) != end.size())
+    const unsigned char* eocd = tail.data() + tail.size() - 22;
+    const std::uint32_t cdSize = U32(eocd + 12), cdOffset = U32(eocd + 16);
+    if (cdOffset == 0xffffffffu || cdSize > 64u * 1024 * 1024)
         return {};
-    for (std::int64_t i = static_cast<std::int64_t>(tail) - 22; i >= 0; --i) {
-        const unsigned char* eocd = end.data() + i;
-        if (u32(eocd) != 0x06054b50)
-            continue;
-        const std::uint32_t cdSize = u32(eocd + 12), cdOffset = u32(eocd + 16);
-        if (cdOffset == 0xffffffffu || cdSize > 64u * 1024 * 1024 || cdOffset + std::uint64_t(cdSize) > size)
-            return {};
-        std::vector<unsigned char> cd(cdSize);
-        if (!files::Seek(f, cdOffset) || std::fread(cd.data(), 1, cd.size(), f) != cd.size())
-            return {};
-        std::set<std::string> seen;
-        for (std::size_t pos = 0; pos + 46 <= cd.size() && u32(&cd[pos]) == 0x02014b50;) {
-            const std::size_t nameLength = u16(&cd[pos + 28]), extra = u16(&cd[pos + 30]), comment = u16(&cd[pos + 32]);
-            if (pos + 46 + nameLength > cd.size())
-                return {};
-            std::string name(reinterpret_cast<const char*>(&cd[pos + 46]), nameLength);
-            if (!seen.insert(name).second)
-                return name;
-            pos += 46 + nameLength + extra + comment;
-        }
+    std::vector<unsigned char> cd(cdSize);
+    if (!files::Seek(file.get(), cdOffset) || std::fread(cd.data(), 1, cd.size(), file.get()) != cd.size())
         return {};
+    std::set<std::string> seen;
+    for (std::size_t pos = 0; pos + 46 <= cd.size() && U32(&cd[pos]) == 0x02014b50;) {
+        const std::size_t nameLength = U16(&cd[pos + 28]), extra = U16(&cd[pos + 30]), comment = U16(&cd[pos + 32]);
+        if (pos + 46 + nameLength > cd.size())
+            return {};
+        std::string name(reinterpret_cast<const char*>(&cd[pos + 46]), nameLength);
+        if (!seen.insert(name).second)
+            return name;
+        pos += 46 + nameLength + extra + comment;
     }
     return {};
+}
+
+// How many entries the end records declare, read before libzip opens the archive (which takes time and memory for
+// each entry); nothing when they cannot be read, and then libzip says what is wrong.
+std::optional<std::uint64_t> DeclaredEntries(const fs::path& archive) {
+    std::vector<unsigned char> tail;
+    FilePtr file = EndRecord(archive, tail);
+    if (!file)
+        return std::nullopt;
+    const unsigned char* eocd = tail.data() + tail.size() - 22;
+    if (U16(eocd + 10) != 0xffff)
+        return U16(eocd + 10);
+    // Zip64: the locator right before the end record tells where the Zip64 end record is.
+    unsigned char record[56];
+    if (tail.size() < 42 || U32(eocd - 20) != 0x07064b50 || !files::Seek(file.get(), U64(eocd - 20 + 8)) ||
+        std::fread(record, 1, sizeof record, file.get()) != sizeof record || U32(record) != 0x06064b50)
+        return std::nullopt;
+    return U64(record + 32);
+}
+
+// Bytes in the units the file manager shows.
+std::string Amount(std::uint64_t bytes) {
+    char text[32];
+    if (bytes >= (std::uint64_t(1) << 30))
+        std::snprintf(text, sizeof text, "%.1f GB", static_cast<double>(bytes) / (1 << 30));
+    else if (bytes >= (1u << 20))
+        std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1 << 20));
+    else
+        std::snprintf(text, sizeof text, "%llu KB", static_cast<unsigned long long>((bytes + 1023) / 1024));
+    return text;
+}
+
+// What an archive of a data set can hold. The products' data sets are a database of up to a few GiB and up to
+// some tens of thousands of other files (the benchmark's largest: 2 GiB, 20,000 files). An archive that declares
+// more is broken or hostile; unpacked, it would fill the customer's disk, where the staging folder is, before
+// anything noticed. Several times the largest data set still passes.
+constexpr std::uint64_t MaxEntries = 100000;
+constexpr std::uint64_t MaxTotalSize = std::uint64_t(64) << 30;
+
+// Room an extraction needs beyond the files' own bytes: the file system's blocks (up to one more per file), and
+// some left free for everything else on that disk.
+std::uint64_t NeededSpace(std::uint64_t total, std::uint64_t files) {
+    return total + total / 32 + files * 4096 + (std::uint64_t(1) << 20);
 }
 
 struct SafeName {
@@ -202,6 +264,15 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
         return PK_PARAM;
     }
     fs::path archive = ResolveNoCase(PathOf(files::NativePath(dcl.lpszZipFN)));
+    // A listing only shows what the archive declares; whatever reads or writes its data stays within bounds.
+    const bool listing = dcl.nvflag != 0;
+    // libzip reads the count from the same end records.
+    if (const auto declared = DeclaredEntries(archive); declared && *declared > MaxEntries && !listing) {
+        print("unzip error: " + Utf8(archive) + " holds " + std::to_string(*declared) + " files, far more than a " +
+              "data set (at most " + std::to_string(MaxEntries) + "); the archive is damaged or not a data set, and " +
+              "nothing was extracted.\n");
+        return PK_ERR;
+    }
     // Opening checks every entry's header: a while for a large archive, so the hook keeps being called.
     Progress progress(S().hook);
     int err = 0;
@@ -242,10 +313,32 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
     }
 
     std::uint64_t total = 0;
-    for (zip_int64_t i = 0; i < count; ++i) {
+    bool beyond = false;
+    for (zip_int64_t i = 0; i < count && !beyond; ++i) {
         zip_stat_t st;
-        if (zip_stat_index(za.get(), static_cast<zip_uint64_t>(i), 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE))
-            total += st.size;
+        if (zip_stat_index(za.get(), static_cast<zip_uint64_t>(i), 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE)) {
+            beyond = st.size > MaxTotalSize - total;
+            total += beyond ? 0 : st.size;
+        }
+    }
+    if (beyond && !listing) {
+        print("unzip error: the files in " + Utf8(archive) + " would take more than " + Amount(MaxTotalSize) +
+              ", far more than a data set; the archive is damaged or not a data set, and nothing was extracted.\n");
+        return PK_ERR;
+    }
+    if (writing) {
+        // The declared sizes, checked against the disk before anything is written there; the data of an entry may
+        // not run past its declared size (ExtractEntry).
+        const std::uint64_t needed = NeededSpace(total, static_cast<std::uint64_t>(count));
+        const fs::space_info space = fs::space(dir, ec);
+        if (!ec && space.available < needed) {
+            print("unzip error: there is not enough free space on the drive " + DriveOf(dir) + " to extract " +
+                  Utf8(archive) + ": its files take " + Amount(total) + ", and the drive has " +
+                  Amount(space.available) +
+                  " free (a little more than the files take must stay free). Make room on that drive, then try "
+                  "again.\n");
+            return PK_DISK;
+        }
     }
     progress.SetTotal(total);
     // This call comes after the opening and before any entry is read.

@@ -138,6 +138,9 @@ private:
         item.file = Utf8(dir / PathOf(f.name));
         item.entry = m_JunkDir ? f.name : prefix + f.name;
         item.mtime = EntryTime(f.id);
+        // Where the system maps its read-only attribute onto the permissions, as Windows does.
+        std::error_code ec;
+        item.readOnly = (fs::status(PathOf(item.file), ec).permissions() & fs::perms::owner_write) == fs::perms::none;
         item.id = f.id;
         m_Items.push_back(std::move(item));
     }

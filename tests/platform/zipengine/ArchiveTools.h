@@ -72,6 +72,41 @@ with zipfile.ZipFile(sys.argv[1], 'w') as z:
     return Exec(qEnvironmentVariable("ZEL_PYTHON", ZEL_PYTHON_DEFAULT), args).first == 0;
 }
 
+// An archive no honest tool writes, from a JSON list of entries: "name" (with "%d" and "copies": that many
+// entries), data as "zeros": N, "random": N (seeded), or "text", and optionally the size the entry "declares"
+// instead of its own, in the local header and the central directory alike (Zip64 fields where it needs them).
+inline bool MakeRawZip(const QString& path, const QByteArray& entries) {
+    const char* script = R"(
+import json, random, struct, sys, zlib
+out, central = open(sys.argv[1], 'wb'), []
+for e in json.loads(sys.argv[2]):
+    data = bytes(e['zeros']) if 'zeros' in e else random.Random(1).randbytes(e['random']) if 'random' in e \
+        else e.get('text', '').encode()
+    deflate = zlib.compressobj(6, zlib.DEFLATED, -15)
+    packed, crc, size = deflate.compress(data) + deflate.flush(), zlib.crc32(data), e.get('declared', len(data))
+    big = size >= 0xFFFFFFFF
+    extra = struct.pack('<HHQQ', 1, 16, size, len(packed)) if big else b''
+    sizes = (0xFFFFFFFF, 0xFFFFFFFF) if big else (len(packed), size)
+    for i in range(e.get('copies', 1)):
+        name = (e['name'] % i if 'copies' in e else e['name']).encode()
+        fields = (45 if big else 20, 0, 8, 0, 0x21, crc) + sizes + (len(name), len(extra))
+        central.append(struct.pack('<IHHHHHHIIIHHHHHII', 0x02014B50, 0x031E, *fields, 0, 0, 0, 0o100644 << 16,
+                                   out.tell()) + name + extra)
+        out.write(struct.pack('<IHHHHHIIIHH', 0x04034B50, *fields) + name + extra + packed)
+start, count = out.tell(), len(central)
+out.write(b''.join(central))
+record = out.tell()
+if count > 0xFFFF:
+    out.write(struct.pack('<IQHHIIQQQQ', 0x06064B50, 44, 45, 45, 0, 0, count, count, record - start, start))
+    out.write(struct.pack('<IIQI', 0x07064B50, 0, record, 1))
+out.write(struct.pack('<IHHHHIIH', 0x06054B50, 0, 0, min(count, 0xFFFF), min(count, 0xFFFF), record - start, start,
+                      0))
+)";
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return Exec(qEnvironmentVariable("ZEL_PYTHON", ZEL_PYTHON_DEFAULT), {"-c", script, path, QString(entries)}).first ==
+           0;
+}
+
 // What the engines printed through the runs below, since it was last cleared.
 inline std::string printed;
 

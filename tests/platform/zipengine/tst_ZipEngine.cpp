@@ -1,12 +1,38 @@
 #include "platform/zipengine/ArchiveTools.h"
 
+#include "platform/zipengine/Packer.h"
+
 #include <QtTest>
 
+#include <atomic>
 #include <functional>
+#include <optional>
 #include <utility>
 
 using namespace ziptest;
 using namespace zipengine;
+
+namespace {
+
+// A small file system of its own (tmpfs) for the object's life, where the test may mount one (as root).
+class SmallDisk {
+public:
+    explicit SmallDisk(const QString& size)
+        : m_Mounted(Exec("mount", {"-t", "tmpfs", "-o", "size=" + size, "tmpfs", m_Dir.path()}).first == 0) {}
+    ~SmallDisk() {
+        if (m_Mounted)
+            Exec("umount", {m_Dir.path()});
+    }
+    Q_DISABLE_COPY(SmallDisk)
+    bool mounted() const { return m_Mounted; }
+    QString path() const { return m_Dir.path(); }
+
+private:
+    QTemporaryDir m_Dir;
+    bool m_Mounted;
+};
+
+} // namespace
 
 class tst_ZipEngine : public QObject {
     Q_OBJECT
@@ -61,42 +87,123 @@ private Q_SLOTS:
             QVERIFY2(!f.startsWith("ZEL.ZIP.zel~"), qPrintable(f));
     }
 
-    // The file changes after it was listed, before or while it is read; or the disk fills. Each run fails
-    // naming the reason, and leaves the old archive and no temporary file.
-    void failedRunsKeepTheOldArchive() {
-        const char* changed = "changed while it was being packed; close the program that uses it and send again.";
+    // What Info-ZIP's zip records for a plain file on Unix, as unzip and Python's zipfile read it: the mode (no
+    // file writable by everyone) and the read-only attribute; the time in UTC in the extended-timestamp field (the
+    // MS-DOS fields hold local times of 1980 to 2107 only, and never a year wrapped round).
+    void entriesKeepModeAndTime() {
+        const QByteArray zone = qgetenv("TZ");
+        const bool zoned = qEnvironmentVariableIsSet("TZ");
+        const auto restore = qScopeGuard([&] {
+            zoned ? qputenv("TZ", zone) : qunsetenv("TZ");
+            tzset();
+        });
+        qputenv("TZ", "UTC");
+        tzset();
         const struct {
             const char* name;
-            std::function<void(QFile&)> change;
+            QDateTime changed;
+            bool readOnly;
+            const char* mode;  // as unzip -Z shows it
+            const char* utc;   // the extended timestamp, as unzip -Zv shows it
+            const char* local; // Python's date_time and attributes
+        } rows[] = {
+            {"plain.dat", QDateTime(QDate(2020, 5, 17), QTime(10, 20, 31), Qt::UTC), false, "-rw-r--r--",
+             "2020 May 17 10:20:31 UTC", "(2020, 5, 17, 10, 20, 30) 3 0o100644 0"},
+            {"readonly.dat", QDateTime(QDate(2020, 5, 17), QTime(10, 20, 31), Qt::UTC), true, "-r--r--r--",
+             "2020 May 17 10:20:31 UTC", "(2020, 5, 17, 10, 20, 30) 3 0o100444 1"},
+            {"y1970.dat", QDateTime(QDate(1970, 1, 1), QTime(0, 0, 10), Qt::UTC), false, "-rw-r--r--",
+             "1970 Jan 1 00:00:10 UTC", "(1980, 1, 1, 0, 0, 0) 3 0o100644 0"},
+            {"y2149.dat", QDateTime(QDate(2149, 6, 1), QTime(12, 0), Qt::UTC), false, "-rw-r--r--",
+             "2106 Feb 7 06:28:15 UTC", "(2107, 12, 31, 23, 59, 58) 3 0o100644 0"},
+        };
+        QTemporaryDir tmp;
+        for (const auto& row : rows) {
+            const QString path = tmp.filePath(QString("d/") + row.name);
+            WriteFile(path, row.name);
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadWrite) &&
+                    file.setFileTime(row.changed, QFileDevice::FileModificationTime));
+            file.close();
+            QVERIFY(!row.readOnly || MakeReadOnly(path));
+        }
+        const QString archive = tmp.filePath("a.zip");
+        QCOMPARE(Zip(archive, {tmp.filePath("d/*")}, ZPOPT{.fJunkDir = 1}), 0);
+        const QString modes = Exec("unzip", {"-Z", archive}).second;
+        const QStringList sections = Exec("unzip", {"-Zv", archive}).second.split("Central directory entry #");
+        const char* script = R"(
+import sys, zipfile
+for i in zipfile.ZipFile(sys.argv[1]).infolist():
+    print(i.filename, i.date_time, i.create_system, oct(i.external_attr >> 16), i.external_attr & 0xff)
+)";
+        const QString python =
+            Exec(qEnvironmentVariable("ZEL_PYTHON", ZEL_PYTHON_DEFAULT), {"-c", script, archive}).second;
+        for (const auto& row : rows) {
+            QVERIFY2(modes.contains(QRegularExpression(QString("^%1 .* %2\n").arg(row.mode, row.name),
+                                                       QRegularExpression::MultilineOption)),
+                     qPrintable(modes));
+            const QString section = sections.filter(QString("\n  %1\n").arg(row.name)).value(0);
+            QVERIFY2(section.contains(QString("(UT extra field modtime): %1\n").arg(row.utc)), qPrintable(section));
+            QVERIFY2(python.contains(QString("%1 %2\n").arg(row.name, row.local)), qPrintable(python));
+        }
+    }
+
+    // A file changes after it was listed: before it is read, in the middle of its last block, or once it was
+    // packed while another still is (the archive is a copy of one moment); or the disk fills. Each run fails naming
+    // the reason, and leaves the old archive and no temporary file; a change stops it at once.
+    void failedRunsKeepTheOldArchive() {
+        const char* changed = "changed while it was being packed; close the program that uses it and send again.";
+        const auto grow = [](QFile& f) { return f.open(QIODevice::Append) && f.write("more") == 4; };
+        const struct {
+            const char* name;
+            std::function<bool(QFile&)> change;
+            const char* file; // the file changed
+            const char* when; // right after the block "file@offset" was read; empty: before any file is read
             qint64 sizeLimit;
             int result;
             QString text;
         } cases[] = {
-            {"grows", [](QFile& f) { QVERIFY(f.open(QIODevice::Append) && f.write("more") == 4); }, 0, 18, changed},
-            {"shrinks", [](QFile& f) { QVERIFY(f.resize(1000)); }, 0, 18, changed},
+            {"grows", grow, "t.mdb", "", 0, 18, changed},
+            {"shrinks", [](QFile& f) { return f.resize(1000); }, "t.mdb", "", 0, 18, changed},
             {"rewritten",
              [](QFile& f) {
-                 QVERIFY(f.open(QIODevice::ReadWrite));
-                 QVERIFY(f.setFileTime(f.fileTime(QFileDevice::FileModificationTime).addSecs(-2),
-                                       QFileDevice::FileModificationTime));
+                 return f.open(QIODevice::ReadWrite) &&
+                        f.setFileTime(f.fileTime(QFileDevice::FileModificationTime).addSecs(-2),
+                                      QFileDevice::FileModificationTime);
              },
-             0, 18, changed},
-            {"vanishes", [](QFile& f) { QVERIFY(f.remove()); }, 0, 18,
+             "t.mdb", "", 0, 18, changed},
+            {"vanishes", [](QFile& f) { return f.remove(); }, "t.mdb", "", 0, 18,
              "could not open %1 for reading (No such file or directory)."},
-            {"disk full", {}, 1 << 20, 14, "there is not enough disk space to write"},
+            {"grows while its last block is read", grow, "t.mdb", "t.mdb@2097152", 0, 18, changed},
+            {"grows once packed, while another is packed", grow, "a.mdb", "z.mdb@67108864", 0, 18, changed},
+            {"disk full", {}, "t.mdb", "", 1 << 20, 14, "there is not enough disk space to write"},
         };
         for (const auto& c : cases) {
             QTemporaryDir tmp;
-            const QString target = tmp.filePath("d/t.mdb"), archive = tmp.filePath("d/ZEL.ZIP");
+            const QString target = tmp.filePath(QString("d/") + c.file), archive = tmp.filePath("d/ZEL.ZIP");
             WriteAll(tmp.filePath("d"),
                      {{"a.mdb", Mixed(3 << 20, 1)}, {"t.mdb", Mixed(2500000, 2)}, {"ZEL.ZIP", "old"}});
+            // Packed last: 128 blocks of a sparse file, quick to read and to deflate.
+            QFile big(tmp.filePath("d/z.mdb"));
+            QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(qint64(128) << 20));
+            big.close();
+            const QStringList when = QString(c.when).split('@');
+            std::atomic<bool> done = !c.change;
+            std::atomic<int> bigBlocks = 0;
             bool first = true;
             // The first call comes before any file is read.
             SetProgressHook([&](std::uint64_t, std::uint64_t) {
                 QFile f(target);
-                if (std::exchange(first, false) && c.change)
-                    c.change(f);
+                if (std::exchange(first, false) && c.change && when.size() == 1)
+                    done = c.change(f);
                 return true;
+            });
+            // On the packing threads, between reading a block and checking its file again.
+            detail::SetBlockReadHook([&](const std::string& file, std::uint64_t offset) {
+                const QString name = QFileInfo(QString::fromStdString(file)).fileName();
+                bigBlocks += name == "z.mdb" ? 1 : 0;
+                QFile f(target);
+                if (when.size() == 2 && name == when[0] && offset == when[1].toULongLong())
+                    done = c.change(f);
             });
             printed.clear();
             int result = -1;
@@ -105,11 +212,15 @@ private Q_SLOTS:
                 WithFileSizeLimit(c.sizeLimit, run);
             else
                 run();
-            QVERIFY2(result == c.result, c.name);
+            detail::SetBlockReadHook({});
+            QVERIFY2(done && result == c.result, c.name);
             QVERIFY2(Printed(QString(c.text).replace("%1", target).toUtf8().constData()), printed.c_str());
-            QStringList left = Entries(tmp.filePath("d"));
-            left.removeOne("t.mdb");
-            QCOMPARE(left, (QStringList{"ZEL.ZIP", "a.mdb"}));
+            // Read ahead of the failed block at most as far as the packing threads may run: not z.mdb whole.
+            QVERIFY2(!c.change || c.file != QString("t.mdb") || bigBlocks < 128, c.name);
+            QStringList left = Entries(tmp.filePath("d")), expected{"ZEL.ZIP", "a.mdb", "t.mdb", "z.mdb"};
+            left.removeOne(c.file);
+            expected.removeOne(c.file);
+            QCOMPARE(left, expected);
             QCOMPARE(ReadFile(archive), QByteArray("old"));
         }
     }
@@ -217,6 +328,67 @@ private Q_SLOTS:
         QVERIFY(Unzip(tmp.filePath("twice.zip"), tmp.filePath("x")) != 0);
         QVERIFY2(Printed("more than one entry named same.txt"), printed.c_str());
         QCOMPARE(Snapshot(tmp.filePath("x")), Files());
+    }
+
+    // Unpacking is bounded before anything is written: by the free space of the disk (with a margin), and by what
+    // any data set holds; an entry whose data runs past its declared size stops there.
+    void unpackingIsBounded_data() {
+        QTest::addColumn<QByteArray>("entries"); // as MakeRawZip takes them
+        QTest::addColumn<QString>("disk");       // extracted onto a file system of its own of this size (tmpfs)
+        QTest::addColumn<qint64>("sizeLimit");   // no file may grow beyond this (0: no limit)
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("text"); // printed (<disk>: the file system of its own, <zip>: the archive)
+        QTest::addColumn<int>("files");    // extracted
+        const auto row = [](const char* name, const char* entries, const char* disk, qint64 sizeLimit, int result,
+                            const QString& text, int files) {
+            QTest::newRow(name) << QByteArray(entries) << disk << sizeLimit << result << text << files;
+        };
+        const QString space = "unzip error: there is not enough free space on the drive <disk> to extract <zip>: its "
+                              "files take %1, and the drive has 4.0 MB free";
+        const QString refused = ", far more than a data set%1; the archive is damaged or not a data set, and nothing "
+                                "was extracted.";
+        row("fits a small disk", R"([{"name": "a.bin", "random": 2097152}])", "4m", 0, 0, "1 file(s) extracted", 1);
+        row("more than a small disk takes", R"([{"name": "a.bin", "random": 3670016}])", "4m", 0, 50,
+            space.arg("3.5 MB"), 0);
+        row("a bomb", R"([{"name": "a.bin", "zeros": 67108864}])", "4m", 0, 50, space.arg("64.0 MB"), 0);
+        // Four entries of 2^62 bytes: 2^64 in all, which a sum in 64 bits takes for nothing.
+        row("a lying Zip64 size", R"([{"name": "f%d", "text": "x", "declared": 4611686018427387904, "copies": 4}])", "",
+            0, 2, "unzip error: the files in <zip> would take more than 64.0 GB" + refused.arg(""), 0);
+        row("too many entries", R"([{"name": "f%d", "text": "x", "copies": 100001}])", "", 0, 2,
+            "unzip error: <zip> holds 100001 files" + refused.arg(" (at most 100000)"), 0);
+        // On a file system of its own, where 20,000 files come and go quickly.
+        row("as many files as a data set", R"([{"name": "f%d", "text": "x", "copies": 20000}])", "128m", 0, 0,
+            "20000 file(s) extracted", 20000);
+        // Declared 9 MiB, inflated as a stream; the data is 64 MiB, and no file may grow past 16 MiB: the entry is
+        // refused as damaged where its data passes 9 MiB, long before the disk would seem full.
+        row("data past the declared size", R"([{"name": "a.bin", "zeros": 67108864, "declared": 9437184}])", "",
+            16 << 20, 2, "a.bin is damaged (more data than recorded)", 0);
+    }
+    void unpackingIsBounded() {
+        QFETCH(QByteArray, entries);
+        QFETCH(QString, disk);
+        QFETCH(qint64, sizeLimit);
+        QFETCH(int, result);
+        QFETCH(QString, text);
+        QFETCH(int, files);
+        QTemporaryDir tmp;
+        const QString archive = tmp.filePath("FIXED.ZIP");
+        QVERIFY(MakeRawZip(archive, entries));
+        std::optional<SmallDisk> own;
+        if (!disk.isEmpty()) {
+            own.emplace(disk);
+            if (!own->mounted())
+                QSKIP("No tmpfs can be mounted here (it takes root): this row is not tried.");
+        }
+        const QString dir = own ? own->path() + "/x" : tmp.filePath("x");
+        printed.clear();
+        int got = -1;
+        const auto run = [&] { got = Unzip(archive, dir, false); };
+        sizeLimit ? WithFileSizeLimit(sizeLimit, run) : run();
+        QCOMPARE(got, result);
+        text.replace("<zip>", archive).replace("<disk>", own ? own->path() : QString());
+        QVERIFY2(Printed(text.toStdString()), printed.c_str());
+        QCOMPARE(Entries(dir).size(), files);
     }
 
     void corruptArchivesFailWithoutPartialFiles() {
