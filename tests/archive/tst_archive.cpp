@@ -45,7 +45,7 @@ private Q_SLOTS:
         ui::ScriptedUi ui;
         QTemporaryDir tmp;
         const Files files{{"data_qmx/ledgra2.mdb", QByteArray(40000, 'L')}, {"norvane.mdb", "N"}};
-        WriteAll(tmp.filePath("src"), files);
+        WriteTree(tmp.filePath("src"), files);
         QCOMPARE(Exec("zip", {"-r", "-q", "-P", "pw", tmp.filePath("FIXED.ZIP"), "."}, tmp.filePath("src")).first, 0);
         WriteFile(tmp.filePath("out/norvane.mdb"), "old");
         CodeModule::LastMessageText = "text of an earlier zip run";

@@ -3,7 +3,7 @@
 #include "console/frmFtpTest.h"
 #include "dialogs/dlgHost.h"
 #include "dialogs/frmHelp.h"
-#include "support/Files.h"
+#include "support/TestFiles.h"
 #include "support/Gui.h"
 #include "support/ScriptedUi.h"
 #include "transfer/RecoveryFolder.h"

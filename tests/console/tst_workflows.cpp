@@ -53,7 +53,7 @@ class tst_workflows : public QObject {
                           {"keep.txt", "not part of the data set"},
                           {"data_qmx/x.qmx", "old x"},
                           {"data_qmx/y.qmx", "old y"}};
-        WriteAll(s->data(), kind >= Ledgra ? ledgra : tova);
+        WriteTree(s->data(), kind >= Ledgra ? ledgra : tova);
         if ((!archive.isEmpty() && !ZipFiles(s->home() + "/FIXED.ZIP", archive)) || !s->start())
             QTest::qFail("the archive or the window could not be made", __FILE__, __LINE__);
         s->login();
@@ -171,7 +171,7 @@ private Q_SLOTS:
         QFETCH(QStringList, names);
         auto s = ready(kind);
         // Not the data set: a stale archive, a hidden file, and what a killed run of the program left.
-        WriteAll(s->data(), {{"ZEL.ZIP", "stale archive"},
+        WriteTree(s->data(), {{"ZEL.ZIP", "stale archive"},
                              {"fixed.zip", "kept after a failed receive"},
                              {".hidden", "x"},
                              {"FIXED.ZIP.zel~a1b2c3", "x"}});
@@ -249,7 +249,7 @@ private Q_SLOTS:
                                  : Tree{{"n1.dat", "new 1"}, {"folder/n2.dat", "new 2"}, {".brought", "new hidden"}});
         if (kind < Ledgra) {
             // A finished receive leaves no archive behind, an old one included.
-            WriteAll(s->data(), {{"FIXED.ZIP", "left by a failed receive"},
+            WriteTree(s->data(), {{"FIXED.ZIP", "left by a failed receive"},
                                  {".licence.cfg", "not part of the data set"},
                                  {".brought", "old hidden"}});
         }
@@ -428,7 +428,7 @@ private Q_SLOTS:
         const Tree before = Snapshot(s->data());
         if (Exec("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", s->qmx()}).first != 0)
             QSKIP("this machine cannot mount a tmpfs for the test (root is needed)");
-        WriteAll(s->qmx(), {{"x.qmx", "old x"}, {"y.qmx", "old y"}});
+        WriteTree(s->qmx(), {{"x.qmx", "old x"}, {"y.qmx", "old y"}});
         s->click("cmdGet");
         Exec("umount", {s->qmx()});
         QCOMPARE(s->ui.boxes.size(), size_t(2));
@@ -441,7 +441,7 @@ private Q_SLOTS:
 
     void aLeftoverIsPutBackBeforeTheWindowTakesAClick() {
         Session s(Product::Tova);
-        WriteAll(s.data(), {{"a.dat", "old a"}, {"B.DAT", "old b"}});
+        WriteTree(s.data(), {{"a.dat", "old a"}, {"B.DAT", "old b"}});
         Tree expected = Snapshot(s.data());
         {
             // As a receive killed during its download leaves the data folder.
@@ -451,7 +451,7 @@ private Q_SLOTS:
         }
         // The customer works on: a new file, and one in the place of a saved one, which is kept aside.
         const Tree later{{"NEWWORK.DAT", "work done after the crash"}, {"b.dat", "the customer's own b"}};
-        WriteAll(s.data(), later);
+        WriteTree(s.data(), later);
         expected.remove("B.DAT");
         expected.insert(later);
         s.ui.answers = {ui::Answer::Ok}; // the box naming the kept copy

@@ -2,7 +2,7 @@
 // line with their retries, the atomic publish of an upload, FTPS, the hooks and the error texts.
 #include "ftp/cFTP.h"
 #include "platform/inet/Inet.h"
-#include "support/Files.h"
+#include "support/TestFiles.h"
 #include "support/FtpServer.h"
 
 #include <QtTest>
@@ -374,7 +374,7 @@ private Q_SLOTS:
                            {"up.bin.zel~ab-2cd", "4"},
                            {"other.bin.zel~ab12cd", "5"}};
         if (faults.contains("leftovers")) {
-            WriteAll(home(), similar);
+            WriteTree(home(), similar);
             WriteFile(home() + "/up.bin.zel~0a1b2z", "an earlier send's");
         }
         // The client gives up on a stalled line after two seconds; only those rows can afford so short a limit.

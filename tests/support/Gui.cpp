@@ -1,6 +1,6 @@
 #include "support/Gui.h"
 
-#include "support/Files.h"
+#include "support/TestFiles.h"
 
 #include <QtTest>
 #include <QtWidgets>

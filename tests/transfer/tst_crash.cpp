@@ -2,7 +2,7 @@
 // start, itself killed at every step: afterwards the data folder holds exactly the old data set or exactly the
 // new one, and what the customer did between the crash and the restart. And a second copy of the program on the
 // same data folder while a receive runs: it touches nothing and says so.
-#include "support/Files.h"
+#include "support/TestFiles.h"
 #include "support/FtpServer.h"
 
 #include <QtTest>
@@ -53,7 +53,7 @@ class tst_crash : public QObject {
     void layOld() {
         QDir(data()).removeRecursively();
         QDir().mkpath(data() + "/data_qmx");
-        WriteAll(data(), m_Old);
+        WriteTree(data(), m_Old);
     }
     Outcome receive(const QString& killAt) {
         return Child({"receive", QString::fromStdString(folder()), m_Product, m_Server->hostPort(), killAt});

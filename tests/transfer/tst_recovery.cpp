@@ -1,7 +1,7 @@
 // The receive's transaction on disk: what a recovery leaves after each state, the customer's later work included,
 // and what it does with a record it cannot trust or a file it cannot move.
 #include "platform/error/Error.h"
-#include "support/Files.h"
+#include "support/TestFiles.h"
 #include "transfer/Journal.h"
 #include "transfer/RecoveryFolder.h"
 
@@ -274,7 +274,7 @@ private Q_SLOTS:
     void aFolderThatRefusesThePutBack() {
         // The databases' places are free; data_qmx refuses every file: all else goes back, the rest is named and
         // tried again, and only that, by the next recovery.
-        WriteAll(d(), {{"ledgra2.mdb", "old ledgra"}, {"data_qmx/x.qmx", "old x"}, {"data_qmx/y.qmx", "old y"}});
+        WriteTree(d(), {{"ledgra2.mdb", "old ledgra"}, {"data_qmx/x.qmx", "old x"}, {"data_qmx/y.qmx", "old y"}});
         const Tree before = data();
         {
             RecoveryFolder r(Windows(d()));

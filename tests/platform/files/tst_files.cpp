@@ -1,5 +1,5 @@
 #include "platform/files/Files.h"
-#include "support/Files.h"
+#include "support/TestFiles.h"
 
 #include <QtTest>
 

@@ -1,6 +1,6 @@
 #include "platform/profileapi/ProfileApi.h"
 #include "profile/WLM_CIni.h"
-#include "support/Files.h"
+#include "support/TestFiles.h"
 
 #include <QtTest>
 

@@ -4,7 +4,7 @@
 
 #include "platform/error/Error.h"
 #include "platform/zipengine/ZipEngine.h"
-#include "support/Files.h"
+#include "support/TestFiles.h"
 
 #include <QtCore>
 

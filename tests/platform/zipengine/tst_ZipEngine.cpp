@@ -51,13 +51,13 @@ private Q_SLOTS:
         Files packed{{"a.mdb", QByteArray(100000, 'a')}, {"B.MDB", "bee"}, {"big.mdb", Mixed(3500000, 7)}, {"e", ""}};
         for (int i = 0; i < 300; ++i)
             packed.insert(QString("s%1.dat").arg(i), Mixed(i * 37, i));
-        WriteAll(data, packed);
+        WriteTree(data, packed);
         // A link is packed as the file it leads to.
         WriteFile(tmp.filePath("elsewhere.mdb"), "through a link");
         QVERIFY(QFile::link(tmp.filePath("elsewhere.mdb"), data + "/linked.mdb"));
         packed.insert("linked.mdb", "through a link");
         // Not the data set: a folder without recursion, a hidden file, a temporary file of the program.
-        WriteAll(data, {{"sub/c.txt", "sea"}, {".hidden", "h"}, {"FIXED.ZIP.zel~a1B2c3", "partial download"}});
+        WriteTree(data, {{"sub/c.txt", "sea"}, {".hidden", "h"}, {"FIXED.ZIP.zel~a1B2c3", "partial download"}});
         WriteFile(archive, "not a zip: the leftover of a failed send");
         const QDateTime stamp(QDate(2020, 5, 17), QTime(10, 20, 31));
         QFile stamped(data + "/B.MDB");
@@ -180,7 +180,7 @@ for i in zipfile.ZipFile(sys.argv[1]).infolist():
         for (const auto& c : cases) {
             QTemporaryDir tmp;
             const QString target = tmp.filePath(QString("d/") + c.file), archive = tmp.filePath("d/ZEL.ZIP");
-            WriteAll(tmp.filePath("d"),
+            WriteTree(tmp.filePath("d"),
                      {{"a.mdb", Mixed(3 << 20, 1)}, {"t.mdb", Mixed(2500000, 2)}, {"ZEL.ZIP", "old"}});
             // Packed last: 128 blocks of a sparse file, quick to read and to deflate.
             QFile big(tmp.filePath("d/z.mdb"));
@@ -229,7 +229,7 @@ for i in zipfile.ZipFile(sys.argv[1]).infolist():
         QTemporaryDir tmp;
         // Random data: slow enough to deflate that the hook is called many times while the blocks are packed.
         const QByteArray random = Noise(32 << 20, 4);
-        WriteAll(tmp.filePath("d"), {{"big.bin", random}, {"small.bin", "s"}});
+        WriteTree(tmp.filePath("d"), {{"big.bin", random}, {"small.bin", "s"}});
         std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
         SetProgressHook([&](std::uint64_t done, std::uint64_t total) {
             calls.emplace_back(done, total);
@@ -277,7 +277,7 @@ for i in zipfile.ZipFile(sys.argv[1]).infolist():
         // Entries are read on several threads but put in place in order: a disk that fills at the second entry
         // leaves the first one in place and nothing else, also when the third was read already.
         SetProgressHook({});
-        WriteAll(tmp.filePath("e"), {{"a.bin", Mixed(1 << 20, 8)}, {"b.bin", random.left(8 << 20)}, {"c.bin", "c"}});
+        WriteTree(tmp.filePath("e"), {{"a.bin", Mixed(1 << 20, 8)}, {"b.bin", random.left(8 << 20)}, {"c.bin", "c"}});
         QCOMPARE(Zip(tmp.filePath("e.zip"), {tmp.filePath("e/*")}), 0);
         printed.clear();
         int result = -1;
@@ -404,7 +404,7 @@ for i in zipfile.ZipFile(sys.argv[1]).infolist():
         QVERIFY(ZipFiles(tmp.filePath("b.zip"), {{"b.bin", Mixed(9 << 20, 5)}}));
         QByteArray large = ReadFile(tmp.filePath("b.zip"));
         large[large.size() / 2] = static_cast<char>(large[large.size() / 2] ^ 1);
-        WriteAll(tmp.path(), {{"c.zip", bytes}, {"b.zip", large}, {"g.zip", "garbage, not an archive"}});
+        WriteTree(tmp.path(), {{"c.zip", bytes}, {"b.zip", large}, {"g.zip", "garbage, not an archive"}});
         for (const char* zip : {"c.zip", "b.zip", "g.zip", "missing.zip"})
             QVERIFY2(Unzip(tmp.filePath(zip), tmp.filePath("x")) != 0, zip);
         QVERIFY(Printed("damaged"));

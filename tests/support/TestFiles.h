@@ -12,7 +12,7 @@ namespace testsupport {
 QMap<QString, QByteArray> Snapshot(const QString& root, bool recursive = true);
 // Writes a file, making its folders.
 void WriteFile(const QString& path, const QByteArray& content);
-void WriteAll(const QString& root, const QMap<QString, QByteArray>& files);
+void WriteTree(const QString& root, const QMap<QString, QByteArray>& files);
 QByteArray ReadFile(const QString& path);
 // The data-folder form of a native folder: a trailing backslash, as the profiles give it.
 std::string Windows(const QString& folder);

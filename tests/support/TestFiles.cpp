@@ -1,4 +1,4 @@
-#include "support/Files.h"
+#include "support/TestFiles.h"
 
 #include "platform/error/Error.h"
 
@@ -29,7 +29,7 @@ void WriteFile(const QString& path, const QByteArray& content) {
         QTest::qFail(qPrintable("cannot write " + path), __FILE__, __LINE__);
 }
 
-void WriteAll(const QString& root, const QMap<QString, QByteArray>& files) {
+void WriteTree(const QString& root, const QMap<QString, QByteArray>& files) {
     for (auto it = files.cbegin(); it != files.cend(); ++it)
         WriteFile(root + "/" + it.key(), it.value());
 }
@@ -66,7 +66,7 @@ std::pair<int, QString> Exec(const QString& program, const QStringList& args, co
 
 bool ZipFiles(const QString& target, const QMap<QString, QByteArray>& content) {
     QTemporaryDir stage;
-    WriteAll(stage.path(), content);
+    WriteTree(stage.path(), content);
     QFile::remove(target);
     return Exec("zip", QStringList{"-q", "-r", target} + content.keys(), stage.path()).first == 0;
 }
