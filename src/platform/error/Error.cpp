@@ -15,8 +15,14 @@ namespace rt {
 
 std::string Description(std::int32_t number) {
     switch (number) {
+    case InvalidProcedureCall:
+        return "Invalid procedure call or argument";
     case Overflow:
         return "Overflow";
+    case OutOfMemory:
+        return "Out of memory";
+    case InternalError:
+        return "Internal error";
     case SubscriptOutOfRange:
         return "Subscript out of range";
     case FileNotFound:

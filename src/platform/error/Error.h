@@ -30,8 +30,11 @@ private:
 
 // Runtime errors keep the numbers and texts of the original runtime.
 namespace rt {
+constexpr std::int32_t InvalidProcedureCall = 5;
 constexpr std::int32_t Overflow = 6;
+constexpr std::int32_t OutOfMemory = 7;
 constexpr std::int32_t SubscriptOutOfRange = 9;
+constexpr std::int32_t InternalError = 51;
 constexpr std::int32_t FileNotFound = 53;
 constexpr std::int32_t FileAlreadyExists = 58;
 constexpr std::int32_t DiskFull = 61;

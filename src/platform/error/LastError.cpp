@@ -13,4 +13,9 @@ void SetLastError(DWORD code) {
     t_LastError = code;
 }
 
+DWORD Failed(DWORD code) {
+    SetLastError(code);
+    return 0;
+}
+
 } // namespace winapi

@@ -20,6 +20,7 @@ constexpr DWORD ERROR_ACCESS_DENIED = 5;
 constexpr DWORD ERROR_INVALID_HANDLE = 6;
 constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 constexpr DWORD ERROR_WRITE_FAULT = 29;
+constexpr DWORD ERROR_READ_FAULT = 30;
 constexpr DWORD ERROR_SHARING_VIOLATION = 32;
 constexpr DWORD ERROR_HANDLE_DISK_FULL = 39;
 constexpr DWORD ERROR_FILE_EXISTS = 80;
@@ -32,5 +33,7 @@ constexpr DWORD ERROR_MORE_DATA = 234;
 
 DWORD GetLastError();
 void SetLastError(DWORD code);
+// How a call in the platform's shape fails: the code set as the thread's last error, 0 (FALSE) returned.
+DWORD Failed(DWORD code);
 
 } // namespace winapi

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <future>
 
 namespace zel {
 
@@ -33,5 +34,20 @@ private:
     Clock::time_point m_Last{};
     bool m_Started = false;
 };
+
+// How often the stand-ins report progress, and so how often the window's events are pumped, while a long call
+// runs: well within the 100 ms a window may stay unanswered.
+inline constexpr auto ProgressInterval = std::chrono::milliseconds(20);
+
+// Runs blocking work (a large rename, a sync, a deletion) on a thread of its own while the calling thread keeps
+// calling `keepAlive` every ProgressInterval, so that the window stays alive; returns what the work returns and
+// throws what it throws. keepAlive's answer is not looked at: work that has begun is not stopped half-way.
+template <typename Work> auto RunBeside(Work work, const std::function<void()>& keepAlive) {
+    auto done = std::async(std::launch::async, std::move(work));
+    while (done.wait_for(ProgressInterval) != std::future_status::ready)
+        if (keepAlive)
+            keepAlive();
+    return done.get();
+}
 
 } // namespace zel

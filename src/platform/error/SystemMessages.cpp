@@ -10,11 +10,6 @@ namespace winapi {
 
 namespace {
 
-DWORD Fail(DWORD code) {
-    SetLastError(code);
-    return 0;
-}
-
 struct Message {
     DWORD id;
     const char* text;
@@ -59,16 +54,16 @@ DWORD FormatMessageA(DWORD dwFlags, const void* lpSource, DWORD dwMessageId, DWO
     constexpr DWORD unsupported = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_STRING |
                                   FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY;
     if ((dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || (dwFlags & unsupported) != 0 || !lpBuffer)
-        return Fail(ERROR_INVALID_PARAMETER);
+        return winapi::Failed(ERROR_INVALID_PARAMETER);
     auto it =
         std::find_if(std::begin(kMessages), std::end(kMessages), [&](const Message& m) { return m.id == dwMessageId; });
     if (it == std::end(kMessages))
-        return Fail(ERROR_MR_MID_NOT_FOUND);
+        return winapi::Failed(ERROR_MR_MID_NOT_FOUND);
     std::string_view text(it->text);
     if ((dwFlags & FORMAT_MESSAGE_IGNORE_INSERTS) == 0 && text.find('%') != std::string_view::npos && !Arguments)
-        return Fail(ERROR_INVALID_PARAMETER);
+        return winapi::Failed(ERROR_INVALID_PARAMETER);
     if (text.size() + 1 > nSize)
-        return Fail(ERROR_INSUFFICIENT_BUFFER);
+        return winapi::Failed(ERROR_INSUFFICIENT_BUFFER);
     std::memcpy(lpBuffer, text.data(), text.size());
     lpBuffer[text.size()] = '\0';
     return static_cast<DWORD>(text.size());

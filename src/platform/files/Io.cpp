@@ -12,8 +12,7 @@ namespace files {
 using namespace native;
 
 TempFile::~TempFile() {
-    if (m_Fd >= 0)
-        os::Close(m_Fd);
+    Close();
     if (!m_Path.empty()) {
         std::error_code ec;
         fs::remove(native::Path(m_Path), ec);
@@ -29,10 +28,19 @@ bool TempFile::Create(const std::string& folder, const std::string& name) {
     return true;
 }
 
+std::FILE* TempFile::Stream() {
+    if (!m_Stream && m_Fd >= 0)
+        m_Stream = os::StreamOf(m_Fd, "wb");
+    return m_Stream;
+}
+
 int TempFile::Close() {
-    if (m_Fd < 0)
-        return 0;
-    const int rc = os::Close(m_Fd) == 0 ? 0 : errno;
+    int rc = 0;
+    if (m_Stream)
+        rc = std::fclose(m_Stream) == 0 ? 0 : errno;
+    else if (m_Fd >= 0)
+        rc = os::Close(m_Fd) == 0 ? 0 : errno;
+    m_Stream = nullptr;
     m_Fd = -1;
     return rc;
 }

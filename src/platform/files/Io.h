@@ -48,6 +48,8 @@ public:
     // False with errno set when it cannot be made.
     bool Create(const std::string& folder, const std::string& name);
     int Fd() const { return m_Fd; }
+    // The file as a stream for writing, made on first use; null with errno set.
+    std::FILE* Stream();
     const std::string& Path() const { return m_Path; } // native
     // Closes the descriptor: 0 or an errno.
     int Close();
@@ -56,6 +58,7 @@ public:
 
 private:
     int m_Fd = -1;
+    std::FILE* m_Stream = nullptr; // owns m_Fd once made
     std::string m_Path;
 };
 

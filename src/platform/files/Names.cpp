@@ -3,6 +3,8 @@
 #include "platform/files/Os.h"
 
 #include <algorithm>
+#include <mutex>
+#include <random>
 
 namespace files {
 
@@ -82,6 +84,30 @@ bool HasWildcards(const std::string& name) {
 
 bool IsTemporaryName(const std::string& name) {
     return name.find(TemporaryMarker) != std::string::npos;
+}
+
+namespace {
+constexpr char SuffixChars[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+constexpr std::size_t SuffixLength = 6;
+} // namespace
+
+std::string TemporaryName(const std::string& name) {
+    static std::mutex lock;
+    static std::mt19937 random{std::random_device{}()};
+    std::string suffix(SuffixLength, '0');
+    {
+        const std::lock_guard<std::mutex> hold(lock);
+        for (char& c : suffix)
+            c = SuffixChars[random() % (sizeof SuffixChars - 1)];
+    }
+    return name + TemporaryMarker + suffix;
+}
+
+bool IsTemporaryOf(const std::string& candidate, const std::string& name) {
+    const std::string head = name + TemporaryMarker;
+    if (candidate.size() != head.size() + SuffixLength || candidate.compare(0, head.size(), head) != 0)
+        return false;
+    return candidate.find_first_not_of(SuffixChars, head.size()) == std::string::npos;
 }
 
 std::string ToAnsi(const std::string& utf8) {

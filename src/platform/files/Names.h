@@ -24,6 +24,10 @@ bool HasWildcards(const std::string& name);
 // run left behind is never taken for the customer's data.
 inline constexpr const char* TemporaryMarker = ".zel~";
 bool IsTemporaryName(const std::string& name);
+// A new temporary name for a file of the given name: the name, the marker and six random characters of [0-9a-z].
+std::string TemporaryName(const std::string& name);
+// The candidate is one of the program's temporaries of exactly that name (the scheme above, nothing else).
+bool IsTemporaryOf(const std::string& candidate, const std::string& name);
 
 // The program's text is UTF-8. What Windows programs exchange in the ANSI code page (the products' profile files,
 // the original tools' passwords) is converted at that boundary; elsewhere both are the text as it is.

@@ -18,8 +18,11 @@ namespace fs = std::filesystem;
 // Renames; with `replace` an existing target is replaced in one step, without it an existing target is never
 // touched (EEXIST).
 int Rename(const fs::path& from, const fs::path& to, bool replace);
-// Creates a new file "<name>.zel~XXXXXX" in the folder: its descriptor, or -1 with errno set.
+// Creates a new file under a temporary name of the name (TemporaryName) in the folder: its descriptor, or -1 with
+// errno set.
 int CreateTemporary(const fs::path& folder, const std::string& name, fs::path& created);
+// A stream on an open descriptor, which then belongs to the stream; null with errno set.
+std::FILE* StreamOf(int fd, const char* mode);
 int OpenForReading(const fs::path& path); // a descriptor, or -1 with errno set
 long Read(int fd, char* buffer, std::size_t size);
 long Write(int fd, const char* data, std::size_t size);

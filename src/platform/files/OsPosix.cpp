@@ -51,11 +51,17 @@ int Rename(const fs::path& from, const fs::path& to, bool replace) {
 }
 
 int CreateTemporary(const fs::path& folder, const std::string& name, fs::path& created) {
-    std::string templ = native::Utf8(folder / native::Path(name)) + TemporaryMarker + "XXXXXX";
-    const int fd = ::mkostemp(templ.data(), O_CLOEXEC);
-    if (fd >= 0)
-        created = native::Path(templ);
-    return fd;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        created = folder / native::Path(TemporaryName(name));
+        const int fd = ::open(created.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+std::FILE* StreamOf(int fd, const char* mode) {
+    return ::fdopen(fd, mode);
 }
 
 int OpenForReading(const fs::path& path) {

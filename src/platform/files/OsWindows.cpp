@@ -8,8 +8,6 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <io.h>
-#include <mutex>
-#include <random>
 #include <sys/stat.h>
 
 #ifndef NOMINMAX
@@ -84,23 +82,18 @@ int Rename(const fs::path& from, const fs::path& to, bool replace) {
 }
 
 int CreateTemporary(const fs::path& folder, const std::string& name, fs::path& created) {
-    static std::mutex lock;
-    static std::mt19937 random{std::random_device{}()};
-    static const char chars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string suffix;
-        {
-            const std::lock_guard<std::mutex> hold(lock);
-            for (int i = 0; i < 6; ++i)
-                suffix += chars[random() % (sizeof chars - 1)];
-        }
-        created = folder / native::Path(name + TemporaryMarker + suffix);
+        created = folder / native::Path(TemporaryName(name));
         const int fd =
             ::_wopen(created.c_str(), _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
     return -1;
+}
+
+std::FILE* StreamOf(int fd, const char* mode) {
+    return ::_fdopen(fd, mode);
 }
 
 int OpenForReading(const fs::path& path) {

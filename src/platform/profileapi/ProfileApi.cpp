@@ -280,11 +280,6 @@ DWORD Save(const std::string& path, const std::string& content) {
     return err == 0 ? ERROR_SUCCESS : CodeForErrno(err);
 }
 
-DWORD Fail(DWORD code) {
-    winapi::SetLastError(code);
-    return 0;
-}
-
 // One string into the buffer, cut to size - 1 characters when it does not fit.
 DWORD CopyString(const std::string& text, LPSTR buffer, DWORD size, bool& truncated) {
     std::size_t n = std::min<std::size_t>(text.size(), size - 1);
@@ -354,7 +349,7 @@ BOOL WriteDocument(const std::string& path, const Document& doc) {
 DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault, LPSTR lpReturnedString,
                                DWORD nSize, LPCSTR lpFileName) {
     if (!lpReturnedString || nSize == 0)
-        return Fail(ERROR_INVALID_PARAMETER);
+        return winapi::Failed(ERROR_INVALID_PARAMETER);
     std::string fallback = lpDefault ? lpDefault : "";
     fallback.erase(fallback.find_last_not_of(' ') + 1); // the platform drops trailing blanks of the default
 
@@ -395,7 +390,7 @@ DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefa
 
 DWORD GetPrivateProfileSectionA(LPCSTR lpAppName, LPSTR lpReturnedString, DWORD nSize, LPCSTR lpFileName) {
     if (!lpReturnedString || nSize == 0 || !lpAppName)
-        return Fail(ERROR_INVALID_PARAMETER);
+        return winapi::Failed(ERROR_INVALID_PARAMETER);
     Loaded file;
     if (lpFileName && *lpFileName)
         file = Load(ProfilePath(lpFileName));
@@ -420,22 +415,22 @@ DWORD GetPrivateProfileSectionNamesA(LPSTR lpszReturnBuffer, DWORD nSize, LPCSTR
 
 BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString, LPCSTR lpFileName) {
     if (!lpFileName || !*lpFileName)
-        return Fail(ERROR_INVALID_PARAMETER);
+        return winapi::Failed(ERROR_INVALID_PARAMETER);
     if (!lpAppName) {
         // The platform's "flush the cache" call: nothing is cached here.
         if (!lpKeyName && !lpString) {
             winapi::SetLastError(ERROR_SUCCESS);
             return winapi::TRUE;
         }
-        return Fail(ERROR_INVALID_PARAMETER);
+        return winapi::Failed(ERROR_INVALID_PARAMETER);
     }
     if (!ValidSection(lpAppName) || (lpKeyName && !ValidKey(lpKeyName)) || (lpString && HasLineBreak(lpString)))
-        return Fail(ERROR_INVALID_PARAMETER);
+        return winapi::Failed(ERROR_INVALID_PARAMETER);
 
     std::string path = ProfilePath(lpFileName);
     Loaded file = Load(path);
     if (file.code != ERROR_SUCCESS && file.code != ERROR_FILE_NOT_FOUND)
-        return Fail(file.code);
+        return winapi::Failed(file.code);
     Document& doc = file.doc;
     std::size_t header = doc.FindSection(lpAppName);
 
@@ -465,19 +460,19 @@ BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpStr
 
 BOOL WritePrivateProfileSectionA(LPCSTR lpAppName, LPCSTR lpString, LPCSTR lpFileName) {
     if (!lpFileName || !*lpFileName || !lpAppName || !lpString || !ValidSection(lpAppName))
-        return Fail(ERROR_INVALID_PARAMETER);
+        return winapi::Failed(ERROR_INVALID_PARAMETER);
     std::vector<std::string> entries;
     for (const char* p = lpString; *p; p += std::strlen(p) + 1) {
         std::string t = Trim(p);
         if (HasLineBreak(p) || (!t.empty() && t[0] == '['))
-            return Fail(ERROR_INVALID_PARAMETER);
+            return winapi::Failed(ERROR_INVALID_PARAMETER);
         entries.emplace_back(p);
     }
 
     std::string path = ProfilePath(lpFileName);
     Loaded file = Load(path);
     if (file.code != ERROR_SUCCESS && file.code != ERROR_FILE_NOT_FOUND)
-        return Fail(file.code);
+        return winapi::Failed(file.code);
     Document& doc = file.doc;
     std::size_t header = doc.FindSection(lpAppName);
     if (header == npos) {

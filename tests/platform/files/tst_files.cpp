@@ -61,6 +61,23 @@ private Q_SLOTS:
                 files::FileExists(folder + "B.DAT"));
         QCOMPARE(Raised([&] { files::FileLen(folder + "sub.mdb"); }), "53 FileLen: File not found");
     }
+    void temporaryNamesFollowOneScheme() {
+        // What a killed run left is recognised by its exact shape, and nothing else is taken for it.
+        const std::string made = files::TemporaryName("ZEL.ZIP");
+        QVERIFY(files::IsTemporaryOf(made, "ZEL.ZIP") && files::IsTemporaryName(made));
+        QVERIFY(made != files::TemporaryName("ZEL.ZIP"));
+        for (const char* other : {"ZEL.ZIP.zel~AB12CD", "ZEL.ZIP.zel~ab12cd.txt", "ZEL.ZIP.zel~ab12c",
+                                  "ZEL.ZIP.zel~ab-2cd", "FIXED.ZIP.zel~ab12cd", "zel.zip.zel~ab12cd"})
+            QVERIFY2(!files::IsTemporaryOf(other, "ZEL.ZIP"), other);
+        // The one replace writes through such a name and leaves none behind.
+        QTemporaryDir tmp;
+        const std::string target = tmp.filePath("t.dat").toStdString();
+        QCOMPARE(files::ReplaceFile(target, [](int fd) { return files::WriteAll(fd, "abc", 3); }), 0);
+        QCOMPARE(Entries(tmp.path()), QStringList{"t.dat"});
+        QCOMPARE(files::ReplaceFile(target, [](int) { return false; }), EIO);
+        QCOMPARE(Entries(tmp.path()), QStringList{"t.dat"});
+        QCOMPARE(ReadFile(tmp.filePath("t.dat")), QByteArray("abc"));
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_files)
