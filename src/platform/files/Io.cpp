@@ -62,6 +62,7 @@ int ReplaceFile(const std::string& target, const std::function<bool(int fd)>& fi
     TempFile temp;
     if (!temp.Create(Utf8(folder), Utf8(path.filename())))
         return errno;
+    errno = 0; // a fill that fails without saying why must not pass on an older error
     if (!fill(temp.Fd()))
         return errno ? errno : EIO;
     if (const int err = os::Sync(temp.Fd()); err != 0)
