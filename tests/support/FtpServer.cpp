@@ -2,16 +2,6 @@
 
 #include <QtCore>
 
-namespace {
-// One line from the process within the time; empty when none came.
-QString ReadLine(QProcess& process, int milliseconds) {
-    QDeadlineTimer deadline(milliseconds);
-    while (!process.canReadLine() && process.state() != QProcess::NotRunning && !deadline.hasExpired())
-        process.waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
-    return process.canReadLine() ? QString::fromUtf8(process.readLine()).trimmed() : QString();
-}
-} // namespace
-
 FtpServer::FtpServer(const QString& root, const QList<FtpUser>& users, bool tls) {
     // Waiting seconds before each retry tests nothing but patience.
     if (!qEnvironmentVariableIsSet("ZEL_FTP_RETRY_WAITS"))
@@ -25,13 +15,15 @@ FtpServer::FtpServer(const QString& root, const QList<FtpUser>& users, bool tls)
     QStringList arguments{"-u", script, "--root", root, "--users", logins};
     if (tls)
         arguments << "--tls" << m_Certificates.path();
-    m_Process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_Process.start(qEnvironmentVariable("ZEL_PYTHON", ZEL_PYTHON_DEFAULT), arguments);
-    const QString ready = ReadLine(m_Process, 15000);
+    if (!m_Process.start(qEnvironmentVariable("ZEL_PYTHON", ZEL_PYTHON_DEFAULT), arguments)) {
+        m_Error = "the FTP server did not start (" + m_Process.errorString() + ")";
+        return;
+    }
+    const QString ready = QString::fromUtf8(m_Process.readLine(15000));
     if (ready.startsWith("PORT "))
         m_Port = static_cast<quint16>(ready.mid(5).toUInt());
     else
-        m_Error = "the FTP server did not start (" + m_Process.errorString() + "; it said \"" + ready + "\")";
+        m_Error = "the FTP server did not start (it said \"" + ready + "\")";
 }
 
 FtpServer::~FtpServer() {
@@ -39,15 +31,13 @@ FtpServer::~FtpServer() {
     m_Process.closeWriteChannel();
     if (!m_Process.waitForFinished(3000))
         m_Process.kill();
-    m_Process.waitForFinished(3000);
 }
 
 QString FtpServer::request(const QString& line) {
     if (!isRunning())
         return {};
     m_Process.write((line + "\n").toUtf8());
-    m_Process.waitForBytesWritten(5000);
-    const QString answer = ReadLine(m_Process, 5000);
+    const QString answer = QString::fromUtf8(m_Process.readLine(5000));
     if (!answer.startsWith("ok"))
         m_Error = "request \"" + line + "\" answered \"" + answer + "\"";
     return answer;

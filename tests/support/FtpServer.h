@@ -3,6 +3,8 @@
 #include <QtCore>
 #include <QtNetwork>
 
+#include "support/HostProcess.h"
+
 // One account of the test FTP server. The home is a folder inside the server's root (made if missing) where the
 // user starts; the root is "/", so absolute paths such as "/home/cust01/ZEL.ZIP" work as on the real server.
 struct FtpUser {
@@ -20,7 +22,7 @@ public:
     ~FtpServer();
     Q_DISABLE_COPY(FtpServer)
 
-    bool isRunning() const { return m_Port != 0 && m_Process.state() == QProcess::Running; }
+    bool isRunning() { return m_Port != 0 && m_Process.running(); }
     QString errorString() const { return m_Error; }
     QString hostPort() const { return QStringLiteral("127.0.0.1:%1").arg(m_Port); }
     QString caFile() const { return m_Certificates.filePath(QStringLiteral("ca.pem")); } // the test CA (TLS)
@@ -36,7 +38,7 @@ private:
     QString request(const QString& line); // one line out, its one-line answer back; empty on failure
 
     QTemporaryDir m_Certificates;
-    QProcess m_Process;
+    testsupport::HostProcess m_Process;
     quint16 m_Port = 0;
     QString m_Error;
 };

@@ -1,6 +1,7 @@
 #include "support/TestFiles.h"
 
 #include "platform/error/Error.h"
+#include "support/HostProcess.h"
 
 #include <QtTest>
 
@@ -56,12 +57,12 @@ QStringList Entries(const QString& dir) {
 }
 
 std::pair<int, QString> Exec(const QString& program, const QStringList& args, const QString& cwd) {
-    QProcess p;
-    p.setWorkingDirectory(cwd);
-    p.start(program, args);
+    HostProcess p;
+    if (!p.start(program, args, cwd))
+        return {-1, {}};
     p.closeWriteChannel();
-    bool ran = p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit;
-    return {ran ? p.exitCode() : -1, QString::fromUtf8(p.readAll())};
+    const bool ended = p.waitForFinished(120000);
+    return {ended ? p.exitCode() : -1, QString::fromUtf8(p.readAll())};
 }
 
 bool ZipFiles(const QString& target, const QMap<QString, QByteArray>& content) {
