@@ -394,7 +394,7 @@ private Q_SLOTS:
             r.Commit();
         }
         const Frozen inUse(s->data() + "/ZEL-RECOVERY/saved/a.dat");
-        if (!inUse.ok)
+        if (!inUse.ok())
             QSKIP("this system cannot make a file refuse its owner's changes");
         s->click("cmdPut");
         s->ui.answers = {ui::Answer::Ok};

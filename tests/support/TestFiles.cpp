@@ -5,10 +5,13 @@
 
 #include <QtTest>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <csignal>
-
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 namespace testsupport {
 
@@ -79,7 +82,29 @@ QByteArray Noise(int size, quint32 seed) {
     return b;
 }
 
-void WithFileSizeLimit(qint64 bytes, const std::function<void()>& call) {
+#ifdef _WIN32
+bool WithFileSizeLimit(qint64, const std::function<void()>&) {
+    return false;
+}
+
+Frozen::Frozen(const QString& path) : m_Path(path) {
+    if (!QFileInfo(path).isFile())
+        return;
+    // No sharing of writes or deletes: what a program that has the file open does to everyone else.
+    const HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()), GENERIC_READ,
+                                 FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    m_Handle = h;
+    m_Ok = true;
+}
+
+Frozen::~Frozen() {
+    if (m_Handle)
+        CloseHandle(static_cast<HANDLE>(m_Handle));
+}
+#else
+bool WithFileSizeLimit(qint64 bytes, const std::function<void()>& call) {
     // The signal would end the process at the first write past the limit; ignored, the write fails with EFBIG.
     auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit old{};
@@ -90,14 +115,27 @@ void WithFileSizeLimit(qint64 bytes, const std::function<void()>& call) {
     call();
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
+    return true;
 }
 
-bool Freeze(const QString& folder, bool frozen) {
+namespace {
+bool Freeze(const QString& path, bool frozen) {
     if (geteuid() == 0)
-        return Exec("chattr", {frozen ? "+i" : "-i", folder}).first == 0;
-    return QFile::setPermissions(folder, frozen ? QFile::ReadOwner | QFile::ExeOwner
-                                                : QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return Exec("chattr", {frozen ? "+i" : "-i", path}).first == 0;
+    if (!QFileInfo(path).isDir())
+        return false;
+    return QFile::setPermissions(path, frozen ? QFile::ReadOwner | QFile::ExeOwner
+                                              : QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
+} // namespace
+
+Frozen::Frozen(const QString& path) : m_Path(path), m_Ok(Freeze(path, true)) {}
+
+Frozen::~Frozen() {
+    if (m_Ok)
+        Freeze(m_Path, false);
+}
+#endif
 
 QString Raised(const std::function<void()>& call) {
     try {

@@ -28,18 +28,24 @@ std::pair<int, QString> Exec(const QString& program, const QStringList& args, co
 bool ZipFiles(const QString& target, const QMap<QString, QByteArray>& content);
 // Seeded bytes that do not compress.
 QByteArray Noise(int size, quint32 seed = 1);
-// Runs `call` while no file can grow beyond `bytes`: writes past it fail as on a full disk.
-void WithFileSizeLimit(qint64 bytes, const std::function<void()>& call);
-// Fixes a folder's entries (or a file), so that nothing can be moved into, out of or removed from it, even by root
-// (the immutable attribute; permission bits for others); false when the system cannot, and the caller skips.
-bool Freeze(const QString& folder, bool frozen);
-// Freezes a folder or file for as long as it lives.
-struct Frozen {
-    explicit Frozen(QString path) : path(std::move(path)), ok(Freeze(this->path, true)) {}
-    ~Frozen() { Freeze(path, false); }
+// Runs `call` while no file can grow beyond `bytes`: writes past it fail as on a full disk. False, without running
+// it, where the system has no such limit (Windows): the caller skips.
+bool WithFileSizeLimit(qint64 bytes, const std::function<void()>& call);
+// Makes a folder or file refuse to be changed while the object lives, even by root: nothing can be moved into,
+// out of or removed from the folder, and the file cannot be moved or removed (the immutable attribute on Linux;
+// on Windows a file held open by another program, as it is when in use). `ok` is false where the system cannot
+// (a folder on Windows): the caller skips.
+class Frozen {
+public:
+    explicit Frozen(const QString& path);
+    ~Frozen();
     Q_DISABLE_COPY(Frozen)
-    QString path;
-    bool ok;
+    bool ok() const { return m_Ok; }
+
+private:
+    QString m_Path;
+    bool m_Ok = false;
+    void* m_Handle = nullptr;
 };
 // The error the call raised as "number source: description", numbers of classes counted from vbObjectError
 // (cFTP's 2001...); empty when it raised none.

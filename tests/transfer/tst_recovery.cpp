@@ -283,7 +283,7 @@ private Q_SLOTS:
         std::vector<RecoveryFolder::Problem> stuck;
         {
             Frozen frozen(d() + "/data_qmx");
-            if (!frozen.ok)
+            if (!frozen.ok())
                 QSKIP("this system cannot make a folder refuse its owner's changes");
             RecoveryFolder r(Windows(d()));
             const RecoveryFolder::Outcome outcome = r.Recover();
@@ -315,7 +315,7 @@ private Q_SLOTS:
             receiveUpTo(r, incoming, true);
             r.Commit();
             Frozen frozen(d() + "/ZEL-RECOVERY/saved/A.DAT"); // in use, say
-            if (!frozen.ok)
+            if (!frozen.ok())
                 QSKIP("this system cannot make a file refuse its owner's changes");
             left = r.Discard();
             QCOMPARE(data(), incoming);

@@ -262,7 +262,9 @@ Loaded Load(const std::string& path) {
                                                       : CodeForErrno(err);
         return result;
     }
-    result.doc.Parse(files::FromAnsi(content)); // the products write their profiles in the ANSI code page
+    // The products write their profiles in the ANSI code page; a file that starts with the UTF-8 mark is UTF-8.
+    const bool utf8 = std::string_view(content).substr(0, kUtf8Bom.size()) == kUtf8Bom;
+    result.doc.Parse(utf8 ? content : files::FromAnsi(content));
     return result;
 }
 
@@ -275,8 +277,11 @@ DWORD Save(const std::string& path, const std::string& content) {
         return ERROR_PATH_NOT_FOUND;
     if (files::FolderExists(path) || (files::FileExists(path) && files::ReadOnly(path)))
         return ERROR_ACCESS_DENIED;
-    const int err = files::ReplaceFile(
-        path, [ansi = files::ToAnsi(content)](int fd) { return files::WriteAll(fd, ansi.data(), ansi.size()); });
+    // Written back in the encoding it was read in.
+    const bool utf8 = std::string_view(content).substr(0, kUtf8Bom.size()) == kUtf8Bom;
+    const int err = files::ReplaceFile(path, [bytes = utf8 ? content : files::ToAnsi(content)](int fd) {
+        return files::WriteAll(fd, bytes.data(), bytes.size());
+    });
     return err == 0 ? ERROR_SUCCESS : CodeForErrno(err);
 }
 

@@ -181,7 +181,7 @@ for i in zipfile.ZipFile(sys.argv[1]).infolist():
             QTemporaryDir tmp;
             const QString target = tmp.filePath(QString("d/") + c.file), archive = tmp.filePath("d/ZEL.ZIP");
             WriteTree(tmp.filePath("d"),
-                     {{"a.mdb", Mixed(3 << 20, 1)}, {"t.mdb", Mixed(2500000, 2)}, {"ZEL.ZIP", "old"}});
+                      {{"a.mdb", Mixed(3 << 20, 1)}, {"t.mdb", Mixed(2500000, 2)}, {"ZEL.ZIP", "old"}});
             // Packed last: 128 blocks of a sparse file, quick to read and to deflate.
             QFile big(tmp.filePath("d/z.mdb"));
             QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(qint64(128) << 20));
@@ -208,10 +208,10 @@ for i in zipfile.ZipFile(sys.argv[1]).infolist():
             printed.clear();
             int result = -1;
             auto run = [&] { result = Zip(archive, {tmp.filePath("d/*.*")}); };
-            if (c.sizeLimit)
-                WithFileSizeLimit(c.sizeLimit, run);
-            else
+            if (!c.sizeLimit)
                 run();
+            else if (!WithFileSizeLimit(c.sizeLimit, run))
+                QSKIP("this system has no limit on a file's size to stand in for a full disk");
             detail::SetBlockReadHook({});
             QVERIFY2(done && result == c.result, c.name);
             QVERIFY2(Printed(QString(c.text).replace("%1", target).toUtf8().constData()), printed.c_str());
@@ -281,7 +281,8 @@ for i in zipfile.ZipFile(sys.argv[1]).infolist():
         QCOMPARE(Zip(tmp.filePath("e.zip"), {tmp.filePath("e/*")}), 0);
         printed.clear();
         int result = -1;
-        WithFileSizeLimit(4 << 20, [&] { result = Unzip(tmp.filePath("e.zip"), tmp.filePath("y"), false); });
+        if (!WithFileSizeLimit(4 << 20, [&] { result = Unzip(tmp.filePath("e.zip"), tmp.filePath("y"), false); }))
+            QSKIP("this system has no limit on a file's size to stand in for a full disk");
         QCOMPARE(result, 50);
         QVERIFY2(Printed("not enough disk space to extract " + tmp.filePath("e/b.bin").mid(1).toStdString()),
                  printed.c_str());
@@ -384,7 +385,10 @@ for i in zipfile.ZipFile(sys.argv[1]).infolist():
         printed.clear();
         int got = -1;
         const auto run = [&] { got = Unzip(archive, dir, false); };
-        sizeLimit ? WithFileSizeLimit(sizeLimit, run) : run();
+        if (!sizeLimit)
+            run();
+        else if (!WithFileSizeLimit(sizeLimit, run))
+            QSKIP("this system has no limit on a file's size to stand in for a full disk");
         QCOMPARE(got, result);
         text.replace("<zip>", archive).replace("<disk>", own ? own->path() : QString());
         QVERIFY2(Printed(text.toStdString()), printed.c_str());
