@@ -34,7 +34,7 @@ step() { echo "== $1 ($((SECONDS - step_start)) s so far)"; }
 
 step "Windows build (MinGW-w64) in $build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DZEL_WINDOWS_PREFIX="$prefix" \
-      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_COMPILE_WARNING_AS_ERROR=ON -DCMAKE_CROSSCOMPILING_EMULATOR=wine \
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_COMPILE_WARNING_AS_ERROR=ON -DCMAKE_CROSSCOMPILING_EMULATOR="$root/scripts/wine-run.sh" \
       >/dev/null
 cmake --build "$build" -j "$(nproc)"
 

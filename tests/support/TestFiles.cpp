@@ -55,6 +55,13 @@ std::string Win(const QString& native) {
     return QString(native).replace('/', '\\').toStdString();
 }
 
+bool NamesKeepCase(const QString& folder) {
+    QTemporaryDir probe(folder + "/case-XXXXXX");
+    WriteFile(probe.filePath("n"), "lower");
+    WriteFile(probe.filePath("N"), "upper");
+    return Entries(probe.path()).size() == 2;
+}
+
 QStringList Entries(const QString& dir) {
     return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }

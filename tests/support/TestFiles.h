@@ -20,6 +20,8 @@ std::string Windows(const QString& folder);
 bool MakeReadOnly(const QString& path);
 // The Windows-style form of a native path: every separator a backslash.
 std::string Win(const QString& native);
+// Whether names that differ only in case are different files in the folder (not on Windows).
+bool NamesKeepCase(const QString& folder);
 // Names in a folder (files, folders, hidden ones too), sorted.
 QStringList Entries(const QString& dir);
 // Runs a tool to its end: exit code (-1 if it never ran or crashed) and what it wrote to stdout.
