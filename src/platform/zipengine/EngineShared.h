@@ -66,12 +66,6 @@ inline State& S() {
     return s;
 }
 
-inline std::optional<std::string> Copy(const char* text) {
-    if (!text)
-        return std::nullopt;
-    return std::string(text);
-}
-
 // Sends text through the print callback in pieces that fit its buffer.
 class Printer {
 public:
@@ -186,50 +180,28 @@ inline std::string Utf8(const fs::path& path) {
     return std::string(text.begin(), text.end());
 }
 
-inline bool HasWildcard(const std::string& s) {
-    return s.find_first_of("*?") != std::string::npos;
-}
-
-inline bool Exists(const fs::path& p) {
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(p, ec));
-}
-
-// Finds each missing component by a case-insensitive match, so Windows-style names work on any OS.
+// Finds each missing component as the file services find a name without regard to case (the exact name wins), so
+// Windows-style names work on any OS.
 inline fs::path ResolveNoCase(const fs::path& p) {
-    if (Exists(p))
+    if (files::ExistsPath(Utf8(p)))
         return p;
     fs::path out = p.root_path();
-    for (const fs::path& comp : p.relative_path()) {
-        fs::path next = out / comp;
-        if (!Exists(next) && comp != "." && comp != "..") {
-            std::error_code ec;
-            for (fs::directory_iterator it(out.empty() ? fs::path(".") : out, ec), end; !ec && it != end;
-                 it.increment(ec)) {
-                if (files::SameName(Utf8(it->path().filename()), Utf8(comp))) {
-                    next = out / it->path().filename();
-                    break;
-                }
-            }
-        }
-        out = next;
+    for (const fs::path& part : p.relative_path()) {
+        const std::string found = files::ResolvePath(Utf8(out / part));
+        out /= PathOf(found.substr(found.rfind('/') + 1));
     }
     return out;
 }
 
-inline bool SameFile(const fs::path& a, const fs::path& b) {
-    std::error_code ec;
-    if (fs::weakly_canonical(a, ec) == fs::weakly_canonical(b, ec) && !ec)
-        return true;
-    return fs::equivalent(a, b, ec) && !ec;
+// One file under any of its names: the identities the file services give.
+inline bool SameFile(const files::FileId& a, const files::FileId& b) {
+    return a.device == b.device && a.inode == b.inode;
 }
 
-inline std::time_t ModTime(const fs::path& p) {
-    std::error_code ec;
-    auto t = fs::last_write_time(p, ec);
-    if (ec)
-        return std::time(nullptr);
-    return std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(t));
+// The whole second of the file's last change, as an archive keeps it.
+inline std::time_t ChangedAt(const files::FileId& id) {
+    constexpr std::int64_t second = 1000000000;
+    return static_cast<std::time_t>(id.mtimeNs / second - (id.mtimeNs % second < 0 ? 1 : 0));
 }
 
 inline std::string SysText(int err) {

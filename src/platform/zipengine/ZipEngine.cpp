@@ -288,6 +288,9 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
             print("unzip error: " + Utf8(archive) + " is not a zip archive or it is damaged.\n");
         return PK_NOZIP;
     }
+    std::optional<files::FileId> archiveId;
+    if (files::FileId id; files::Identify(Utf8(archive), id, true))
+        archiveId = id;
 
     fs::path dir = (dcl.lpszExtractDir && *dcl.lpszExtractDir)
                        ? ResolveNoCase(PathOf(files::NativePath(dcl.lpszExtractDir)))
@@ -506,7 +509,9 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
                 continue;
             }
             auto tst = fs::symlink_status(target, ec);
-            if (fs::exists(tst) && SameFile(target, archive)) {
+            files::FileId existing;
+            const bool identified = files::Identify(Utf8(target), existing, true);
+            if (identified && archiveId && SameFile(existing, *archiveId)) {
                 fail(PK_WARN, "  skipping: " + shown + " would overwrite the archive itself.\n");
                 continue;
             }
@@ -515,8 +520,8 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
                 continue;
             }
             if (fs::exists(tst)) {
-                std::time_t existing = ModTime(target);
-                if ((dcl.ExtractOnlyNewer || dcl.nfflag) && existing >= st.mtime)
+                const std::time_t changed = identified ? ChangedAt(existing) : std::time(nullptr);
+                if ((dcl.ExtractOnlyNewer || dcl.nfflag) && changed >= st.mtime)
                     continue;
                 if (!dcl.noflag && !overwriteAll) {
                     if (skipExisting || !uf || !uf->replace)
@@ -617,7 +622,7 @@ std::int32_t ZpInit(const ZIPUSERFUNCTIONS* lpZipUserFunc) {
 std::int32_t ZpSetOptions(const ZPOPT* lpOpts) {
     State& s = S();
     s.options = lpOpts ? *lpOpts : ZPOPT{};
-    s.rootDir = Copy(s.options.szRootDir);
+    s.rootDir = s.options.szRootDir ? std::optional<std::string>(s.options.szRootDir) : std::nullopt;
     s.options.Date = s.options.szRootDir = s.options.szTempDir = nullptr;
     return 1;
 }

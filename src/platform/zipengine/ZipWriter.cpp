@@ -25,12 +25,6 @@ std::string EntryPrefix(const fs::path& folder, const fs::path& root) {
     return prefix.empty() || prefix.back() == '/' ? prefix : prefix + "/";
 }
 
-// The whole second of the last change, as the archive keeps it.
-std::time_t EntryTime(const files::FileId& id) {
-    constexpr std::int64_t second = 1000000000;
-    return static_cast<std::time_t>(id.mtimeNs / second - (id.mtimeNs % second < 0 ? 1 : 0));
-}
-
 class Collector {
 public:
     Collector(const fs::path& archive, const fs::path& root, bool recurse, bool junkDir, bool system, Printer& print,
@@ -46,7 +40,7 @@ public:
             p = m_Root / p;
         bool matched = false;
         std::string last = Utf8(p.filename());
-        if (HasWildcard(last)) {
+        if (files::HasWildcards(last)) {
             fs::path dir = ResolveNoCase(p.parent_path());
             matched = AddFolder(dir, last, m_Recurse);
         } else {
@@ -129,15 +123,14 @@ private:
 
     void AddFile(const fs::path& dir, const std::string& prefix, const Found& f, std::string key) {
         // Never pack the archive being written, nor the program's own temporary files.
-        if ((m_ArchiveId && f.id.device == m_ArchiveId->device && f.id.inode == m_ArchiveId->inode) ||
-            Excluded(dir, f.name))
+        if ((m_ArchiveId && SameFile(f.id, *m_ArchiveId)) || Excluded(dir, f.name))
             return;
         if (!m_Seen.insert(std::move(key)).second)
             return;
         PackItem item;
         item.file = Utf8(dir / PathOf(f.name));
         item.entry = m_JunkDir ? f.name : prefix + f.name;
-        item.mtime = EntryTime(f.id);
+        item.mtime = ChangedAt(f.id);
         // Where the system maps its read-only attribute onto the permissions, as Windows does.
         std::error_code ec;
         item.readOnly = (fs::status(PathOf(item.file), ec).permissions() & fs::perms::owner_write) == fs::perms::none;
