@@ -5,6 +5,7 @@
 #include "platform/zipengine/ZipEngine.h"
 
 #include "platform/error/Error.h"
+#include "platform/error/ProgressHook.h"
 #include "platform/files/Files.h"
 
 #include <zip.h>
@@ -12,18 +13,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
-#include <exception>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 namespace zipengine::detail {
@@ -50,8 +47,6 @@ inline constexpr std::size_t ZipPrintBufferSize = 4097;
 inline constexpr std::size_t UnzipPrintBufferSize = 32801;
 inline constexpr std::int32_t PasswordBufferSize = 81;
 inline constexpr std::size_t ChunkSize = 64 * 1024;
-// Well inside the promised ~50 ms, so a caller pumping events from the hook stays smooth.
-inline constexpr auto HookInterval = std::chrono::milliseconds(25);
 
 struct State {
     ZIPUSERFUNCTIONS zipFunctions;
@@ -87,17 +82,18 @@ private:
     std::vector<char> m_Buffer;
 };
 
-// The hook's calls, at least every hook interval of work from the start on, with bytes done that only grow.
+// The hook's calls, at least every progress interval (zel::ProgressInterval) of work from the start on, with bytes done
+// that only grow.
 class Progress {
 public:
     explicit Progress(zel::ProgressHook hook, std::uint64_t total = 0)
-        : m_Hook(std::move(hook)), m_Total(total), m_Due(HookInterval) {
+        : m_Hook(std::move(hook)), m_Total(total), m_Due(zel::ProgressInterval) {
         m_Due.Due(); // the first call is one interval away
     }
     void SetTotal(std::uint64_t total) { m_Total = total; }
     // Adds bytes done; false once the caller asked to cancel.
     bool Tick(std::uint64_t bytes) { return Update(m_Done + bytes); }
-    // Sets the bytes done, calling the hook when a hook interval has passed since its last call.
+    // Sets the bytes done, calling the hook when a progress interval has passed since its last call.
     bool Update(std::uint64_t done) {
         m_Done = done;
         if (m_Hook && !m_Cancelled && m_Due.Due())
@@ -131,41 +127,6 @@ private:
     zel::Throttle m_Due;
     bool m_Cancelled = false;
 };
-
-// Runs one long call that cannot report progress (such as opening a large archive) on a thread of its own, while
-// this thread keeps calling the hook. A cancel is kept for the caller to act on once the call has returned; an
-// exception from the hook or from the call is rethrown after the call has ended.
-template <typename F> auto WhilePumping(Progress& progress, F work) {
-    std::optional<decltype(work())> result;
-    std::exception_ptr error;
-    std::mutex mutex;
-    std::condition_variable ended;
-    bool done = false;
-    std::thread thread([&] {
-        try {
-            result.emplace(work());
-        } catch (...) {
-            error = std::current_exception();
-        }
-        std::lock_guard lock(mutex);
-        done = true;
-        ended.notify_all();
-    });
-    struct Joiner {
-        std::thread& thread;
-        ~Joiner() { thread.join(); }
-    } joiner{thread};
-    std::unique_lock lock(mutex);
-    while (!ended.wait_for(lock, HookInterval, [&] { return done; })) {
-        lock.unlock();
-        progress.Poll();
-        lock.lock();
-    }
-    lock.unlock();
-    if (error)
-        std::rethrow_exception(error);
-    return std::move(*result);
-}
 
 // ---- paths ----
 

@@ -202,10 +202,10 @@ public:
 
     // ---- the calling thread ----
 
-    // Waits until the writer ends or a hook interval passes; takes what is to be printed. True once ended.
+    // Waits until the writer ends or a progress interval passes; takes what is to be printed. True once ended.
     bool Wait(std::string& text) {
         std::unique_lock lock(m_Mutex);
-        m_PumpCv.wait_for(lock, HookInterval, [&] { return m_WriterDone; });
+        m_PumpCv.wait_for(lock, zel::ProgressInterval, [&] { return m_WriterDone; });
         text.swap(m_Text);
         m_Text.clear();
         return m_WriterDone;

@@ -276,8 +276,10 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
     // Opening checks every entry's header: a while for a large archive, so the hook keeps being called.
     Progress progress(S().hook);
     int err = 0;
-    ZipPtr za = WhilePumping(progress,
-                             [&] { return ZipPtr(zip_open(Utf8(archive).c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &err)); });
+    // A cancel asked for meanwhile is acted on at the first entry.
+    ZipPtr za =
+        zel::RunBeside([&] { return ZipPtr(zip_open(Utf8(archive).c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &err)); },
+                       [&] { progress.Poll(); });
     if (!za) {
         if (err == ZIP_ER_NOENT || err == ZIP_ER_OPEN)
             print("unzip error: cannot find or open " + Utf8(archive) + ".\n");
@@ -418,7 +420,7 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
     // Puts the oldest results in place until no more than `keep` are outstanding.
     auto drain = [&](std::size_t keep) -> std::optional<std::int32_t> {
         while (pending.size() > keep) {
-            std::optional<Extracted> r = pool.TakeOldest(HookInterval);
+            std::optional<Extracted> r = pool.TakeOldest(zel::ProgressInterval);
             if (!r) {
                 if (!report())
                     return cancelled({});
