@@ -20,7 +20,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <random>
 
 namespace zipengine::detail {
 
@@ -170,45 +169,6 @@ private:
 
 } // namespace
 
-// ---- TempFile ----
-
-TempFile::TempFile(const fs::path& target) {
-    thread_local std::mt19937 random{std::random_device{}()};
-    static const char chars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    for (int i = 0; i < 100 && !m_File; ++i) {
-        m_Path = Utf8(target) + files::TemporaryMarker;
-        for (int c = 0; c < 6; ++c)
-            m_Path += chars[random() % (sizeof chars - 1)];
-        m_File = files::OpenFile(m_Path, "wbx");
-        if (!m_File && errno != EEXIST)
-            break;
-    }
-    m_Errno = m_File ? 0 : errno;
-}
-
-TempFile::~TempFile() {
-    if (m_File)
-        std::fclose(m_File);
-    if (!m_Committed && !m_Path.empty())
-        files::Discard(m_Path);
-}
-
-int TempFile::Close() {
-    int r = 0;
-    if (m_File && std::fclose(m_File) != 0)
-        r = errno ? errno : EIO;
-    m_File = nullptr;
-    return r;
-}
-
-int TempFile::Commit(const fs::path& target) {
-    // Windows refuses a plain rename over an existing file.
-    if (const int err = files::RenameOver(m_Path, Utf8(target)); err != 0)
-        return err;
-    m_Committed = true;
-    return 0;
-}
-
 std::string DriveOf(const fs::path& folder) {
     std::error_code ec;
     fs::path full = fs::weakly_canonical(fs::absolute(folder, ec), ec);
@@ -279,10 +239,11 @@ Extracted ExtractEntry(SharedArchive& archive, zip_uint64_t index, const zip_sta
     else
         data = std::make_unique<StreamInflate>(archive.lock, zf.get());
 
+    std::FILE* file = nullptr;
     if (target) {
-        out.temp = std::make_unique<TempFile>(*target);
-        if (!out.temp->File())
-            return writeFailure(out.temp->OpenErrno());
+        out.temp = std::make_unique<files::TempFile>();
+        if (!out.temp->Create(Utf8(target->parent_path()), Utf8(target->filename())) || !(file = out.temp->Stream()))
+            return writeFailure(errno);
     }
     const Outcome damaged = encrypted ? Outcome::BadPassword : Outcome::Damaged;
     std::vector<unsigned char> buf(ChunkSize);
@@ -299,8 +260,7 @@ Extracted ExtractEntry(SharedArchive& archive, zip_uint64_t index, const zip_sta
         if ((st.valid & ZIP_STAT_SIZE) && total > st.size)
             return fail(damaged, "more data than recorded");
         crc = Crc32(crc, buf.data(), static_cast<std::size_t>(n));
-        if (out.temp &&
-            std::fwrite(buf.data(), 1, static_cast<std::size_t>(n), out.temp->File()) != static_cast<std::size_t>(n))
+        if (file && std::fwrite(buf.data(), 1, static_cast<std::size_t>(n), file) != static_cast<std::size_t>(n))
             return writeFailure(errno);
         if (!tick(static_cast<std::uint64_t>(n)))
             return fail(Outcome::Cancelled, {});
@@ -312,8 +272,13 @@ Extracted ExtractEntry(SharedArchive& archive, zip_uint64_t index, const zip_sta
         return out;
     if (int e = out.temp->Close())
         return writeFailure(e);
+    std::error_code ec;
+    // The temporary file is the owner's alone until it is complete; the file it becomes gets the usual permissions,
+    // as files::ReplaceFile gives a new file.
+    fs::permissions(PathOf(out.temp->Path()),
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read,
+                    ec);
     if (st.valid & ZIP_STAT_MTIME) {
-        std::error_code ec;
         fs::last_write_time(PathOf(out.temp->Path()),
                             std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(st.mtime)), ec);
     }

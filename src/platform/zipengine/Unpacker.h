@@ -6,6 +6,8 @@
 
 #include "platform/zipengine/EngineShared.h"
 
+#include "platform/files/Io.h"
+
 #include <zip.h>
 
 #include <atomic>
@@ -24,29 +26,6 @@ namespace zipengine::detail {
 
 enum class Outcome { Ok, BadPassword, Damaged, NoPassword, Unsupported, WriteError, DiskFull, Cancelled };
 
-// A temporary file next to its target ("<target>.zel~XXXXXX"), removed unless committed.
-class TempFile {
-public:
-    explicit TempFile(const fs::path& target);
-    ~TempFile();
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-
-    std::FILE* File() const { return m_File; }
-    int OpenErrno() const { return m_Errno; }
-    // Closes the file (0 or the errno of a failed flush).
-    int Close();
-    // Renames into place, over a file that is there; 0 or an errno.
-    int Commit(const fs::path& target);
-    const std::string& Path() const { return m_Path; }
-
-private:
-    std::string m_Path; // UTF-8
-    std::FILE* m_File = nullptr;
-    int m_Errno = 0;
-    bool m_Committed = false;
-};
-
 // One handle on the archive for every thread: each libzip call on it, or on an entry opened from it, holds the
 // lock (libzip's handles share their file position and error state).
 struct SharedArchive {
@@ -58,7 +37,7 @@ struct Extracted {
     Outcome outcome = Outcome::Ok;
     std::string detail;
     int err = 0;
-    std::unique_ptr<TempFile> temp; // the whole entry, checked and closed, with its time set
+    std::unique_ptr<files::TempFile> temp; // the whole entry, checked and closed, with its time set
 };
 
 // Called with the bytes written since the last call; false stops the entry (Cancelled).

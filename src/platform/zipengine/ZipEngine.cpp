@@ -382,7 +382,7 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
     // Puts one entry in place and reports it; a result when the run ends here.
     auto finish = [&](const std::string& shown, const fs::path& target, Extracted& r) -> std::optional<std::int32_t> {
         if (r.outcome == Outcome::Ok && r.temp) {
-            if (int e = r.temp->Commit(target)) {
+            if (int e = r.temp->CommitTo(Utf8(target))) {
                 r.outcome = Outcome::WriteError;
                 r.detail = SysText(e);
             }
