@@ -1,7 +1,12 @@
 #include "platform/zipengine/Packer.h"
 
-#include "platform/files/Files.h"
+#include "platform/zipengine/ArchiveWriter.h"
 #include "platform/zipengine/Deflate.h"
+#include "platform/zipengine/ZipHandle.h"
+
+#include "platform/error/ProgressHook.h"
+#include "platform/files/Codes.h"
+#include "platform/files/Io.h"
 
 #include <zip.h>
 
@@ -99,102 +104,6 @@ struct Job {
     bool last = false;
 };
 
-// The archive's bytes, written through a buffer to the descriptor of the temporary file.
-class ArchiveSink {
-public:
-    explicit ArchiveSink(int fd) : m_Fd(fd) {
-        zip_error_init(&m_Error);
-        m_Buffer.reserve(BufferSize);
-    }
-    ~ArchiveSink() { zip_error_fini(&m_Error); }
-    ArchiveSink(const ArchiveSink&) = delete;
-    ArchiveSink& operator=(const ArchiveSink&) = delete;
-
-    int Errno() const { return m_Errno; }
-
-    static zip_int64_t Callback(void* userdata, void* data, zip_uint64_t len, zip_source_cmd_t cmd) noexcept {
-        auto* sink = static_cast<ArchiveSink*>(userdata);
-        try {
-            return sink->Command(data, len, cmd);
-        } catch (...) { // the buffer could not grow: nothing may unwind through libzip
-            zip_error_set(&sink->m_Error, ZIP_ER_MEMORY, 0);
-            return -1;
-        }
-    }
-
-private:
-    static constexpr std::size_t BufferSize = 256 * 1024;
-
-    zip_int64_t Fail(int err) {
-        m_Errno = err;
-        zip_error_set(&m_Error, ZIP_ER_WRITE, err);
-        return -1;
-    }
-
-    bool Flush() {
-        if (!m_Buffer.empty() && !files::WriteAll(m_Fd, m_Buffer.data(), m_Buffer.size()))
-            return false;
-        m_Buffer.clear();
-        return true;
-    }
-
-    zip_int64_t Command(void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
-        switch (cmd) {
-        case ZIP_SOURCE_STAT:
-            // There is no archive yet: libzip starts a new one.
-            zip_error_set(&m_Error, ZIP_ER_READ, ENOENT);
-            return -1;
-        case ZIP_SOURCE_BEGIN_WRITE:
-        case ZIP_SOURCE_ROLLBACK_WRITE:
-        case ZIP_SOURCE_REMOVE:
-        case ZIP_SOURCE_FREE:
-            return 0; // the temporary file is the caller's to keep or remove
-        case ZIP_SOURCE_WRITE: {
-            const char* bytes = static_cast<const char*>(data);
-            if (m_Buffer.size() + len > BufferSize && !Flush())
-                return Fail(errno);
-            if (len >= BufferSize) {
-                if (!files::WriteAll(m_Fd, bytes, len))
-                    return Fail(errno);
-            } else {
-                m_Buffer.insert(m_Buffer.end(), bytes, bytes + len);
-            }
-            m_Position += len;
-            return static_cast<zip_int64_t>(len);
-        }
-        case ZIP_SOURCE_SEEK_WRITE: {
-            auto* args = ZIP_SOURCE_GET_ARGS(zip_source_args_seek_t, data, len, &m_Error);
-            if (!args)
-                return -1;
-            if (!Flush())
-                return Fail(errno);
-            const std::int64_t at = files::Seek(m_Fd, args->offset, args->whence);
-            if (at < 0)
-                return Fail(errno);
-            m_Position = static_cast<std::uint64_t>(at);
-            return 0;
-        }
-        case ZIP_SOURCE_TELL_WRITE:
-            return static_cast<zip_int64_t>(m_Position);
-        case ZIP_SOURCE_COMMIT_WRITE:
-            return Flush() ? 0 : Fail(errno);
-        case ZIP_SOURCE_ERROR:
-            return zip_error_to_data(&m_Error, data, len);
-        case ZIP_SOURCE_SUPPORTS:
-            return ZIP_SOURCE_SUPPORTS_WRITABLE;
-        default:
-            zip_error_set(&m_Error, ZIP_ER_OPNOTSUPP, 0);
-            return -1;
-        }
-    }
-
-    int m_Fd;
-    std::vector<char> m_Buffer;
-    std::uint64_t m_Position = 0;
-    int m_Errno = 0;
-    zip_error_t m_Error;
-};
-
 class Pipeline {
 public:
     Pipeline(const std::vector<PackItem>& items, const fs::path& archive, int level, bool quiet, unsigned workers)
@@ -240,7 +149,7 @@ public:
             return {PackOutcome::WriteFailed,
                     files::IsDiskFull(m_WriteErrno)
                         ? "zip error: there is not enough disk space to write " + path + ".\n"
-                        : "zip error: could not write " + path + " (" + SysText(m_WriteErrno) + ").\n"};
+                        : "zip error: could not write " + path + " (" + ErrnoText(m_WriteErrno) + ").\n"};
         return {};
     }
 
@@ -422,10 +331,10 @@ private:
     static std::string ProblemText(const std::string& path, Problem problem, int err) {
         switch (problem) {
         case Problem::Open:
-            return "zip error: could not open " + path + " for reading (" + SysText(err) +
+            return "zip error: could not open " + path + " for reading (" + ErrnoText(err) +
                    "). Close the program that uses it and try again.\n";
         case Problem::Read:
-            return "zip error: could not read " + path + " (" + SysText(err) + ").\n";
+            return "zip error: could not read " + path + " (" + ErrnoText(err) + ").\n";
         case Problem::Changed:
             return "zip error: " + path +
                    " changed while it was being packed; close the program that uses it and send again.\n";
@@ -554,10 +463,10 @@ zip_int64_t EntryCallback(void* userdata, void* data, zip_uint64_t len, zip_sour
 }
 
 bool Pipeline::WriteArchive(int fd) {
-    ArchiveSink sink(fd);
+    ArchiveWriter sink(fd);
     zip_error_t error;
     zip_error_init(&error);
-    zip_source_t* out = zip_source_function_create(&ArchiveSink::Callback, &sink, &error);
+    zip_source_t* out = zip_source_function_create(&ArchiveWriter::Callback, &sink, &error);
     zip_t* za = out ? zip_open_from_source(out, ZIP_CREATE | ZIP_TRUNCATE, &error) : nullptr;
     if (!za) {
         m_Detail = "zip error: could not create " + Utf8(m_Archive) + " (" + zip_error_strerror(&error) + ").\n";

@@ -3,8 +3,11 @@
 // Writes an archive from a list of files: deflated in blocks on every core, written by libzip on a thread of its
 // own, while the calling thread only shows progress and prints. Internal to the engine.
 
-#include "platform/files/Files.h"
-#include "platform/zipengine/EngineShared.h"
+#include "platform/zipengine/Paths.h"
+#include "platform/zipengine/Printer.h"
+#include "platform/zipengine/Progress.h"
+
+#include "platform/files/Entries.h"
 
 #include <cstdint>
 #include <ctime>

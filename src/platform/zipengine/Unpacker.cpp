@@ -1,7 +1,9 @@
 #include "platform/zipengine/Unpacker.h"
 
-#include "platform/files/Files.h"
 #include "platform/zipengine/Deflate.h"
+#include "platform/zipengine/Printer.h"
+
+#include "platform/files/Codes.h"
 
 #include <libdeflate.h>
 #include <zlib.h>
@@ -24,6 +26,9 @@
 namespace zipengine::detail {
 
 namespace {
+
+// An entry is read in pieces of this size.
+constexpr std::size_t ChunkSize = 64 * 1024;
 
 // Entries up to this size are inflated in one piece by libdeflate, which is faster than zlib's stream.
 constexpr std::uint64_t WholeEntryLimit = 8u << 20;
@@ -209,7 +214,7 @@ Extracted ExtractEntry(SharedArchive& archive, zip_uint64_t index, const zip_sta
         return std::move(out);
     };
     auto writeFailure = [&](int err) {
-        return fail(files::IsDiskFull(err) ? Outcome::DiskFull : Outcome::WriteError, SysText(err), err);
+        return fail(files::IsDiskFull(err) ? Outcome::DiskFull : Outcome::WriteError, ErrnoText(err), err);
     };
     const auto known = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD;
     // Deflated data is inflated here rather than by libzip, which would also compute a CRC of its own.

@@ -4,7 +4,7 @@
 // that does so for several entries at once. The caller renames the results into place, in entry order.
 // Internal to the engine.
 
-#include "platform/zipengine/EngineShared.h"
+#include "platform/zipengine/Paths.h"
 
 #include "platform/files/Io.h"
 

@@ -1,136 +1,37 @@
-#include "platform/zipengine/ZipEngine.h"
+#include "platform/zipengine/UnzipRun.h"
 
-#include "platform/zipengine/EngineShared.h"
+#include "platform/zipengine/EndRecords.h"
+#include "platform/zipengine/EntryNames.h"
 #include "platform/zipengine/Packer.h"
+#include "platform/zipengine/Paths.h"
+#include "platform/zipengine/Printer.h"
+#include "platform/zipengine/Progress.h"
+#include "platform/zipengine/ResultCodes.h"
+#include "platform/zipengine/Settings.h"
 #include "platform/zipengine/Unpacker.h"
+#include "platform/zipengine/ZipHandle.h"
 
-#include "platform/error/Error.h"
-#include "platform/files/Files.h"
+#include "platform/error/ProgressHook.h"
+#include "platform/files/Entries.h"
+#include "platform/files/Names.h"
+#include "platform/files/Runtime.h"
 
 #include <zip.h>
-#include <zlib.h>
-// zlib.h maps this name onto a call; UzpVer has a field of that name.
-#undef zlib_version
 
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <deque>
-#include <filesystem>
-#include <memory>
 #include <optional>
-#include <random>
 #include <set>
+#include <string>
+#include <vector>
 
-namespace zipengine {
-
-using namespace detail;
+namespace zipengine::detail {
 
 namespace {
 
-// A name as it can be shown in a message: control characters written out, so a name cannot break the lines.
-std::string Printable(const std::string& name) {
-    std::string shown;
-    for (unsigned char c : name) {
-        if (c == '\r')
-            shown += "\\r";
-        else if (c == '\n')
-            shown += "\\n";
-        else if (c < 0x20 || c == 0x7f) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02x", c);
-            shown += hex;
-        } else
-            shown += static_cast<char>(c);
-    }
-    return shown;
-}
-
-bool HasControlCharacter(const std::string& name) {
-    return std::any_of(name.begin(), name.end(), [](unsigned char c) { return c < 0x20 || c == 0x7f; });
-}
-
-std::uint32_t U16(const unsigned char* p) {
-    return static_cast<std::uint32_t>(p[0] | (p[1] << 8));
-}
-std::uint32_t U32(const unsigned char* p) {
-    return U16(p) | (U16(p + 2) << 16);
-}
-std::uint64_t U64(const unsigned char* p) {
-    return U32(p) | (std::uint64_t(U32(p + 4)) << 32);
-}
-
-using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
-
-// The archive's end records: the file, open, and its tail up to the end of the central directory's end record,
-// which starts 22 bytes before the tail's end (a comment after it is cut off); null when there is none.
-FilePtr EndRecord(const fs::path& archive, std::vector<unsigned char>& tail) {
-    const std::string path = Utf8(archive);
-    std::uint64_t size = 0;
-    FilePtr file(files::SizeOf(path, size) ? files::OpenFile(path, "rb") : nullptr, &std::fclose);
-    if (!file)
-        return file;
-    tail.resize(static_cast<std::size_t>(std::min<std::uint64_t>(size, 65535 + 22)));
-    if (!files::Seek(file.get(), size - tail.size()) ||
-        std::fread(tail.data(), 1, tail.size(), file.get()) != tail.size())
-        return FilePtr(nullptr, &std::fclose);
-    for (std::int64_t i = static_cast<std::int64_t>(tail.size()) - 22; i >= 0; --i) {
-        if (U32(tail.data() + i) == 0x06054b50) {
-            tail.resize(static_cast<std::size_t>(i) + 22);
-            return file;
-        }
-    }
-    return FilePtr(nullptr, &std::fclose);
-}
-
-// libzip refuses an archive in which two entries share a name without saying which; the central directory
-// does. Empty when it cannot be told.
-std::string DuplicateEntryName(const fs::path& archive) {
-    std::vector<unsigned char> tail;
-    FilePtr file = EndRecord(archive, tail);
-    if (!file)
-        return {};
-    const unsigned char* eocd = tail.data() + tail.size() - 22;
-    const std::uint32_t cdSize = U32(eocd + 12), cdOffset = U32(eocd + 16);
-    if (cdOffset == 0xffffffffu || cdSize > 64u * 1024 * 1024)
-        return {};
-    std::vector<unsigned char> cd(cdSize);
-    if (!files::Seek(file.get(), cdOffset) || std::fread(cd.data(), 1, cd.size(), file.get()) != cd.size())
-        return {};
-    std::set<std::string> seen;
-    for (std::size_t pos = 0; pos + 46 <= cd.size() && U32(&cd[pos]) == 0x02014b50;) {
-        const std::size_t nameLength = U16(&cd[pos + 28]), extra = U16(&cd[pos + 30]), comment = U16(&cd[pos + 32]);
-        if (pos + 46 + nameLength > cd.size())
-            return {};
-        std::string name(reinterpret_cast<const char*>(&cd[pos + 46]), nameLength);
-        if (!seen.insert(name).second)
-            return name;
-        pos += 46 + nameLength + extra + comment;
-    }
-    return {};
-}
-
-// How many entries the end records declare, read before libzip opens the archive (which takes time and memory for
-// each entry); nothing when they cannot be read, and then libzip says what is wrong.
-std::optional<std::uint64_t> DeclaredEntries(const fs::path& archive) {
-    std::vector<unsigned char> tail;
-    FilePtr file = EndRecord(archive, tail);
-    if (!file)
-        return std::nullopt;
-    const unsigned char* eocd = tail.data() + tail.size() - 22;
-    if (U16(eocd + 10) != 0xffff)
-        return U16(eocd + 10);
-    // Zip64: the locator right before the end record tells where the Zip64 end record is.
-    unsigned char record[56];
-    if (tail.size() < 42 || U32(eocd - 20) != 0x07064b50 || !files::Seek(file.get(), U64(eocd - 20 + 8)) ||
-        std::fread(record, 1, sizeof record, file.get()) != sizeof record || U32(record) != 0x06064b50)
-        return std::nullopt;
-    return U64(record + 32);
-}
+inline constexpr std::int32_t PasswordBufferSize = 81;
 
 // Bytes in the units the file manager shows.
 std::string Amount(std::uint64_t bytes) {
@@ -155,74 +56,6 @@ constexpr std::uint64_t MaxTotalSize = std::uint64_t(64) << 30;
 // some left free for everything else on that disk.
 std::uint64_t NeededSpace(std::uint64_t total, std::uint64_t files) {
     return total + total / 32 + files * 4096 + (std::uint64_t(1) << 20);
-}
-
-struct SafeName {
-    std::vector<std::string> parts;
-    bool stripped = false; // "..", an absolute path or a drive letter was removed
-};
-
-#ifdef _WIN32
-// Windows reads some names as something else: it drops trailing dots and blanks (a part of nothing else, such as
-// "..." or ".. ", names no file of its own), a ":" names a drive (which takes the path out of the extraction
-// folder) or a stream, and a device name such as "NUL" or "COM1.txt" is the device in every folder. Such a part
-// becomes a plain name of the folder.
-void MakeWindowsName(std::string& comp, bool& stripped) {
-    if (comp == "." || comp == "..")
-        return;
-    const std::size_t kept = comp.find_last_not_of(". ");
-    if (kept == std::string::npos) {
-        stripped = stripped || !comp.empty();
-        comp.clear();
-        return;
-    }
-    comp.erase(kept + 1);
-    for (char& c : comp)
-        if (std::string_view("<>:\"|?*").find(c) != std::string_view::npos)
-            c = '_';
-    std::string base = files::FoldCase(std::string_view(comp).substr(0, comp.find('.')));
-    base.erase(base.find_last_not_of(' ') + 1);
-    const bool numbered =
-        base.size() == 4 && (base.starts_with("com") || base.starts_with("lpt")) && base[3] >= '0' && base[3] <= '9';
-    if (numbered || base == "con" || base == "prn" || base == "aux" || base == "nul" || base == "conin$" ||
-        base == "conout$")
-        comp.insert(0, "_");
-}
-#endif
-
-SafeName Sanitise(const std::string& name, bool spaceToUnderscore) {
-    SafeName out;
-    std::string comp;
-    bool first = true;
-    auto flush = [&](bool last) {
-        (void)last;
-        if (first && comp.size() >= 2 && comp[1] == ':' && std::isalpha(static_cast<unsigned char>(comp[0]))) {
-            comp.erase(0, 2);
-            out.stripped = true;
-        }
-        first = false;
-#ifdef _WIN32
-        MakeWindowsName(comp, out.stripped);
-#endif
-        if (comp == "..")
-            out.stripped = true;
-        else if (!comp.empty() && comp != ".") {
-            if (spaceToUnderscore)
-                std::replace(comp.begin(), comp.end(), ' ', '_');
-            out.parts.push_back(comp);
-        }
-        comp.clear();
-    };
-    if (!name.empty() && (name[0] == '/' || name[0] == '\\'))
-        out.stripped = true;
-    for (char c : name) {
-        if (c == '/' || c == '\\')
-            flush(false);
-        else
-            comp += c;
-    }
-    flush(true);
-    return out;
 }
 
 bool IsSymlinkEntry(zip_t* za, zip_uint64_t index) {
@@ -252,7 +85,9 @@ bool MakeFolders(const fs::path& base, const std::vector<std::string>& parts, st
     return true;
 }
 
-std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUNCTIONS* uf) {
+} // namespace
+
+std::int32_t RunUnzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUNCTIONS* uf) {
     Printer print(uf ? uf->print : nullptr, UnzipPrintBufferSize);
     const int quiet = dcl.fQuiet;
     if (ifnc > 0 || xfnc > 0) {
@@ -274,7 +109,7 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
         return PK_ERR;
     }
     // Opening checks every entry's header: a while for a large archive, so the hook keeps being called.
-    Progress progress(S().hook);
+    Progress progress(EngineSettings().hook);
     int err = 0;
     // A cancel asked for meanwhile is acted on at the first entry.
     ZipPtr za =
@@ -384,7 +219,7 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
         if (r.outcome == Outcome::Ok && r.temp) {
             if (int e = r.temp->CommitTo(Utf8(target))) {
                 r.outcome = Outcome::WriteError;
-                r.detail = SysText(e);
+                r.detail = ErrnoText(e);
             }
         }
         switch (r.outcome) {
@@ -603,77 +438,4 @@ std::int32_t Unzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUN
     return result;
 }
 
-void FillText(char* field, const char* value) {
-    if (!field)
-        return;
-    std::size_t room = std::strlen(field); // the caller pre-fills the field with blanks
-    std::size_t n = std::min(room, std::strlen(value));
-    std::memcpy(field, value, n);
-    field[n] = '\0';
-}
-
-} // namespace
-
-// ---- zip32 ----
-
-std::int32_t ZpInit(const ZIPUSERFUNCTIONS* lpZipUserFunc) {
-    S().zipFunctions = lpZipUserFunc ? *lpZipUserFunc : ZIPUSERFUNCTIONS{};
-    return 1;
-}
-
-std::int32_t ZpSetOptions(const ZPOPT* lpOpts) {
-    State& s = S();
-    s.options = lpOpts ? *lpOpts : ZPOPT{};
-    s.rootDir = s.options.szRootDir ? std::optional<std::string>(s.options.szRootDir) : std::nullopt;
-    s.options.Date = s.options.szRootDir = s.options.szTempDir = nullptr;
-    return 1;
-}
-
-std::int32_t ZpArchive(ZCL C) {
-    return Archive(C);
-}
-
-// ---- unzip32 ----
-
-std::int32_t UzpVersion2(UzpVer* version) {
-    if (!version)
-        return 0;
-    FillText(version->betalevel, "");
-    FillText(version->date, "");
-    FillText(version->zlib_version, zlibVersion());
-    const std::uint8_t ver[4] = {6, 0, 0, 0};
-    std::memcpy(version->unzip, ver, 4);
-    std::memcpy(version->windll, ver, 4);
-    return 0;
-}
-
-std::int32_t Wiz_SingleEntryUnzip(std::int32_t ifnc, const char* const* ifnv, std::int32_t xfnc,
-                                  const char* const* xfnv, const DCL* lpDCL, USERFUNCTIONS* lpUserFunc) {
-    (void)ifnv;
-    (void)xfnv;
-    const DCL dcl = lpDCL ? *lpDCL : DCL{};
-    return Unzip(ifnc, xfnc, dcl, lpUserFunc);
-}
-
-void SetProgressHook(zel::ProgressHook hook) {
-    S().hook = std::move(hook);
-}
-
-void SetFileFilter(FileFilter filter) {
-    S().filter = std::move(filter);
-}
-
-namespace {
-const Zip32Library g_Zip32{&ZpInit, &ZpSetOptions, &ZpArchive};
-const Unzip32Library g_Unzip32{&UzpVersion2, &Wiz_SingleEntryUnzip};
-} // namespace
-
-const Zip32Library* Zip32() {
-    return &g_Zip32;
-}
-
-const Unzip32Library* Unzip32() {
-    return &g_Unzip32;
-}
-
-} // namespace zipengine
+} // namespace zipengine::detail
