@@ -31,7 +31,7 @@ namespace zipengine::detail {
 
 namespace {
 
-inline constexpr std::int32_t PasswordBufferSize = 81;
+constexpr std::int32_t PasswordBufferSize = 81;
 
 // Bytes in the units the file manager shows.
 std::string Amount(std::uint64_t bytes) {
@@ -85,357 +85,511 @@ bool MakeFolders(const fs::path& base, const std::vector<std::string>& parts, st
     return true;
 }
 
-} // namespace
+// The run's result when it ends at a step; nothing when it goes on.
+using Ending = std::optional<std::int32_t>;
 
-std::int32_t RunUnzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUNCTIONS* uf) {
-    Printer print(uf ? uf->print : nullptr, UnzipPrintBufferSize);
-    const int quiet = dcl.fQuiet;
-    if (ifnc > 0 || xfnc > 0) {
-        print("unzip error: include and exclude lists are not supported.\n");
-        return PK_PARAM;
-    }
-    if (!dcl.lpszZipFN || !*dcl.lpszZipFN) {
-        print("unzip error: no archive name was given.\n");
-        return PK_PARAM;
-    }
-    fs::path archive = ResolveNoCase(PathOf(files::NativePath(dcl.lpszZipFN)));
-    // A listing only shows what the archive declares; whatever reads or writes its data stays within bounds.
-    const bool listing = dcl.nvflag != 0;
-    // libzip reads the count from the same end records.
-    if (const auto declared = DeclaredEntries(archive); declared && *declared > MaxEntries && !listing) {
-        print("unzip error: " + Utf8(archive) + " holds " + std::to_string(*declared) + " files, far more than a " +
-              "data set (at most " + std::to_string(MaxEntries) + "); the archive is damaged or not a data set, and " +
-              "nothing was extracted.\n");
-        return PK_ERR;
-    }
-    // Opening checks every entry's header: a while for a large archive, so the hook keeps being called.
-    Progress progress(EngineSettings().hook);
-    int err = 0;
-    // A cancel asked for meanwhile is acted on at the first entry.
-    ZipPtr za =
-        zel::RunBeside([&] { return ZipPtr(zip_open(Utf8(archive).c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &err)); },
-                       [&] { progress.Poll(); });
-    if (!za) {
-        if (err == ZIP_ER_NOENT || err == ZIP_ER_OPEN)
-            print("unzip error: cannot find or open " + Utf8(archive) + ".\n");
-        else if (std::string twice; err == ZIP_ER_EXISTS && !(twice = DuplicateEntryName(archive)).empty())
-            print("unzip error: " + Utf8(archive) + " holds more than one entry named " + Printable(twice) +
-                  "; nothing was extracted.\n");
-        else
-            print("unzip error: " + Utf8(archive) + " is not a zip archive or it is damaged.\n");
-        return PK_NOZIP;
-    }
-    std::optional<files::FileId> archiveId;
-    if (files::FileId id; files::Identify(Utf8(archive), id, true))
-        archiveId = id;
+// One run: its steps, and one entry's steps, as member functions in the order they run.
+class UnzipRun {
+public:
+    UnzipRun(const DCL& dcl, USERFUNCTIONS* uf);
+    std::int32_t Run(std::int32_t ifnc, std::int32_t xfnc);
 
-    fs::path dir = (dcl.lpszExtractDir && *dcl.lpszExtractDir)
-                       ? ResolveNoCase(PathOf(files::NativePath(dcl.lpszExtractDir)))
-                       : fs::path(".");
-    const bool writing = !dcl.ntflag && !dcl.nvflag;
-    std::error_code ec;
-    if (writing && !fs::is_directory(dir, ec)) {
-        fs::create_directories(dir, ec);
-        if (!fs::is_directory(dir, ec)) {
-            print("unzip error: could not create the folder " + Utf8(dir) + ".\n");
-            return PK_PARAM;
-        }
-    }
-
-    zip_int64_t count = zip_get_num_entries(za.get(), 0);
-    if (uf)
-        uf->NumMembers = static_cast<std::uint32_t>(count);
-    if (dcl.nzflag) {
-        int clen = 0;
-        const char* comment = zip_get_archive_comment(za.get(), &clen, 0);
-        if (comment && clen > 0)
-            print(std::string(comment, static_cast<std::size_t>(clen)) + "\n");
-    }
-
-    std::uint64_t total = 0;
-    bool beyond = false;
-    for (zip_int64_t i = 0; i < count && !beyond; ++i) {
-        zip_stat_t st;
-        if (zip_stat_index(za.get(), static_cast<zip_uint64_t>(i), 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE)) {
-            beyond = st.size > MaxTotalSize - total;
-            total += beyond ? 0 : st.size;
-        }
-    }
-    if (beyond && !listing) {
-        print("unzip error: the files in " + Utf8(archive) + " would take more than " + Amount(MaxTotalSize) +
-              ", far more than a data set; the archive is damaged or not a data set, and nothing was extracted.\n");
-        return PK_ERR;
-    }
-    if (writing) {
-        // The declared sizes, checked against the disk before anything is written there; the data of an entry may
-        // not run past its declared size (ExtractEntry).
-        const std::uint64_t needed = NeededSpace(total, static_cast<std::uint64_t>(count));
-        const fs::space_info space = fs::space(dir, ec);
-        if (!ec && space.available < needed) {
-            print("unzip error: there is not enough free space on the drive " + DriveOf(dir) + " to extract " +
-                  Utf8(archive) + ": its files take " + Amount(total) + ", and the drive has " +
-                  Amount(space.available) +
-                  " free (a little more than the files take must stay free). Make room on that drive, then try "
-                  "again.\n");
-            return PK_DISK;
-        }
-    }
-    progress.SetTotal(total);
-    // This call comes after the opening and before any entry is read.
-    progress.Report(0);
-    // Entries that need no password are read on worker threads; their results are put in place here, in entry
-    // order, so that what a stopped run leaves is the same as if the entries had been read one by one.
-    SharedArchive shared{za.get(), {}};
-    ExtractPool pool(shared, PackThreads());
+private:
+    struct Target {
+        fs::path path;
+        std::vector<std::string> parts; // under the extraction folder
+        std::string relative;           // the parts joined with "/"
+    };
     struct Pending {
         std::string shown;
         fs::path target;
     };
-    std::deque<Pending> pending;
-    const std::size_t window = 4 * PackThreads();
-    std::uint64_t here = 0; // bytes read on this thread
-    auto report = [&] { return progress.Update(here + pool.Done()); };
 
-    std::int32_t result = 0;
-    int failed = 0;
-    int done = 0;
-    std::set<std::string> written; // targets of this run, compared without regard to case
-    std::optional<std::string> password;
-    bool noMorePasswords = false;
-    bool skipExisting = false, overwriteAll = false;
-    auto fail = [&](std::int32_t code, const std::string& text) {
-        print(text);
-        result = std::max(result, code);
-        ++failed;
-    };
-    auto cancelled = [&](const std::string& shown) {
-        pool.Stop();
-        print("unzip: cancelled; " + (pending.empty() ? shown : pending.front().shown) +
-              " and the files after it were not extracted.\n");
-        return IZ_CTRLC;
-    };
-    // Puts one entry in place and reports it; a result when the run ends here.
-    auto finish = [&](const std::string& shown, const fs::path& target, Extracted& r) -> std::optional<std::int32_t> {
-        if (r.outcome == Outcome::Ok && r.temp) {
-            if (int e = r.temp->CommitTo(Utf8(target))) {
-                r.outcome = Outcome::WriteError;
-                r.detail = ErrnoText(e);
-            }
-        }
-        switch (r.outcome) {
-        case Outcome::Ok:
-            ++done;
-            if (quiet < 2)
-                print((writing ? "  inflating: " + Utf8(target) : "    testing: " + shown + "   OK") + "\n");
-            break;
-        case Outcome::NoPassword:
-            fail(IZ_BADPWD, "  skipping: " + shown + " needs a password, and none was given.\n");
-            break;
-        case Outcome::Unsupported:
-            fail(PK_ERR, "  skipping: " + shown + " is packed in a way that is not supported (" + r.detail + ").\n");
-            break;
-        case Outcome::BadPassword:
-        case Outcome::Damaged:
-            fail(PK_ERR, "  error: " + shown + " is damaged (" + r.detail + "); it was not extracted.\n");
-            break;
-        case Outcome::WriteError:
-            fail(PK_ERR, "  error: could not write " + Utf8(target) + " (" + r.detail + ").\n");
-            break;
-        case Outcome::DiskFull:
-            pool.Stop();
-            print("unzip error: there is not enough disk space to extract " + shown + " into " + Utf8(dir) + ".\n");
-            return PK_DISK;
-        case Outcome::Cancelled:
-            pool.Stop();
-            print("unzip: cancelled; " + shown + " and the files after it were not extracted.\n");
-            return IZ_CTRLC;
-        }
-        return std::nullopt;
-    };
-    // Puts the oldest results in place until no more than `keep` are outstanding.
-    auto drain = [&](std::size_t keep) -> std::optional<std::int32_t> {
-        while (pending.size() > keep) {
-            std::optional<Extracted> r = pool.TakeOldest(zel::ProgressInterval);
-            if (!r) {
-                if (!report())
-                    return cancelled({});
-                continue;
-            }
-            const Pending p = std::move(pending.front());
-            pending.pop_front();
-            if (auto end = finish(p.shown, p.target, *r))
-                return end;
-        }
-        return std::nullopt;
-    };
+    // ---- the steps of a run, in the order they run ----
+    Ending TakeRequest(std::int32_t ifnc, std::int32_t xfnc);
+    Ending RefuseTooManyEntries();
+    Ending Open();
+    Ending MakeExtractionFolder();
+    void ShowMembersAndComment();
+    Ending RefuseTooLarge();
+    Ending ExtractEntries();
+    std::int32_t Summarize();
 
-    for (zip_int64_t i = 0; i < count; ++i) {
-        const auto index = static_cast<zip_uint64_t>(i);
-        zip_stat_t st;
-        bool readable = false, symlink = false;
-        {
-            std::lock_guard guard(shared.lock);
-            readable = zip_stat_index(za.get(), index, 0, &st) == 0 && (st.valid & ZIP_STAT_NAME);
-            symlink = readable && IsSymlinkEntry(za.get(), index);
-        }
-        if (!readable) {
-            fail(PK_ERR, "  error: entry " + std::to_string(i + 1) + " of the archive cannot be read.\n");
-            continue;
-        }
-        const std::string name = st.name;
-        const std::string shown = Printable(name);
-        if (!report())
-            return cancelled(shown);
-        if (uf && uf->ServCallBk && uf->ServCallBk(name.c_str(), static_cast<std::uint32_t>(name.size())) != 0) {
-            if (auto end = drain(0))
-                return *end;
-            print("unzip: stopped at the caller's request.\n");
-            return IZ_CTRLC;
-        }
-        if (dcl.nvflag) {
-            if (uf && uf->SendApplicationMessage) {
-                std::tm tm{};
-                std::time_t t = st.mtime;
-                if (const std::tm* lt = std::localtime(&t))
-                    tm = *lt;
-                auto factor = st.size ? static_cast<std::uint32_t>(100 - (st.comp_size * 100 / st.size)) : 0u;
-                uf->SendApplicationMessage(
-                    static_cast<std::uint32_t>(st.size), static_cast<std::uint32_t>(st.comp_size), factor,
-                    static_cast<std::uint32_t>(tm.tm_mon + 1), static_cast<std::uint32_t>(tm.tm_mday),
-                    static_cast<std::uint32_t>(tm.tm_year + 1900), static_cast<std::uint32_t>(tm.tm_hour),
-                    static_cast<std::uint32_t>(tm.tm_min), ' ', name.c_str(),
-                    st.comp_method == ZIP_CM_STORE ? "Stored" : "Defl:N", st.crc,
-                    st.encryption_method != ZIP_EM_NONE ? 'E' : ' ');
-            }
-            continue;
-        }
-        if (HasControlCharacter(name)) {
-            fail(PK_ERR, "  skipping: " + shown + " has a control character in its name; it was not extracted.\n");
-            continue;
-        }
-        const bool isDir = !name.empty() && (name.back() == '/' || name.back() == '\\');
-        SafeName safe = Sanitise(name, dcl.SpaceToUnderscore != 0);
-        if (safe.stripped)
-            fail(PK_WARN, "  warning: " + shown + " tries to leave the extraction folder; unsafe parts removed.\n");
-        if (isDir) {
-            std::string why;
-            if (writing && dcl.ndflag && !safe.parts.empty() && !MakeFolders(dir, safe.parts, safe.parts.size(), why))
-                fail(PK_ERR, "  error: " + why + ".\n");
-            continue;
-        }
-        if (safe.parts.empty()) {
-            fail(PK_WARN, "  skipping: " + shown + " has no usable file name.\n");
-            continue;
-        }
-        if (symlink) {
-            fail(PK_WARN, "  skipping: " + shown + " is a symbolic link; links are not created.\n");
-            continue;
-        }
-        std::vector<std::string> parts = dcl.ndflag ? safe.parts : std::vector<std::string>{safe.parts.back()};
-        fs::path target = dir;
-        std::string relative;
-        for (const auto& p : parts) {
-            target /= PathOf(p);
-            relative += (relative.empty() ? "" : "/") + p;
-        }
+    // ---- one entry, in the order its steps run ----
+    Ending NextEntry(zip_int64_t i);
+    bool Stat(zip_uint64_t index, zip_stat_t& st, bool& symlink);
+    Ending StopIfAsked(const std::string& name);
+    void List(const zip_stat_t& st, const std::string& name);
+    std::optional<Target> TargetOf(const std::string& name, const std::string& shown, bool symlink);
+    bool MayWrite(const Target& target, const zip_stat_t& st, const std::string& shown);
+    bool MayReplace(const fs::path& target, std::time_t changed, std::time_t entryTime);
+    Ending Queue(zip_uint64_t index, const zip_stat_t& st, const std::string& shown, const Target& target);
+    Ending ExtractWithPassword(zip_uint64_t index, const zip_stat_t& st, const std::string& name,
+                               const std::string& shown, const Target& target);
 
-        if (writing) {
-            if (!written.insert(files::FoldCase(relative)).second) {
-                fail(PK_WARN,
-                     "  skipping: " + shown + " would overwrite another file of this archive (" + relative + ").\n");
-                continue;
-            }
-            auto tst = fs::symlink_status(target, ec);
-            files::FileId existing;
-            const bool identified = files::Identify(Utf8(target), existing, true);
-            if (identified && archiveId && SameFile(existing, *archiveId)) {
-                fail(PK_WARN, "  skipping: " + shown + " would overwrite the archive itself.\n");
-                continue;
-            }
-            if (fs::is_directory(tst)) {
-                fail(PK_ERR, "  error: cannot write " + Utf8(target) + ": a folder of that name exists.\n");
-                continue;
-            }
-            if (fs::exists(tst)) {
-                const std::time_t changed = identified ? ChangedAt(existing) : std::time(nullptr);
-                if ((dcl.ExtractOnlyNewer || dcl.nfflag) && changed >= st.mtime)
-                    continue;
-                if (!dcl.noflag && !overwriteAll) {
-                    if (skipExisting || !uf || !uf->replace)
-                        continue;
-                    std::string shownPath = Utf8(target);
-                    std::vector<char> buf(shownPath.begin(), shownPath.end());
-                    buf.resize(std::max<std::size_t>(buf.size() + 1, 257), '\0');
-                    std::int32_t answer = uf->replace(buf.data());
-                    if (answer == IDM_REPLACE_NONE) {
-                        skipExisting = true;
-                        continue;
-                    }
-                    if (answer == IDM_REPLACE_ALL)
-                        overwriteAll = true;
-                    else if (answer != IDM_REPLACE_YES)
-                        continue;
-                }
-            } else if (dcl.nfflag) {
-                continue; // freshen: existing files only
-            }
-            std::string why;
-            if (parts.size() > 1 && !MakeFolders(dir, parts, parts.size() - 1, why)) {
-                fail(PK_ERR, "  error: " + why + ".\n");
-                continue;
-            }
-        }
+    // ---- putting results in place ----
+    Ending Drain(std::size_t keep);
+    Ending PutInPlace(const std::string& shown, const fs::path& target, Extracted& r);
+    void NoteProblem(std::int32_t code, const std::string& text);
+    bool Report();
+    std::int32_t Cancelled(const std::string& shown);
 
-        const std::optional<fs::path> out = writing ? std::optional<fs::path>(target) : std::nullopt;
-        if (st.encryption_method == ZIP_EM_NONE) {
-            pending.push_back({shown, target});
-            pool.Submit(index, st, out);
-            if (auto end = drain(window - 1))
-                return *end;
-            continue;
-        }
-        // An encrypted entry is read here, after the entries before it, as the password is asked for here.
-        if (auto end = drain(0))
-            return *end;
-        Extracted r;
-        for (;;) {
-            if (!password) {
-                if (noMorePasswords || !uf || !uf->password) {
-                    r.outcome = Outcome::NoPassword;
-                    break;
-                }
-                char buf[PasswordBufferSize] = {};
-                if (uf->password(buf, PasswordBufferSize, "Enter password for: ", name.c_str()) != 0) {
-                    noMorePasswords = true;
-                    r.outcome = Outcome::NoPassword;
-                    break;
-                }
-                buf[PasswordBufferSize - 1] = '\0';
-                // Archive passwords are bytes: the Windows tools that made these archives used the ANSI code page.
-                password = files::ToAnsi(std::string(buf));
-            }
-            r = ExtractEntry(shared, index, st, password->c_str(), out ? &*out : nullptr, [&](std::uint64_t n) {
-                here += n;
-                return report();
-            });
-            if (r.outcome == Outcome::BadPassword) {
-                print("  incorrect password for " + shown + "\n");
-                password.reset();
-                continue;
-            }
-            break;
-        }
-        if (auto end = finish(shown, target, r))
-            return *end;
-    }
-    if (auto end = drain(0))
+    const DCL& m_Dcl;
+    USERFUNCTIONS* m_Uf;
+    Printer m_Print;
+    // A listing only shows what the archive declares; whatever reads or writes its data stays within bounds.
+    const bool m_Listing;
+    const bool m_Writing;
+    Progress m_Progress;
+    fs::path m_Archive;
+    std::optional<files::FileId> m_ArchiveId;
+    fs::path m_Dir;
+    zip_int64_t m_Count = 0;
+    std::uint64_t m_Total = 0; // the entries' declared sizes
+
+    // Entries that need no password are read on worker threads; their results are put in place here, in entry
+    // order, so that what a stopped run leaves is the same as if the entries had been read one by one.
+    ZipPtr m_Zip;
+    SharedArchive m_Shared{nullptr, {}};
+    std::optional<ExtractPool> m_Pool;
+    std::deque<Pending> m_Pending;
+    const std::size_t m_Window = 4 * PackThreads();
+    std::uint64_t m_Here = 0; // bytes read on this thread
+
+    std::int32_t m_Result = 0;
+    int m_Failed = 0;
+    int m_Done = 0;
+    std::set<std::string> m_Written; // targets of this run, compared without regard to case
+    std::optional<std::string> m_Password;
+    bool m_NoMorePasswords = false;
+    bool m_SkipExisting = false;
+    bool m_OverwriteAll = false;
+};
+
+UnzipRun::UnzipRun(const DCL& dcl, USERFUNCTIONS* uf)
+    : m_Dcl(dcl), m_Uf(uf), m_Print(uf ? uf->print : nullptr, UnzipPrintBufferSize), m_Listing(dcl.nvflag != 0),
+      m_Writing(!dcl.ntflag && !dcl.nvflag), m_Progress(EngineSettings().hook) {}
+
+std::int32_t UnzipRun::Run(std::int32_t ifnc, std::int32_t xfnc) {
+    if (Ending end = TakeRequest(ifnc, xfnc))
         return *end;
-    if (failed)
-        print("  " + std::to_string(failed) + " problem(s) in " + Utf8(archive) + "; not every file was extracted.\n");
-    else if (quiet < 2)
-        print(dcl.ntflag ? "No errors detected in compressed data of " + Utf8(archive) + ".\n"
-                         : "  " + std::to_string(done) + " file(s) extracted.\n");
-    return result;
+    if (Ending end = RefuseTooManyEntries())
+        return *end;
+    if (Ending end = Open())
+        return *end;
+    if (Ending end = MakeExtractionFolder())
+        return *end;
+    ShowMembersAndComment();
+    if (Ending end = RefuseTooLarge())
+        return *end;
+    if (Ending end = ExtractEntries())
+        return *end;
+    return Summarize();
+}
+
+Ending UnzipRun::TakeRequest(std::int32_t ifnc, std::int32_t xfnc) {
+    if (ifnc > 0 || xfnc > 0) {
+        m_Print("unzip error: include and exclude lists are not supported.\n");
+        return PK_PARAM;
+    }
+    if (!m_Dcl.lpszZipFN || !*m_Dcl.lpszZipFN) {
+        m_Print("unzip error: no archive name was given.\n");
+        return PK_PARAM;
+    }
+    m_Archive = ResolveNoCase(PathOf(files::NativePath(m_Dcl.lpszZipFN)));
+    return {};
+}
+
+// libzip reads the count from the same end records, taking time and memory for each entry.
+Ending UnzipRun::RefuseTooManyEntries() {
+    if (const auto declared = DeclaredEntries(m_Archive); declared && *declared > MaxEntries && !m_Listing) {
+        m_Print("unzip error: " + Utf8(m_Archive) + " holds " + std::to_string(*declared) + " files, far more than a " +
+                "data set (at most " + std::to_string(MaxEntries) + "); the archive is damaged or not a data set, " +
+                "and nothing was extracted.\n");
+        return PK_ERR;
+    }
+    return {};
+}
+
+// Opening checks every entry's header: a while for a large archive, so the hook keeps being called. A cancel asked for
+// meanwhile is acted on at the first entry.
+Ending UnzipRun::Open() {
+    int err = 0;
+    m_Zip = zel::RunBeside([&] { return ZipPtr(zip_open(Utf8(m_Archive).c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &err)); },
+                           [&] { m_Progress.Poll(); });
+    if (!m_Zip) {
+        if (err == ZIP_ER_NOENT || err == ZIP_ER_OPEN)
+            m_Print("unzip error: cannot find or open " + Utf8(m_Archive) + ".\n");
+        else if (std::string twice; err == ZIP_ER_EXISTS && !(twice = DuplicateEntryName(m_Archive)).empty())
+            m_Print("unzip error: " + Utf8(m_Archive) + " holds more than one entry named " + Printable(twice) +
+                    "; nothing was extracted.\n");
+        else
+            m_Print("unzip error: " + Utf8(m_Archive) + " is not a zip archive or it is damaged.\n");
+        return PK_NOZIP;
+    }
+    m_Shared.za = m_Zip.get();
+    if (files::FileId id; files::Identify(Utf8(m_Archive), id, true))
+        m_ArchiveId = id;
+    return {};
+}
+
+Ending UnzipRun::MakeExtractionFolder() {
+    m_Dir = (m_Dcl.lpszExtractDir && *m_Dcl.lpszExtractDir)
+                ? ResolveNoCase(PathOf(files::NativePath(m_Dcl.lpszExtractDir)))
+                : fs::path(".");
+    std::error_code ec;
+    if (m_Writing && !fs::is_directory(m_Dir, ec)) {
+        fs::create_directories(m_Dir, ec);
+        if (!fs::is_directory(m_Dir, ec)) {
+            m_Print("unzip error: could not create the folder " + Utf8(m_Dir) + ".\n");
+            return PK_PARAM;
+        }
+    }
+    return {};
+}
+
+void UnzipRun::ShowMembersAndComment() {
+    m_Count = zip_get_num_entries(m_Zip.get(), 0);
+    if (m_Uf)
+        m_Uf->NumMembers = static_cast<std::uint32_t>(m_Count);
+    if (m_Dcl.nzflag) {
+        int clen = 0;
+        const char* comment = zip_get_archive_comment(m_Zip.get(), &clen, 0);
+        if (comment && clen > 0)
+            m_Print(std::string(comment, static_cast<std::size_t>(clen)) + "\n");
+    }
+}
+
+// The declared sizes, checked against what a data set holds and against the disk before anything is written there;
+// the data of an entry may not run past its declared size (ExtractEntry).
+Ending UnzipRun::RefuseTooLarge() {
+    bool beyond = false;
+    for (zip_int64_t i = 0; i < m_Count && !beyond; ++i) {
+        zip_stat_t st;
+        if (zip_stat_index(m_Zip.get(), static_cast<zip_uint64_t>(i), 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE)) {
+            beyond = st.size > MaxTotalSize - m_Total;
+            m_Total += beyond ? 0 : st.size;
+        }
+    }
+    if (beyond && !m_Listing) {
+        m_Print("unzip error: the files in " + Utf8(m_Archive) + " would take more than " + Amount(MaxTotalSize) +
+                ", far more than a data set; the archive is damaged or not a data set, and nothing was extracted.\n");
+        return PK_ERR;
+    }
+    if (m_Writing) {
+        const std::uint64_t needed = NeededSpace(m_Total, static_cast<std::uint64_t>(m_Count));
+        std::error_code ec;
+        const fs::space_info space = fs::space(m_Dir, ec);
+        if (!ec && space.available < needed) {
+            m_Print("unzip error: there is not enough free space on the drive " + DriveOf(m_Dir) + " to extract " +
+                    Utf8(m_Archive) + ": its files take " + Amount(m_Total) + ", and the drive has " +
+                    Amount(space.available) +
+                    " free (a little more than the files take must stay free). Make room on that drive, then try "
+                    "again.\n");
+            return PK_DISK;
+        }
+    }
+    return {};
+}
+
+Ending UnzipRun::ExtractEntries() {
+    m_Progress.SetTotal(m_Total);
+    // This call comes after the opening and before any entry is read.
+    m_Progress.Report(0);
+    m_Pool.emplace(m_Shared, PackThreads());
+    for (zip_int64_t i = 0; i < m_Count; ++i)
+        if (Ending end = NextEntry(i))
+            return end;
+    return Drain(0);
+}
+
+std::int32_t UnzipRun::Summarize() {
+    if (m_Failed)
+        m_Print("  " + std::to_string(m_Failed) + " problem(s) in " + Utf8(m_Archive) +
+                "; not every file was extracted.\n");
+    else if (m_Dcl.fQuiet < 2)
+        m_Print(m_Dcl.ntflag ? "No errors detected in compressed data of " + Utf8(m_Archive) + ".\n"
+                             : "  " + std::to_string(m_Done) + " file(s) extracted.\n");
+    return m_Result;
+}
+
+// ---- one entry ----
+
+Ending UnzipRun::NextEntry(zip_int64_t i) {
+    const auto index = static_cast<zip_uint64_t>(i);
+    zip_stat_t st;
+    bool symlink = false;
+    if (!Stat(index, st, symlink)) {
+        NoteProblem(PK_ERR, "  error: entry " + std::to_string(i + 1) + " of the archive cannot be read.\n");
+        return {};
+    }
+    const std::string name = st.name;
+    const std::string shown = Printable(name);
+    if (!Report())
+        return Cancelled(shown);
+    if (Ending end = StopIfAsked(name))
+        return end;
+    if (m_Listing) {
+        List(st, name);
+        return {};
+    }
+    const std::optional<Target> target = TargetOf(name, shown, symlink);
+    if (!target || (m_Writing && !MayWrite(*target, st, shown)))
+        return {};
+    if (st.encryption_method == ZIP_EM_NONE)
+        return Queue(index, st, shown, *target);
+    return ExtractWithPassword(index, st, name, shown, *target);
+}
+
+bool UnzipRun::Stat(zip_uint64_t index, zip_stat_t& st, bool& symlink) {
+    std::lock_guard guard(m_Shared.lock);
+    const bool readable = zip_stat_index(m_Zip.get(), index, 0, &st) == 0 && (st.valid & ZIP_STAT_NAME);
+    symlink = readable && IsSymlinkEntry(m_Zip.get(), index);
+    return readable;
+}
+
+// The service callback may stop the run before each entry; what was read up to there is put in place.
+Ending UnzipRun::StopIfAsked(const std::string& name) {
+    if (!m_Uf || !m_Uf->ServCallBk || m_Uf->ServCallBk(name.c_str(), static_cast<std::uint32_t>(name.size())) == 0)
+        return {};
+    if (Ending end = Drain(0))
+        return end;
+    m_Print("unzip: stopped at the caller's request.\n");
+    return IZ_CTRLC;
+}
+
+void UnzipRun::List(const zip_stat_t& st, const std::string& name) {
+    if (!m_Uf || !m_Uf->SendApplicationMessage)
+        return;
+    std::tm tm{};
+    std::time_t t = st.mtime;
+    if (const std::tm* lt = std::localtime(&t))
+        tm = *lt;
+    auto factor = st.size ? static_cast<std::uint32_t>(100 - (st.comp_size * 100 / st.size)) : 0u;
+    m_Uf->SendApplicationMessage(static_cast<std::uint32_t>(st.size), static_cast<std::uint32_t>(st.comp_size), factor,
+                                 static_cast<std::uint32_t>(tm.tm_mon + 1), static_cast<std::uint32_t>(tm.tm_mday),
+                                 static_cast<std::uint32_t>(tm.tm_year + 1900), static_cast<std::uint32_t>(tm.tm_hour),
+                                 static_cast<std::uint32_t>(tm.tm_min), ' ', name.c_str(),
+                                 st.comp_method == ZIP_CM_STORE ? "Stored" : "Defl:N", st.crc,
+                                 st.encryption_method != ZIP_EM_NONE ? 'E' : ' ');
+}
+
+// Where the entry goes: its safe name's parts under the extraction folder (the last one alone without ndflag).
+// Nothing for an entry that is skipped or a folder (made here with ndflag).
+std::optional<UnzipRun::Target> UnzipRun::TargetOf(const std::string& name, const std::string& shown, bool symlink) {
+    if (HasControlCharacter(name)) {
+        NoteProblem(PK_ERR, "  skipping: " + shown + " has a control character in its name; it was not extracted.\n");
+        return std::nullopt;
+    }
+    const bool isDir = !name.empty() && (name.back() == '/' || name.back() == '\\');
+    SafeName safe = Sanitise(name, m_Dcl.SpaceToUnderscore != 0);
+    if (safe.stripped)
+        NoteProblem(PK_WARN, "  warning: " + shown + " tries to leave the extraction folder; unsafe parts removed.\n");
+    if (isDir) {
+        std::string why;
+        if (m_Writing && m_Dcl.ndflag && !safe.parts.empty() && !MakeFolders(m_Dir, safe.parts, safe.parts.size(), why))
+            NoteProblem(PK_ERR, "  error: " + why + ".\n");
+        return std::nullopt;
+    }
+    if (safe.parts.empty()) {
+        NoteProblem(PK_WARN, "  skipping: " + shown + " has no usable file name.\n");
+        return std::nullopt;
+    }
+    if (symlink) {
+        NoteProblem(PK_WARN, "  skipping: " + shown + " is a symbolic link; links are not created.\n");
+        return std::nullopt;
+    }
+    Target target{m_Dir, m_Dcl.ndflag ? safe.parts : std::vector<std::string>{safe.parts.back()}, {}};
+    for (const auto& p : target.parts) {
+        target.path /= PathOf(p);
+        target.relative += (target.relative.empty() ? "" : "/") + p;
+    }
+    return target;
+}
+
+// Whether the entry may be written to its target: once per run and name, never over the archive or a folder, over an
+// existing file only as the record and the user say, and only where its folders can be made.
+bool UnzipRun::MayWrite(const Target& target, const zip_stat_t& st, const std::string& shown) {
+    if (!m_Written.insert(files::FoldCase(target.relative)).second) {
+        NoteProblem(PK_WARN, "  skipping: " + shown + " would overwrite another file of this archive (" +
+                                 target.relative + ").\n");
+        return false;
+    }
+    std::error_code ec;
+    const auto status = fs::symlink_status(target.path, ec);
+    files::FileId existing;
+    const bool identified = files::Identify(Utf8(target.path), existing, true);
+    if (identified && m_ArchiveId && SameFile(existing, *m_ArchiveId)) {
+        NoteProblem(PK_WARN, "  skipping: " + shown + " would overwrite the archive itself.\n");
+        return false;
+    }
+    if (fs::is_directory(status)) {
+        NoteProblem(PK_ERR, "  error: cannot write " + Utf8(target.path) + ": a folder of that name exists.\n");
+        return false;
+    }
+    if (fs::exists(status)) {
+        const std::time_t changed = identified ? ChangedAt(existing) : std::time(nullptr);
+        if (!MayReplace(target.path, changed, st.mtime))
+            return false;
+    } else if (m_Dcl.nfflag) {
+        return false; // freshen: existing files only
+    }
+    std::string why;
+    if (target.parts.size() > 1 && !MakeFolders(m_Dir, target.parts, target.parts.size() - 1, why)) {
+        NoteProblem(PK_ERR, "  error: " + why + ".\n");
+        return false;
+    }
+    return true;
+}
+
+// An existing file: kept when it is as new as the entry and only newer files are wanted; replaced when the record
+// says so, else as the replace callback answers (for every file after it too, for "all" and "none").
+bool UnzipRun::MayReplace(const fs::path& target, std::time_t changed, std::time_t entryTime) {
+    if ((m_Dcl.ExtractOnlyNewer || m_Dcl.nfflag) && changed >= entryTime)
+        return false;
+    if (m_Dcl.noflag || m_OverwriteAll)
+        return true;
+    if (m_SkipExisting || !m_Uf || !m_Uf->replace)
+        return false;
+    std::string shownPath = Utf8(target);
+    std::vector<char> buf(shownPath.begin(), shownPath.end());
+    buf.resize(std::max<std::size_t>(buf.size() + 1, 257), '\0');
+    const std::int32_t answer = m_Uf->replace(buf.data());
+    if (answer == IDM_REPLACE_NONE) {
+        m_SkipExisting = true;
+        return false;
+    }
+    if (answer == IDM_REPLACE_ALL)
+        m_OverwriteAll = true;
+    return answer == IDM_REPLACE_ALL || answer == IDM_REPLACE_YES;
+}
+
+// An entry without a password goes to the workers; the oldest results are put in place while too many wait.
+Ending UnzipRun::Queue(zip_uint64_t index, const zip_stat_t& st, const std::string& shown, const Target& target) {
+    m_Pending.push_back({shown, target.path});
+    m_Pool->Submit(index, st, m_Writing ? std::optional<fs::path>(target.path) : std::nullopt);
+    return Drain(m_Window - 1);
+}
+
+// An encrypted entry is read here, after the entries before it, as the password is asked for here; a wrong one is
+// asked for again, and one password serves every entry after it.
+Ending UnzipRun::ExtractWithPassword(zip_uint64_t index, const zip_stat_t& st, const std::string& name,
+                                     const std::string& shown, const Target& target) {
+    if (Ending end = Drain(0))
+        return end;
+    const fs::path* out = m_Writing ? &target.path : nullptr;
+    Extracted r;
+    for (;;) {
+        if (!m_Password) {
+            if (m_NoMorePasswords || !m_Uf || !m_Uf->password) {
+                r.outcome = Outcome::NoPassword;
+                break;
+            }
+            char buf[PasswordBufferSize] = {};
+            if (m_Uf->password(buf, PasswordBufferSize, "Enter password for: ", name.c_str()) != 0) {
+                m_NoMorePasswords = true;
+                r.outcome = Outcome::NoPassword;
+                break;
+            }
+            buf[PasswordBufferSize - 1] = '\0';
+            // Archive passwords are bytes: the Windows tools that made these archives used the ANSI code page.
+            m_Password = files::ToAnsi(std::string(buf));
+        }
+        r = ExtractEntry(m_Shared, index, st, m_Password->c_str(), out, [&](std::uint64_t n) {
+            m_Here += n;
+            return Report();
+        });
+        if (r.outcome == Outcome::BadPassword) {
+            m_Print("  incorrect password for " + shown + "\n");
+            m_Password.reset();
+            continue;
+        }
+        break;
+    }
+    return PutInPlace(shown, target.path, r);
+}
+
+// ---- putting results in place ----
+
+// Puts the oldest results in place until no more than `keep` are outstanding.
+Ending UnzipRun::Drain(std::size_t keep) {
+    while (m_Pending.size() > keep) {
+        std::optional<Extracted> r = m_Pool->TakeOldest(zel::ProgressInterval);
+        if (!r) {
+            if (!Report())
+                return Cancelled({});
+            continue;
+        }
+        const Pending p = std::move(m_Pending.front());
+        m_Pending.pop_front();
+        if (Ending end = PutInPlace(p.shown, p.target, *r))
+            return end;
+    }
+    return {};
+}
+
+// Puts one entry in place and reports it.
+Ending UnzipRun::PutInPlace(const std::string& shown, const fs::path& target, Extracted& r) {
+    if (r.outcome == Outcome::Ok && r.temp) {
+        if (int e = r.temp->CommitTo(Utf8(target))) {
+            r.outcome = Outcome::WriteError;
+            r.detail = ErrnoText(e);
+        }
+    }
+    switch (r.outcome) {
+    case Outcome::Ok:
+        ++m_Done;
+        if (m_Dcl.fQuiet < 2)
+            m_Print((m_Writing ? "  inflating: " + Utf8(target) : "    testing: " + shown + "   OK") + "\n");
+        break;
+    case Outcome::NoPassword:
+        NoteProblem(IZ_BADPWD, "  skipping: " + shown + " needs a password, and none was given.\n");
+        break;
+    case Outcome::Unsupported:
+        NoteProblem(PK_ERR, "  skipping: " + shown + " is packed in a way that is not supported (" + r.detail + ").\n");
+        break;
+    case Outcome::BadPassword:
+    case Outcome::Damaged:
+        NoteProblem(PK_ERR, "  error: " + shown + " is damaged (" + r.detail + "); it was not extracted.\n");
+        break;
+    case Outcome::WriteError:
+        NoteProblem(PK_ERR, "  error: could not write " + Utf8(target) + " (" + r.detail + ").\n");
+        break;
+    case Outcome::DiskFull:
+        m_Pool->Stop();
+        m_Print("unzip error: there is not enough disk space to extract " + shown + " into " + Utf8(m_Dir) + ".\n");
+        return PK_DISK;
+    case Outcome::Cancelled:
+        m_Pool->Stop();
+        m_Print("unzip: cancelled; " + shown + " and the files after it were not extracted.\n");
+        return IZ_CTRLC;
+    }
+    return {};
+}
+
+// A problem with one entry: printed and counted, and the run goes on.
+void UnzipRun::NoteProblem(std::int32_t code, const std::string& text) {
+    m_Print(text);
+    m_Result = std::max(m_Result, code);
+    ++m_Failed;
+}
+
+// The hook, with the bytes read here and by the workers; false once the caller asked to cancel.
+bool UnzipRun::Report() {
+    return m_Progress.Update(m_Here + m_Pool->Done());
+}
+
+std::int32_t UnzipRun::Cancelled(const std::string& shown) {
+    m_Pool->Stop();
+    m_Print("unzip: cancelled; " + (m_Pending.empty() ? shown : m_Pending.front().shown) +
+            " and the files after it were not extracted.\n");
+    return IZ_CTRLC;
+}
+
+} // namespace
+
+std::int32_t RunUnzip(std::int32_t ifnc, std::int32_t xfnc, const DCL& dcl, USERFUNCTIONS* uf) {
+    return UnzipRun(dcl, uf).Run(ifnc, xfnc);
 }
 
 } // namespace zipengine::detail
