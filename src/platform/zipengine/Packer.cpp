@@ -40,7 +40,7 @@ void SetBlockReadHook(BlockReadHook hook) {
 
 namespace {
 
-enum class Problem { None, Open, Read, Changed, Compress };
+enum class BlockProblem { None, Open, Read, Changed, Compress };
 
 bool LocalTime(std::time_t time, std::tm& out) {
 #ifdef _WIN32
@@ -91,7 +91,7 @@ struct Block {
     bool last = false;
     std::uint32_t crc = 0;
     std::vector<unsigned char> data;
-    Problem problem = Problem::None;
+    BlockProblem problem = BlockProblem::None;
     int err = 0;
     bool ready = false;
 };
@@ -138,15 +138,15 @@ public:
         if (m_Written) // a cancel that came once the archive was in place is too late
             return {};
         if (!m_Failure.empty())
-            return {PackOutcome::SourceFailed, m_Failure};
+            return {PackStatus::SourceFailed, m_Failure};
         if (m_Cancelled)
-            return {PackOutcome::Cancelled, "zip: cancelled; " + path + " was not written.\n"};
+            return {PackStatus::Cancelled, "zip: cancelled; " + path + " was not written.\n"};
         if (!m_Detail.empty())
-            return {PackOutcome::WriteFailed, m_Detail};
+            return {PackStatus::WriteFailed, m_Detail};
         if (m_WriteErrno && !m_Prepared)
-            return {PackOutcome::CreateFailed, "zip error: could not create " + path + ".\n"};
+            return {PackStatus::CreateFailed, "zip error: could not create " + path + ".\n"};
         if (m_WriteErrno)
-            return {PackOutcome::WriteFailed,
+            return {PackStatus::WriteFailed,
                     files::IsDiskFull(m_WriteErrno)
                         ? "zip error: there is not enough disk space to write " + path + ".\n"
                         : "zip error: could not write " + path + " (" + ErrnoText(m_WriteErrno) + ").\n"};
@@ -236,18 +236,18 @@ public:
         }
         m_WorkCv.notify_all();
         if (out.item != item) {
-            Fail("zip error: internal error: the blocks of " + m_Items[item].file + " came out of order.\n");
+            StopWith("zip error: internal error: the blocks of " + m_Items[item].file + " came out of order.\n");
             return false;
         }
-        if (out.problem != Problem::None) {
-            Fail(ProblemText(m_Items[item].file, out.problem, out.err));
+        if (out.problem != BlockProblem::None) {
+            StopWith(ProblemText(m_Items[item].file, out.problem, out.err));
             return false;
         }
         // The archive is a copy of one moment: once the last file is read, every file must still be as it was.
         if (out.last && item + 1 == m_Items.size()) {
             for (const PackItem& packed : m_Items) {
                 if (files::FileId id; !files::Identify(packed.file, id, true) || id != packed.id) {
-                    Fail(ProblemText(packed.file, Problem::Changed, 0));
+                    StopWith(ProblemText(packed.file, BlockProblem::Changed, 0));
                     return false;
                 }
             }
@@ -291,61 +291,62 @@ private:
         block.item = job.item;
         block.length = job.length;
         block.last = job.last;
-        auto fail = [&](Problem problem, int err) {
+        const auto failed = [&](BlockProblem problem, int err) {
             block.problem = problem;
             block.err = err;
             return std::move(block);
         };
         const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(files::OpenFile(item.file, "rb"), &std::fclose);
         if (!file)
-            return fail(Problem::Open, errno);
+            return failed(BlockProblem::Open, errno);
         std::setvbuf(file.get(), nullptr, _IONBF, 0); // blocks are read whole, straight into the buffer
         files::FileId id;
         errno = 0;
         if (!files::Identify(file.get(), id))
-            return fail(errno ? Problem::Read : Problem::Changed, errno);
+            return failed(errno ? BlockProblem::Read : BlockProblem::Changed, errno);
         if (id != item.id)
-            return fail(Problem::Changed, 0);
+            return failed(BlockProblem::Changed, 0);
         if (!files::Seek(file.get(), job.offset))
-            return fail(Problem::Read, errno);
+            return failed(BlockProblem::Read, errno);
         for (std::size_t got = 0; got < job.length;) {
             got += std::fread(buffer + got, 1, job.length - got, file.get());
             if (got == job.length)
                 break;
             if (!std::ferror(file.get()))
-                return fail(Problem::Changed, 0); // it ended early
+                return failed(BlockProblem::Changed, 0); // it ended early
             if (errno != EINTR)
-                return fail(Problem::Read, errno);
+                return failed(BlockProblem::Read, errno);
             std::clearerr(file.get());
         }
         if (g_BlockRead)
             g_BlockRead(item.file, job.offset);
         if (!files::Identify(item.file, id, true) || id != item.id)
-            return fail(Problem::Changed, 0);
+            return failed(BlockProblem::Changed, 0);
         block.crc = Crc32(0, buffer, job.length);
         if (!deflater.Deflate(buffer, job.length, job.last, block.data))
-            return fail(Problem::Compress, ENOMEM);
+            return failed(BlockProblem::Compress, ENOMEM);
         return block;
     }
 
-    static std::string ProblemText(const std::string& path, Problem problem, int err) {
+    static std::string ProblemText(const std::string& path, BlockProblem problem, int err) {
         switch (problem) {
-        case Problem::Open:
+        case BlockProblem::Open:
             return "zip error: could not open " + path + " for reading (" + ErrnoText(err) +
                    "). Close the program that uses it and try again.\n";
-        case Problem::Read:
+        case BlockProblem::Read:
             return "zip error: could not read " + path + " (" + ErrnoText(err) + ").\n";
-        case Problem::Changed:
+        case BlockProblem::Changed:
             return "zip error: " + path +
                    " changed while it was being packed; close the program that uses it and send again.\n";
-        case Problem::Compress:
-        case Problem::None:
+        case BlockProblem::Compress:
+        case BlockProblem::None:
             break;
         }
         return "zip error: could not compress " + path + " (out of memory).\n";
     }
 
-    void Fail(std::string text) {
+    // Stops the run for a problem of a source; the first one met is the one reported.
+    void StopWith(std::string text) {
         {
             std::lock_guard lock(m_Mutex);
             if (m_Failure.empty())

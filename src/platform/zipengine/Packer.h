@@ -26,10 +26,10 @@ struct PackItem {
     files::FileId id;      // the file as it was listed; packing fails when it no longer is so
 };
 
-enum class PackOutcome { Written, Cancelled, SourceFailed, CreateFailed, WriteFailed };
+enum class PackStatus { Written, Cancelled, SourceFailed, CreateFailed, WriteFailed };
 
 struct PackResult {
-    PackOutcome outcome = PackOutcome::Written;
+    PackStatus status = PackStatus::Written;
     std::string message; // what to print when the archive was not written
 };
 

@@ -202,20 +202,21 @@ std::string DriveOf(const fs::path& folder) {
 
 // ---- one entry ----
 
-Extracted ExtractEntry(SharedArchive& archive, zip_uint64_t index, const zip_stat_t& st, const char* password,
-                       const fs::path* target, const Tick& tick) {
-    Extracted out;
+ExtractResult Failed(ExtractStatus status, std::string detail) {
+    ExtractResult result;
+    result.status = status;
+    result.detail = std::move(detail);
+    return result;
+}
+
+ExtractResult Failed(int err) {
+    return Failed(files::IsDiskFull(err) ? ExtractStatus::DiskFull : ExtractStatus::WriteError, ErrnoText(err));
+}
+
+ExtractResult ExtractEntry(SharedArchive& archive, zip_uint64_t index, const zip_stat_t& st, const char* password,
+                           const fs::path* target, const Tick& tick) {
+    ExtractResult out;
     const bool encrypted = st.encryption_method != ZIP_EM_NONE;
-    auto fail = [&](Outcome outcome, std::string detail, int err = 0) {
-        out.outcome = outcome;
-        out.detail = std::move(detail);
-        out.err = err;
-        out.temp.reset();
-        return std::move(out);
-    };
-    auto writeFailure = [&](int err) {
-        return fail(files::IsDiskFull(err) ? Outcome::DiskFull : Outcome::WriteError, ErrnoText(err), err);
-    };
     const auto known = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD;
     // Deflated data is inflated here rather than by libzip, which would also compute a CRC of its own.
     const bool raw = !encrypted && (st.valid & known) == known && st.comp_method == ZIP_CM_DEFLATE;
@@ -230,10 +231,10 @@ Extracted ExtractEntry(SharedArchive& archive, zip_uint64_t index, const zip_sta
             std::string detail = zip_strerror(za);
             zip_error_clear(za);
             if (ze == ZIP_ER_WRONGPASSWD || ze == ZIP_ER_NOPASSWD)
-                return fail(Outcome::BadPassword, detail);
+                return Failed(ExtractStatus::BadPassword, detail);
             if (ze == ZIP_ER_ENCRNOTSUPP || ze == ZIP_ER_COMPNOTSUPP)
-                return fail(Outcome::Unsupported, detail);
-            return fail(Outcome::Damaged, detail);
+                return Failed(ExtractStatus::Unsupported, detail);
+            return Failed(ExtractStatus::Damaged, detail);
         }
     }
     std::unique_ptr<EntryData> data;
@@ -248,9 +249,9 @@ Extracted ExtractEntry(SharedArchive& archive, zip_uint64_t index, const zip_sta
     if (target) {
         out.temp = std::make_unique<files::TempFile>();
         if (!out.temp->Create(Utf8(target->parent_path()), Utf8(target->filename())) || !(file = out.temp->Stream()))
-            return writeFailure(errno);
+            return Failed(errno);
     }
-    const Outcome damaged = encrypted ? Outcome::BadPassword : Outcome::Damaged;
+    const ExtractStatus damaged = encrypted ? ExtractStatus::BadPassword : ExtractStatus::Damaged;
     std::vector<unsigned char> buf(ChunkSize);
     std::uint32_t crc = 0;
     std::uint64_t total = 0;
@@ -258,25 +259,25 @@ Extracted ExtractEntry(SharedArchive& archive, zip_uint64_t index, const zip_sta
         std::string detail;
         const zip_int64_t n = data->Read(buf.data(), buf.size(), detail);
         if (n < 0)
-            return fail(damaged, detail);
+            return Failed(damaged, detail);
         if (n == 0)
             break;
         total += static_cast<std::uint64_t>(n);
         if ((st.valid & ZIP_STAT_SIZE) && total > st.size)
-            return fail(damaged, "more data than recorded");
+            return Failed(damaged, "more data than recorded");
         crc = Crc32(crc, buf.data(), static_cast<std::size_t>(n));
         if (file && std::fwrite(buf.data(), 1, static_cast<std::size_t>(n), file) != static_cast<std::size_t>(n))
-            return writeFailure(errno);
+            return Failed(errno);
         if (!tick(static_cast<std::uint64_t>(n)))
-            return fail(Outcome::Cancelled, {});
+            return Failed(ExtractStatus::Cancelled, {});
     }
     // A wrong password can pass the first check and produce garbage: trust nothing before the CRC.
     if (((st.valid & ZIP_STAT_SIZE) && total != st.size) || ((st.valid & ZIP_STAT_CRC) && crc != st.crc))
-        return fail(damaged, "CRC error");
+        return Failed(damaged, "CRC error");
     if (!out.temp)
         return out;
     if (int e = out.temp->Close())
-        return writeFailure(e);
+        return Failed(e);
     std::error_code ec;
     // The temporary file is the owner's alone until it is complete; the file it becomes gets the usual permissions,
     // as files::ReplaceFile gives a new file.
@@ -291,17 +292,6 @@ Extracted ExtractEntry(SharedArchive& archive, zip_uint64_t index, const zip_sta
 }
 
 // ---- the pool ----
-
-namespace {
-
-Extracted Failed(Outcome outcome, std::string detail) {
-    Extracted e;
-    e.outcome = outcome;
-    e.detail = std::move(detail);
-    return e;
-}
-
-} // namespace
 
 ExtractPool::ExtractPool(SharedArchive& archive, unsigned workers) : m_Archive(archive), m_Workers(workers) {}
 
@@ -319,14 +309,14 @@ void ExtractPool::Submit(zip_uint64_t index, const zip_stat_t& st, std::optional
     m_WorkCv.notify_one();
 }
 
-std::optional<Extracted> ExtractPool::TakeOldest(std::chrono::milliseconds wait) {
+std::optional<ExtractResult> ExtractPool::TakeOldest(std::chrono::milliseconds wait) {
     std::unique_lock lock(m_Mutex);
     if (m_Jobs.empty())
         return std::nullopt;
     Job& job = m_Jobs.front();
     if (!m_ReadyCv.wait_for(lock, wait, [&] { return job.ready; }))
         return std::nullopt;
-    Extracted result = std::move(job.result);
+    ExtractResult result = std::move(job.result);
     m_Jobs.pop_front();
     return result;
 }
@@ -364,13 +354,13 @@ void ExtractPool::Work() noexcept {
             job = next();
             job->started = true;
         }
-        Extracted result;
+        ExtractResult result;
         try {
             result = ExtractEntry(m_Archive, job->index, job->st, nullptr, job->target ? &*job->target : nullptr, tick);
         } catch (const std::exception& e) {
-            result = Failed(Outcome::WriteError, e.what());
+            result = Failed(ExtractStatus::WriteError, e.what());
         } catch (...) {
-            result = Failed(Outcome::WriteError, "unknown error");
+            result = Failed(ExtractStatus::WriteError, "unknown error");
         }
         {
             std::lock_guard lock(m_Mutex);

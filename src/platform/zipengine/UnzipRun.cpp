@@ -129,7 +129,7 @@ private:
 
     // ---- putting results in place ----
     Ending Drain(std::size_t keep);
-    Ending PutInPlace(const std::string& shown, const fs::path& target, Extracted& r);
+    Ending PutInPlace(const std::string& shown, const fs::path& target, ExtractResult& r);
     void NoteProblem(std::int32_t code, const std::string& text);
     bool Report();
     std::int32_t Cancelled(const std::string& shown);
@@ -478,17 +478,17 @@ Ending UnzipRun::ExtractWithPassword(zip_uint64_t index, const zip_stat_t& st, c
     if (Ending end = Drain(0))
         return end;
     const fs::path* out = m_Writing ? &target.path : nullptr;
-    Extracted r;
+    ExtractResult r;
     for (;;) {
         if (!m_Password) {
             if (m_NoMorePasswords || !m_Uf || !m_Uf->password) {
-                r.outcome = Outcome::NoPassword;
+                r.status = ExtractStatus::NoPassword;
                 break;
             }
             char buf[PasswordBufferSize] = {};
             if (m_Uf->password(buf, PasswordBufferSize, "Enter password for: ", name.c_str()) != 0) {
                 m_NoMorePasswords = true;
-                r.outcome = Outcome::NoPassword;
+                r.status = ExtractStatus::NoPassword;
                 break;
             }
             buf[PasswordBufferSize - 1] = '\0';
@@ -499,7 +499,7 @@ Ending UnzipRun::ExtractWithPassword(zip_uint64_t index, const zip_stat_t& st, c
             m_Here += n;
             return Report();
         });
-        if (r.outcome == Outcome::BadPassword) {
+        if (r.status == ExtractStatus::BadPassword) {
             m_Print("  incorrect password for " + shown + "\n");
             m_Password.reset();
             continue;
@@ -514,7 +514,7 @@ Ending UnzipRun::ExtractWithPassword(zip_uint64_t index, const zip_stat_t& st, c
 // Puts the oldest results in place until no more than `keep` are outstanding.
 Ending UnzipRun::Drain(std::size_t keep) {
     while (m_Pending.size() > keep) {
-        std::optional<Extracted> r = m_Pool->TakeOldest(zel::ProgressInterval);
+        std::optional<ExtractResult> r = m_Pool->TakeOldest(zel::ProgressInterval);
         if (!r) {
             if (!Report())
                 return Cancelled({});
@@ -529,37 +529,37 @@ Ending UnzipRun::Drain(std::size_t keep) {
 }
 
 // Puts one entry in place and reports it.
-Ending UnzipRun::PutInPlace(const std::string& shown, const fs::path& target, Extracted& r) {
-    if (r.outcome == Outcome::Ok && r.temp) {
+Ending UnzipRun::PutInPlace(const std::string& shown, const fs::path& target, ExtractResult& r) {
+    if (r.status == ExtractStatus::Ok && r.temp) {
         if (int e = r.temp->CommitTo(Utf8(target))) {
-            r.outcome = Outcome::WriteError;
+            r.status = ExtractStatus::WriteError;
             r.detail = ErrnoText(e);
         }
     }
-    switch (r.outcome) {
-    case Outcome::Ok:
+    switch (r.status) {
+    case ExtractStatus::Ok:
         ++m_Done;
         if (m_Dcl.fQuiet < 2)
             m_Print((m_Writing ? "  inflating: " + Utf8(target) : "    testing: " + shown + "   OK") + "\n");
         break;
-    case Outcome::NoPassword:
+    case ExtractStatus::NoPassword:
         NoteProblem(IZ_BADPWD, "  skipping: " + shown + " needs a password, and none was given.\n");
         break;
-    case Outcome::Unsupported:
+    case ExtractStatus::Unsupported:
         NoteProblem(PK_ERR, "  skipping: " + shown + " is packed in a way that is not supported (" + r.detail + ").\n");
         break;
-    case Outcome::BadPassword:
-    case Outcome::Damaged:
+    case ExtractStatus::BadPassword:
+    case ExtractStatus::Damaged:
         NoteProblem(PK_ERR, "  error: " + shown + " is damaged (" + r.detail + "); it was not extracted.\n");
         break;
-    case Outcome::WriteError:
+    case ExtractStatus::WriteError:
         NoteProblem(PK_ERR, "  error: could not write " + Utf8(target) + " (" + r.detail + ").\n");
         break;
-    case Outcome::DiskFull:
+    case ExtractStatus::DiskFull:
         m_Pool->Stop();
         m_Print("unzip error: there is not enough disk space to extract " + shown + " into " + Utf8(m_Dir) + ".\n");
         return PK_DISK;
-    case Outcome::Cancelled:
+    case ExtractStatus::Cancelled:
         m_Pool->Stop();
         m_Print("unzip: cancelled; " + shown + " and the files after it were not extracted.\n");
         return IZ_CTRLC;

@@ -84,19 +84,19 @@ std::int32_t RunZip(const ZCL& C) {
     }
     // A leftover archive is replaced, never updated: the archive holds exactly the files found now.
     const PackResult result = Pack(items, archive, DeflateLevel(o.fLevel), o.fQuiet != 0, progress, print);
-    switch (result.outcome) {
-    case PackOutcome::Written:
+    switch (result.status) {
+    case PackStatus::Written:
         break;
-    case PackOutcome::Cancelled:
+    case PackStatus::Cancelled:
         print(result.message);
         return ZE_ABORT;
-    case PackOutcome::SourceFailed:
+    case PackStatus::SourceFailed:
         print(result.message);
         return ZE_OPEN;
-    case PackOutcome::CreateFailed:
+    case PackStatus::CreateFailed:
         print(result.message);
         return ZE_CREAT;
-    case PackOutcome::WriteFailed:
+    case PackStatus::WriteFailed:
         print(result.message);
         return ZE_WRITE;
     }
