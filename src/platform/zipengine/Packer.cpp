@@ -2,6 +2,7 @@
 
 #include "platform/zipengine/ArchiveWriter.h"
 #include "platform/zipengine/Deflate.h"
+#include "platform/zipengine/Os.h"
 #include "platform/zipengine/ZipHandle.h"
 
 #include "platform/error/ProgressHook.h"
@@ -42,19 +43,11 @@ namespace {
 
 enum class BlockProblem { None, Open, Read, Changed, Compress };
 
-bool LocalTime(std::time_t time, std::tm& out) {
-#ifdef _WIN32
-    return localtime_s(&out, &time) == 0;
-#else
-    return localtime_r(&time, &out) != nullptr;
-#endif
-}
-
 // The time as the MS-DOS date and time fields can hold it: local time from 1980 to 2107. Outside, the nearest end
 // of that range, never the year wrapped round (libzip would store 2149 as 2021).
 std::time_t DosRange(std::time_t time) {
     std::tm tm{};
-    if (!LocalTime(time, tm) || (tm.tm_year >= 80 && tm.tm_year <= 207))
+    if (!os::LocalTime(time, tm) || (tm.tm_year >= 80 && tm.tm_year <= 207))
         return time;
     const bool early = tm.tm_year < 80;
     tm = {};

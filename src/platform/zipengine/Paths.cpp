@@ -1,5 +1,7 @@
 #include "platform/zipengine/Paths.h"
 
+#include "platform/zipengine/Os.h"
+
 #include "platform/files/Runtime.h"
 
 #include <cstdint>
@@ -28,6 +30,14 @@ fs::path ResolveNoCase(const fs::path& path) {
 
 bool SameFile(const files::FileId& a, const files::FileId& b) {
     return a.device == b.device && a.inode == b.inode;
+}
+
+std::string DriveOf(const fs::path& folder) {
+    std::error_code ec;
+    fs::path full = fs::weakly_canonical(fs::absolute(folder, ec), ec);
+    if (full.has_relative_path() && !full.has_filename())
+        full = full.parent_path(); // no trailing separator
+    return os::VolumeOf(full, !ec);
 }
 
 std::time_t ChangedAt(const files::FileId& id) {

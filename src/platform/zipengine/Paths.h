@@ -27,6 +27,9 @@ fs::path ResolveNoCase(const fs::path& path);
 // One file under any of its names: the identities the file services give.
 bool SameFile(const files::FileId& a, const files::FileId& b);
 
+// The drive a folder is on, as its user knows it: "C:\" on Windows, the mount point elsewhere.
+std::string DriveOf(const fs::path& folder);
+
 // The whole second of the file's last change, as an archive keeps it.
 std::time_t ChangedAt(const files::FileId& id);
 

@@ -8,18 +8,6 @@
 #include <libdeflate.h>
 #include <zlib.h>
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-// <windows.h> defines macros of the names the platform's shape gives our own constants.
-#include "platform/error/WindowsMacros.h"
-#else
-#include <sys/stat.h>
-#endif
-
 #include <algorithm>
 #include <cerrno>
 
@@ -173,32 +161,6 @@ private:
 };
 
 } // namespace
-
-std::string DriveOf(const fs::path& folder) {
-    std::error_code ec;
-    fs::path full = fs::weakly_canonical(fs::absolute(folder, ec), ec);
-    if (full.has_relative_path() && !full.has_filename())
-        full = full.parent_path(); // no trailing separator
-#ifdef _WIN32
-    wchar_t volume[MAX_PATH + 1] = {};
-    if (!ec && GetVolumePathNameW(full.c_str(), volume, MAX_PATH + 1))
-        return Utf8(fs::path(volume));
-    return Utf8(full.root_path());
-#else
-    // The last folder upwards on the same device.
-    struct stat st {};
-    if (ec || ::stat(full.c_str(), &st) != 0)
-        return Utf8(full);
-    fs::path mount = full;
-    for (fs::path up = full.parent_path(); up != mount; up = up.parent_path()) {
-        struct stat above {};
-        if (::stat(up.c_str(), &above) != 0 || above.st_dev != st.st_dev)
-            break;
-        mount = up;
-    }
-    return Utf8(mount);
-#endif
-}
 
 // ---- one entry ----
 

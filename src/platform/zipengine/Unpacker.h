@@ -51,9 +51,6 @@ using Tick = std::function<bool(std::uint64_t)>;
 ExtractResult ExtractEntry(SharedArchive& archive, zip_uint64_t index, const zip_stat_t& st, const char* password,
                            const fs::path* target, const Tick& tick);
 
-// The drive a folder is on, as its user knows it: "C:\" on Windows, the mount point elsewhere.
-std::string DriveOf(const fs::path& folder);
-
 // Extracts entries that need no password on worker threads.
 class ExtractPool {
 public:

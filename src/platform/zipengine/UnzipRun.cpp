@@ -2,6 +2,7 @@
 
 #include "platform/zipengine/EndRecords.h"
 #include "platform/zipengine/EntryNames.h"
+#include "platform/zipengine/Os.h"
 #include "platform/zipengine/Packer.h"
 #include "platform/zipengine/Paths.h"
 #include "platform/zipengine/Printer.h"
@@ -362,9 +363,8 @@ void UnzipRun::List(const zip_stat_t& st, const std::string& name) {
     if (!m_Uf || !m_Uf->SendApplicationMessage)
         return;
     std::tm tm{};
-    std::time_t t = st.mtime;
-    if (const std::tm* lt = std::localtime(&t))
-        tm = *lt;
+    if (std::tm local{}; os::LocalTime(st.mtime, local))
+        tm = local;
     auto factor = st.size ? static_cast<std::uint32_t>(100 - (st.comp_size * 100 / st.size)) : 0u;
     m_Uf->SendApplicationMessage(static_cast<std::uint32_t>(st.size), static_cast<std::uint32_t>(st.comp_size), factor,
                                  static_cast<std::uint32_t>(tm.tm_mon + 1), static_cast<std::uint32_t>(tm.tm_mday),
