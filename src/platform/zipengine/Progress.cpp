@@ -4,8 +4,7 @@
 
 namespace zipengine::detail {
 
-Progress::Progress(zel::ProgressHook hook, std::uint64_t total)
-    : m_Hook(std::move(hook)), m_Total(total), m_Due(zel::ProgressInterval) {
+Progress::Progress(zel::ProgressHook hook) : m_Hook(std::move(hook)), m_Due(zel::ProgressInterval) {
     m_Due.Due(); // the first call is one interval away
 }
 

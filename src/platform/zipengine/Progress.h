@@ -12,10 +12,8 @@ namespace zipengine::detail {
 // done that only grow.
 class Progress {
 public:
-    explicit Progress(zel::ProgressHook hook, std::uint64_t total = 0);
+    explicit Progress(zel::ProgressHook hook);
     void SetTotal(std::uint64_t total) { m_Total = total; }
-    // Adds bytes done; false once the caller asked to cancel.
-    bool Tick(std::uint64_t bytes) { return Update(m_Done + bytes); }
     // Sets the bytes done, calling the hook when a progress interval has passed since its last call.
     bool Update(std::uint64_t done);
     // Calls the hook if it is time, with the bytes done as they are.
@@ -29,7 +27,7 @@ private:
     void Call();
 
     zel::ProgressHook m_Hook;
-    std::uint64_t m_Total;
+    std::uint64_t m_Total = 0;
     std::uint64_t m_Done = 0;
     zel::Throttle m_Due;
     bool m_Cancelled = false;

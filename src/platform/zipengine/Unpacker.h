@@ -62,7 +62,6 @@ public:
     void Submit(zip_uint64_t index, const zip_stat_t& st, std::optional<fs::path> target);
     // The result of the oldest entry submitted and not yet taken, once it is ready; waits up to `wait`.
     std::optional<ExtractResult> TakeOldest(std::chrono::milliseconds wait);
-    std::size_t Outstanding() const { return m_Jobs.size(); }
     // Bytes written by the workers so far.
     std::uint64_t Done() const { return m_Done.load(std::memory_order_relaxed); }
     // Workers finish at once; what they had not finished is removed.

@@ -15,7 +15,7 @@ std::int32_t ZpSetOptions(const ZPOPT* lpOpts) {
     detail::Settings& s = detail::EngineSettings();
     s.options = lpOpts ? *lpOpts : ZPOPT{};
     s.rootDir = s.options.szRootDir ? std::optional<std::string>(s.options.szRootDir) : std::nullopt;
-    s.options.Date = s.options.szRootDir = s.options.szTempDir = nullptr;
+    s.options.Date = s.options.szRootDir = nullptr;
     return 1;
 }
 
