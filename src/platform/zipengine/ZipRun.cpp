@@ -11,6 +11,7 @@
 #include "platform/files/Names.h"
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,83 +27,146 @@ int DeflateLevel(char fLevel) {
     return 6;
 }
 
-} // namespace
+// The run's result when it ends at a step; nothing when it goes on.
+using Ending = std::optional<std::int32_t>;
 
-std::int32_t RunZip(const ZCL& C) {
-    Settings& s = EngineSettings();
-    const ZPOPT& o = s.options;
-    Printer print(s.zipFunctions.print, ZipPrintBufferSize);
+// One run: its steps as member functions, in the order they run.
+class ZipRun {
+public:
+    explicit ZipRun(const ZCL& C);
+    std::int32_t Run();
 
-    if (!C.lpszZipFN || !*C.lpszZipFN) {
-        print("zip error: no archive name was given.\n");
+private:
+    Ending TakeRequest();
+    Ending FindArchiveFolder();
+    void FindRoot();
+    Ending ListFiles();
+    Ending Pack();
+    std::int32_t Summarize();
+
+    const ZCL& m_Call;
+    const Settings& m_Settings;
+    const ZPOPT& m_Options;
+    Printer m_Print;
+    Progress m_Progress;
+    fs::path m_Archive;
+    fs::path m_Root;
+    std::vector<PackItem> m_Items;
+};
+
+ZipRun::ZipRun(const ZCL& C)
+    : m_Call(C), m_Settings(EngineSettings()), m_Options(m_Settings.options),
+      m_Print(m_Settings.zipFunctions.print, ZipPrintBufferSize), m_Progress(m_Settings.hook) {}
+
+std::int32_t ZipRun::Run() {
+    if (Ending end = TakeRequest())
+        return *end;
+    if (Ending end = FindArchiveFolder())
+        return *end;
+    FindRoot();
+    if (Ending end = ListFiles())
+        return *end;
+    if (Ending end = Pack())
+        return *end;
+    return Summarize();
+}
+
+Ending ZipRun::TakeRequest() {
+    if (!m_Call.lpszZipFN || !*m_Call.lpszZipFN) {
+        m_Print("zip error: no archive name was given.\n");
         return ZE_PARMS;
     }
     // Options whose work this engine does not do are refused rather than quietly dropped.
+    const ZPOPT& o = m_Options;
     if (o.fEncrypt || o.fMove || o.fDeleteEntries || o.fFreshen || o.fGrow) {
-        print("zip error: encrypting, moving, deleting, freshening and growing archives are not supported.\n");
+        m_Print("zip error: encrypting, moving, deleting, freshening and growing archives are not supported.\n");
         return ZE_PARMS;
     }
-    fs::path archive = PathOf(files::NativePath(C.lpszZipFN));
-    fs::path folder = archive.parent_path().empty() ? fs::path(".") : archive.parent_path();
-    folder = ResolveNoCase(folder);
-    archive = folder / archive.filename();
+    return {};
+}
+
+Ending ZipRun::FindArchiveFolder() {
+    const fs::path given = PathOf(files::NativePath(m_Call.lpszZipFN));
+    const fs::path folder = ResolveNoCase(given.parent_path().empty() ? fs::path(".") : given.parent_path());
+    m_Archive = folder / given.filename();
     std::error_code ec;
     if (!fs::is_directory(folder, ec)) {
-        print("zip error: the folder " + Utf8(folder) + " for the archive does not exist.\n");
+        m_Print("zip error: the folder " + Utf8(folder) + " for the archive does not exist.\n");
         return ZE_CREAT;
     }
-    fs::path root = ResolveNoCase(PathOf(files::NativePath(s.rootDir.value_or(""))));
-    if (root.empty())
-        root = fs::current_path(ec);
+    return {};
+}
 
-    Progress progress(s.hook);
-    std::vector<PackItem> items;
+// Relative names and entry names are based on the root: the options' folder, else the current one.
+void ZipRun::FindRoot() {
+    m_Root = ResolveNoCase(PathOf(files::NativePath(m_Settings.rootDir.value_or(""))));
+    std::error_code ec;
+    if (m_Root.empty())
+        m_Root = fs::current_path(ec);
+}
+
+Ending ZipRun::ListFiles() {
     {
-        FileList list(archive, root, o.fRecurse != 0, o.fJunkDir != 0, o.fSystem != 0, print, progress);
-        for (std::int32_t i = 0; i < C.argc && !progress.Cancelled(); ++i)
-            if (C.FNV && C.FNV[i])
-                list.AddName(C.FNV[i]);
-        items = list.TakeItems();
+        FileList list(m_Archive, m_Root, m_Options.fRecurse != 0, m_Options.fJunkDir != 0, m_Options.fSystem != 0,
+                      m_Print, m_Progress);
+        for (std::int32_t i = 0; i < m_Call.argc && !m_Progress.Cancelled(); ++i)
+            if (m_Call.FNV && m_Call.FNV[i])
+                list.AddName(m_Call.FNV[i]);
+        m_Items = list.TakeItems();
     }
-    if (progress.Cancelled()) {
-        print("zip: cancelled; " + Utf8(archive) + " was not written.\n");
+    if (m_Progress.Cancelled()) {
+        m_Print("zip: cancelled; " + Utf8(m_Archive) + " was not written.\n");
         return ZE_ABORT;
     }
-    if (items.empty()) {
-        print("zip error: Nothing to do! No files were found to pack into " + std::string(C.lpszZipFN) + ".\n");
+    if (m_Items.empty()) {
+        m_Print("zip error: Nothing to do! No files were found to pack into " + std::string(m_Call.lpszZipFN) + ".\n");
         return ZE_NONE;
     }
+    return {};
+}
 
+// A leftover archive is replaced, never updated: the archive holds exactly the files found now.
+Ending ZipRun::Pack() {
     std::uint64_t total = 0;
-    for (const auto& item : items)
+    for (const auto& item : m_Items)
         total += item.id.size;
-    progress.SetTotal(total);
+    m_Progress.SetTotal(total);
     // This call comes after the listing and before any file is read.
-    if (!progress.Report(0)) {
-        print("zip: cancelled; " + Utf8(archive) + " was not written.\n");
+    if (!m_Progress.Report(0)) {
+        m_Print("zip: cancelled; " + Utf8(m_Archive) + " was not written.\n");
         return ZE_ABORT;
     }
-    // A leftover archive is replaced, never updated: the archive holds exactly the files found now.
-    const PackResult result = Pack(items, archive, DeflateLevel(o.fLevel), o.fQuiet != 0, progress, print);
+    const PackResult result =
+        detail::Pack(m_Items, m_Archive, DeflateLevel(m_Options.fLevel), m_Options.fQuiet != 0, m_Progress, m_Print);
     switch (result.status) {
     case PackStatus::Written:
-        break;
+        return {};
     case PackStatus::Cancelled:
-        print(result.message);
+        m_Print(result.message);
         return ZE_ABORT;
     case PackStatus::SourceFailed:
-        print(result.message);
+        m_Print(result.message);
         return ZE_OPEN;
     case PackStatus::CreateFailed:
-        print(result.message);
+        m_Print(result.message);
         return ZE_CREAT;
     case PackStatus::WriteFailed:
-        print(result.message);
+        m_Print(result.message);
         return ZE_WRITE;
     }
-    if (o.fQuiet == 0)
-        print("  " + std::to_string(items.size()) + " file(s) packed into " + Utf8(archive) + "\n");
+    return {};
+}
+
+std::int32_t ZipRun::Summarize() {
+    if (m_Options.fQuiet == 0)
+        m_Print("  " + std::to_string(m_Items.size()) + " file(s) packed into " + Utf8(m_Archive) + "\n");
     return ZE_OK;
+}
+
+} // namespace
+
+std::int32_t RunZip(const ZCL& C) {
+    return ZipRun(C).Run();
 }
 
 } // namespace zipengine::detail
