@@ -1,11 +1,13 @@
 // The archive drivers and the engines' callbacks, over the real engines.
 #include "archive/CodeModule.h"
 #include "archive/KTUnzipFiles.h"
-#include "platform/zipengine/ArchiveTools.h"
+#include "support/ArchiveTools.h"
 #include "support/ScriptedUi.h"
+#include "support/TestFiles.h"
 
 #include <QtTest>
 
+using namespace testsupport;
 using namespace ziptest;
 
 class tst_archive : public QObject {

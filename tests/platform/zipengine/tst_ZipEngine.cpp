@@ -1,5 +1,7 @@
-#include "platform/zipengine/ArchiveTools.h"
+#include "support/ArchiveTools.h"
+#include "support/TestFiles.h"
 
+#include "platform/error/Error.h"
 #include "platform/zipengine/Packer.h"
 
 #include <QtTest>
@@ -9,6 +11,7 @@
 #include <optional>
 #include <utility>
 
+using namespace testsupport;
 using namespace ziptest;
 using namespace zipengine;
 
@@ -181,7 +184,7 @@ for i in zipfile.ZipFile(sys.argv[1]).infolist():
             QTemporaryDir tmp;
             const QString target = tmp.filePath(QString("d/") + c.file), archive = tmp.filePath("d/ZEL.ZIP");
             WriteTree(tmp.filePath("d"),
-                     {{"a.mdb", Mixed(3 << 20, 1)}, {"t.mdb", Mixed(2500000, 2)}, {"ZEL.ZIP", "old"}});
+                      {{"a.mdb", Mixed(3 << 20, 1)}, {"t.mdb", Mixed(2500000, 2)}, {"ZEL.ZIP", "old"}});
             // Packed last: 128 blocks of a sparse file, quick to read and to deflate.
             QFile big(tmp.filePath("d/z.mdb"));
             QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(qint64(128) << 20));
@@ -251,7 +254,7 @@ for i in zipfile.ZipFile(sys.argv[1]).infolist():
                     return true;
                 during = Entries(tmp.path());
                 if (throws)
-                    throw zel::Error(7, "hook", "Out of memory");
+                    throw zel::rt::Raise(zel::rt::OutOfMemory, "hook");
                 return false;
             });
             printed.clear();
