@@ -2,8 +2,8 @@
 // start, itself killed at every step: afterwards the data folder holds exactly the old data set or exactly the
 // new one, and what the customer did between the crash and the restart. And a second copy of the program on the
 // same data folder while a receive runs: it touches nothing and says so.
-#include "support/TestFiles.h"
 #include "support/FtpServer.h"
+#include "support/TestFiles.h"
 
 #include <QtTest>
 
