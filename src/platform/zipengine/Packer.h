@@ -40,7 +40,7 @@ struct PackResult {
 PackResult Pack(const std::vector<PackItem>& items, const fs::path& archive, int level, bool quiet, Progress& progress,
                 Printer& print);
 
-// How many threads deflate at once.
+// How many threads deflate at once (and, on the unzip side, extract).
 unsigned PackThreads();
 
 // For tests: called on a packing thread right after a block of a file was read, before the file is checked again,
