@@ -25,7 +25,7 @@ public:
     static zip_int64_t Callback(void* userdata, void* data, zip_uint64_t len, zip_source_cmd_t cmd) noexcept;
 
 private:
-    static constexpr std::size_t BufferSize = 256 * 1024;
+    static constexpr std::size_t BufferSize = std::size_t(256) * 1024;
 
     zip_int64_t Failed(int err);
     bool Flush();

@@ -7,6 +7,7 @@
 #include "platform/files/Runtime.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace zipengine::detail {
 
@@ -28,9 +29,10 @@ std::string EntryPrefix(const fs::path& folder, const fs::path& root) {
 
 } // namespace
 
-FileList::FileList(const fs::path& archive, const fs::path& root, bool recurse, bool junkDir, bool system,
-                   Printer& print, Progress& progress)
-    : m_Root(root), m_Recurse(recurse), m_JunkDir(junkDir), m_System(system), m_Print(print), m_Progress(progress) {
+FileList::FileList(const fs::path& archive, fs::path root, bool recurse, bool junkDir, bool system, Printer& print,
+                   Progress& progress)
+    : m_Root(std::move(root)), m_Recurse(recurse), m_JunkDir(junkDir), m_System(system), m_Print(print),
+      m_Progress(progress) {
     if (files::FileId id; files::Identify(Utf8(archive), id, true))
         m_ArchiveId = id;
 }

@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 // names with `junkDir`.
 class FileList {
 public:
-    FileList(const fs::path& archive, const fs::path& root, bool recurse, bool junkDir, bool system, Printer& print,
+    FileList(const fs::path& archive, fs::path root, bool recurse, bool junkDir, bool system, Printer& print,
              Progress& progress);
 
     // A file, a folder, or a pattern of "*" and "?" in the last component, without regard to case.

@@ -16,7 +16,7 @@ namespace zipengine::detail {
 namespace {
 
 // An entry is read in pieces of this size.
-constexpr std::size_t ChunkSize = 64 * 1024;
+constexpr std::size_t ChunkSize = std::size_t(64) * 1024;
 
 // Entries up to this size are inflated in one piece by libdeflate, which is faster than zlib's stream.
 constexpr std::uint64_t WholeEntryLimit = 8u << 20;

@@ -154,7 +154,7 @@ private:
     SharedArchive m_Shared{nullptr, {}};
     std::optional<ExtractPool> m_Pool;
     std::deque<Pending> m_Pending;
-    const std::size_t m_Window = 4 * PackThreads();
+    const std::size_t m_Window = std::size_t(4) * PackThreads();
     std::uint64_t m_Here = 0; // bytes read on this thread
 
     std::int32_t m_Result = 0;
