@@ -29,8 +29,8 @@ zel::Error AsError(const std::exception& e, const std::string& source) {
     if (auto* err = dynamic_cast<const zel::Error*>(&e))
         return err->WithSource(source);
     if (dynamic_cast<const std::bad_alloc*>(&e))
-        return zel::Error(7, source, "Out of memory");
-    return zel::Error(51, source, std::string("Internal error: ") + e.what());
+        return zel::rt::Raise(zel::rt::OutOfMemory, source);
+    return zel::Error(zel::rt::InternalError, source, std::string("Internal error: ") + e.what());
 }
 
 // A library that cannot be loaded fails every call into it, as the platform's loader does.

@@ -3,9 +3,9 @@
 #include "console/frmFtpTest.h"
 #include "dialogs/dlgHost.h"
 #include "dialogs/frmHelp.h"
-#include "support/TestFiles.h"
 #include "support/Gui.h"
 #include "support/ScriptedUi.h"
+#include "support/TestFiles.h"
 #include "transfer/RecoveryFolder.h"
 
 #include <QtTest>

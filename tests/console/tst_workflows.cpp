@@ -1,8 +1,9 @@
 // The window's workflows end to end (Test Connection, Send Files, Receive Files): the real window, a real FTP
 // server, real archives.
 #include "ftp/cFTP.h"
-#include "platform/zipengine/ArchiveTools.h"
+#include "support/ArchiveTools.h"
 #include "support/Session.h"
+#include "support/TestFiles.h"
 #include "transfer/DataFolderLock.h"
 #include "transfer/RecoveryFolder.h"
 
@@ -172,9 +173,9 @@ private Q_SLOTS:
         auto s = ready(kind);
         // Not the data set: a stale archive, a hidden file, and what a killed run of the program left.
         WriteTree(s->data(), {{"ZEL.ZIP", "stale archive"},
-                             {"fixed.zip", "kept after a failed receive"},
-                             {".hidden", "x"},
-                             {"FIXED.ZIP.zel~a1b2c3", "x"}});
+                              {"fixed.zip", "kept after a failed receive"},
+                              {".hidden", "x"},
+                              {"FIXED.ZIP.zel~a1b2c3", "x"}});
         s->click("cmdPut");
         QVERIFY2(s->ui.boxes.size() == 1, s->ui.boxes.back().text.c_str());
         QCOMPARE(s->ui.boxes[0].text, s->window->State.BackupWarning);
@@ -250,8 +251,8 @@ private Q_SLOTS:
         if (kind < Ledgra) {
             // A finished receive leaves no archive behind, an old one included.
             WriteTree(s->data(), {{"FIXED.ZIP", "left by a failed receive"},
-                                 {".licence.cfg", "not part of the data set"},
-                                 {".brought", "old hidden"}});
+                                  {".licence.cfg", "not part of the data set"},
+                                  {".brought", "old hidden"}});
         }
         if (emptyQmx)
             QVERIFY(QFile::remove(s->qmx() + "/x.qmx") && QFile::remove(s->qmx() + "/y.qmx"));

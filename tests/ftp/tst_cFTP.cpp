@@ -2,8 +2,8 @@
 // line with their retries, the atomic publish of an upload, FTPS, the hooks and the error texts.
 #include "ftp/cFTP.h"
 #include "platform/inet/Inet.h"
-#include "support/TestFiles.h"
 #include "support/FtpServer.h"
+#include "support/TestFiles.h"
 
 #include <QtTest>
 

@@ -1,7 +1,8 @@
-#include "platform/zipengine/EngineShared.h"
 #include "platform/zipengine/ZipEngine.h"
 
-#include "platform/files/Files.h"
+#include "platform/zipengine/Paths.h"
+
+#include "platform/files/Names.h"
 
 #include <zip.h>
 

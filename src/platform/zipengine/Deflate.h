@@ -29,8 +29,6 @@ public:
     // False only when memory runs out or the compressor fails.
     bool Deflate(const unsigned char* in, std::size_t size, bool last, std::vector<unsigned char>& out);
 
-    bool Stores() const { return m_Compressor == nullptr; }
-
 private:
     libdeflate_compressor* m_Compressor = nullptr;
     std::vector<unsigned char> m_Scratch;

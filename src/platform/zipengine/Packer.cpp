@@ -1,7 +1,13 @@
 #include "platform/zipengine/Packer.h"
 
-#include "platform/files/Files.h"
+#include "platform/zipengine/ArchiveWriter.h"
 #include "platform/zipengine/Deflate.h"
+#include "platform/zipengine/Os.h"
+#include "platform/zipengine/ZipHandle.h"
+
+#include "platform/error/ProgressHook.h"
+#include "platform/files/Codes.h"
+#include "platform/files/Io.h"
 
 #include <zip.h>
 
@@ -35,21 +41,13 @@ void SetBlockReadHook(BlockReadHook hook) {
 
 namespace {
 
-enum class Problem { None, Open, Read, Changed, Compress };
-
-bool LocalTime(std::time_t time, std::tm& out) {
-#ifdef _WIN32
-    return localtime_s(&out, &time) == 0;
-#else
-    return localtime_r(&time, &out) != nullptr;
-#endif
-}
+enum class BlockProblem { None, Open, Read, Changed, Compress };
 
 // The time as the MS-DOS date and time fields can hold it: local time from 1980 to 2107. Outside, the nearest end
 // of that range, never the year wrapped round (libzip would store 2149 as 2021).
 std::time_t DosRange(std::time_t time) {
     std::tm tm{};
-    if (!LocalTime(time, tm) || (tm.tm_year >= 80 && tm.tm_year <= 207))
+    if (!os::LocalTime(time, tm) || (tm.tm_year >= 80 && tm.tm_year <= 207))
         return time;
     const bool early = tm.tm_year < 80;
     tm = {};
@@ -86,7 +84,7 @@ struct Block {
     bool last = false;
     std::uint32_t crc = 0;
     std::vector<unsigned char> data;
-    Problem problem = Problem::None;
+    BlockProblem problem = BlockProblem::None;
     int err = 0;
     bool ready = false;
 };
@@ -99,102 +97,6 @@ struct Job {
     bool last = false;
 };
 
-// The archive's bytes, written through a buffer to the descriptor of the temporary file.
-class ArchiveSink {
-public:
-    explicit ArchiveSink(int fd) : m_Fd(fd) {
-        zip_error_init(&m_Error);
-        m_Buffer.reserve(BufferSize);
-    }
-    ~ArchiveSink() { zip_error_fini(&m_Error); }
-    ArchiveSink(const ArchiveSink&) = delete;
-    ArchiveSink& operator=(const ArchiveSink&) = delete;
-
-    int Errno() const { return m_Errno; }
-
-    static zip_int64_t Callback(void* userdata, void* data, zip_uint64_t len, zip_source_cmd_t cmd) noexcept {
-        auto* sink = static_cast<ArchiveSink*>(userdata);
-        try {
-            return sink->Command(data, len, cmd);
-        } catch (...) { // the buffer could not grow: nothing may unwind through libzip
-            zip_error_set(&sink->m_Error, ZIP_ER_MEMORY, 0);
-            return -1;
-        }
-    }
-
-private:
-    static constexpr std::size_t BufferSize = 256 * 1024;
-
-    zip_int64_t Fail(int err) {
-        m_Errno = err;
-        zip_error_set(&m_Error, ZIP_ER_WRITE, err);
-        return -1;
-    }
-
-    bool Flush() {
-        if (!m_Buffer.empty() && !files::WriteAll(m_Fd, m_Buffer.data(), m_Buffer.size()))
-            return false;
-        m_Buffer.clear();
-        return true;
-    }
-
-    zip_int64_t Command(void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
-        switch (cmd) {
-        case ZIP_SOURCE_STAT:
-            // There is no archive yet: libzip starts a new one.
-            zip_error_set(&m_Error, ZIP_ER_READ, ENOENT);
-            return -1;
-        case ZIP_SOURCE_BEGIN_WRITE:
-        case ZIP_SOURCE_ROLLBACK_WRITE:
-        case ZIP_SOURCE_REMOVE:
-        case ZIP_SOURCE_FREE:
-            return 0; // the temporary file is the caller's to keep or remove
-        case ZIP_SOURCE_WRITE: {
-            const char* bytes = static_cast<const char*>(data);
-            if (m_Buffer.size() + len > BufferSize && !Flush())
-                return Fail(errno);
-            if (len >= BufferSize) {
-                if (!files::WriteAll(m_Fd, bytes, len))
-                    return Fail(errno);
-            } else {
-                m_Buffer.insert(m_Buffer.end(), bytes, bytes + len);
-            }
-            m_Position += len;
-            return static_cast<zip_int64_t>(len);
-        }
-        case ZIP_SOURCE_SEEK_WRITE: {
-            auto* args = ZIP_SOURCE_GET_ARGS(zip_source_args_seek_t, data, len, &m_Error);
-            if (!args)
-                return -1;
-            if (!Flush())
-                return Fail(errno);
-            const std::int64_t at = files::Seek(m_Fd, args->offset, args->whence);
-            if (at < 0)
-                return Fail(errno);
-            m_Position = static_cast<std::uint64_t>(at);
-            return 0;
-        }
-        case ZIP_SOURCE_TELL_WRITE:
-            return static_cast<zip_int64_t>(m_Position);
-        case ZIP_SOURCE_COMMIT_WRITE:
-            return Flush() ? 0 : Fail(errno);
-        case ZIP_SOURCE_ERROR:
-            return zip_error_to_data(&m_Error, data, len);
-        case ZIP_SOURCE_SUPPORTS:
-            return ZIP_SOURCE_SUPPORTS_WRITABLE;
-        default:
-            zip_error_set(&m_Error, ZIP_ER_OPNOTSUPP, 0);
-            return -1;
-        }
-    }
-
-    int m_Fd;
-    std::vector<char> m_Buffer;
-    std::uint64_t m_Position = 0;
-    int m_Errno = 0;
-    zip_error_t m_Error;
-};
-
 class Pipeline {
 public:
     Pipeline(const std::vector<PackItem>& items, const fs::path& archive, int level, bool quiet, unsigned workers)
@@ -202,10 +104,10 @@ public:
 
     // ---- the calling thread ----
 
-    // Waits until the writer ends or a hook interval passes; takes what is to be printed. True once ended.
+    // Waits until the writer ends or a progress interval passes; takes what is to be printed. True once ended.
     bool Wait(std::string& text) {
         std::unique_lock lock(m_Mutex);
-        m_PumpCv.wait_for(lock, HookInterval, [&] { return m_WriterDone; });
+        m_PumpCv.wait_for(lock, zel::ProgressInterval, [&] { return m_WriterDone; });
         text.swap(m_Text);
         m_Text.clear();
         return m_WriterDone;
@@ -229,18 +131,18 @@ public:
         if (m_Written) // a cancel that came once the archive was in place is too late
             return {};
         if (!m_Failure.empty())
-            return {PackOutcome::SourceFailed, m_Failure};
+            return {PackStatus::SourceFailed, m_Failure};
         if (m_Cancelled)
-            return {PackOutcome::Cancelled, "zip: cancelled; " + path + " was not written.\n"};
+            return {PackStatus::Cancelled, "zip: cancelled; " + path + " was not written.\n"};
         if (!m_Detail.empty())
-            return {PackOutcome::WriteFailed, m_Detail};
+            return {PackStatus::WriteFailed, m_Detail};
         if (m_WriteErrno && !m_Prepared)
-            return {PackOutcome::CreateFailed, "zip error: could not create " + path + ".\n"};
+            return {PackStatus::CreateFailed, "zip error: could not create " + path + ".\n"};
         if (m_WriteErrno)
-            return {PackOutcome::WriteFailed,
+            return {PackStatus::WriteFailed,
                     files::IsDiskFull(m_WriteErrno)
                         ? "zip error: there is not enough disk space to write " + path + ".\n"
-                        : "zip error: could not write " + path + " (" + SysText(m_WriteErrno) + ").\n"};
+                        : "zip error: could not write " + path + " (" + ErrnoText(m_WriteErrno) + ").\n"};
         return {};
     }
 
@@ -327,18 +229,18 @@ public:
         }
         m_WorkCv.notify_all();
         if (out.item != item) {
-            Fail("zip error: internal error: the blocks of " + m_Items[item].file + " came out of order.\n");
+            StopWith("zip error: internal error: the blocks of " + m_Items[item].file + " came out of order.\n");
             return false;
         }
-        if (out.problem != Problem::None) {
-            Fail(ProblemText(m_Items[item].file, out.problem, out.err));
+        if (out.problem != BlockProblem::None) {
+            StopWith(ProblemText(m_Items[item].file, out.problem, out.err));
             return false;
         }
         // The archive is a copy of one moment: once the last file is read, every file must still be as it was.
         if (out.last && item + 1 == m_Items.size()) {
             for (const PackItem& packed : m_Items) {
                 if (files::FileId id; !files::Identify(packed.file, id, true) || id != packed.id) {
-                    Fail(ProblemText(packed.file, Problem::Changed, 0));
+                    StopWith(ProblemText(packed.file, BlockProblem::Changed, 0));
                     return false;
                 }
             }
@@ -382,61 +284,62 @@ private:
         block.item = job.item;
         block.length = job.length;
         block.last = job.last;
-        auto fail = [&](Problem problem, int err) {
+        const auto failed = [&](BlockProblem problem, int err) {
             block.problem = problem;
             block.err = err;
             return std::move(block);
         };
         const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(files::OpenFile(item.file, "rb"), &std::fclose);
         if (!file)
-            return fail(Problem::Open, errno);
+            return failed(BlockProblem::Open, errno);
         std::setvbuf(file.get(), nullptr, _IONBF, 0); // blocks are read whole, straight into the buffer
         files::FileId id;
         errno = 0;
         if (!files::Identify(file.get(), id))
-            return fail(errno ? Problem::Read : Problem::Changed, errno);
+            return failed(errno ? BlockProblem::Read : BlockProblem::Changed, errno);
         if (id != item.id)
-            return fail(Problem::Changed, 0);
+            return failed(BlockProblem::Changed, 0);
         if (!files::Seek(file.get(), job.offset))
-            return fail(Problem::Read, errno);
+            return failed(BlockProblem::Read, errno);
         for (std::size_t got = 0; got < job.length;) {
             got += std::fread(buffer + got, 1, job.length - got, file.get());
             if (got == job.length)
                 break;
             if (!std::ferror(file.get()))
-                return fail(Problem::Changed, 0); // it ended early
+                return failed(BlockProblem::Changed, 0); // it ended early
             if (errno != EINTR)
-                return fail(Problem::Read, errno);
+                return failed(BlockProblem::Read, errno);
             std::clearerr(file.get());
         }
         if (g_BlockRead)
             g_BlockRead(item.file, job.offset);
         if (!files::Identify(item.file, id, true) || id != item.id)
-            return fail(Problem::Changed, 0);
+            return failed(BlockProblem::Changed, 0);
         block.crc = Crc32(0, buffer, job.length);
         if (!deflater.Deflate(buffer, job.length, job.last, block.data))
-            return fail(Problem::Compress, ENOMEM);
+            return failed(BlockProblem::Compress, ENOMEM);
         return block;
     }
 
-    static std::string ProblemText(const std::string& path, Problem problem, int err) {
+    static std::string ProblemText(const std::string& path, BlockProblem problem, int err) {
         switch (problem) {
-        case Problem::Open:
-            return "zip error: could not open " + path + " for reading (" + SysText(err) +
+        case BlockProblem::Open:
+            return "zip error: could not open " + path + " for reading (" + ErrnoText(err) +
                    "). Close the program that uses it and try again.\n";
-        case Problem::Read:
-            return "zip error: could not read " + path + " (" + SysText(err) + ").\n";
-        case Problem::Changed:
+        case BlockProblem::Read:
+            return "zip error: could not read " + path + " (" + ErrnoText(err) + ").\n";
+        case BlockProblem::Changed:
             return "zip error: " + path +
                    " changed while it was being packed; close the program that uses it and send again.\n";
-        case Problem::Compress:
-        case Problem::None:
+        case BlockProblem::Compress:
+        case BlockProblem::None:
             break;
         }
         return "zip error: could not compress " + path + " (out of memory).\n";
     }
 
-    void Fail(std::string text) {
+    // Stops the run for a problem of a source; the first one met is the one reported.
+    void StopWith(std::string text) {
         {
             std::lock_guard lock(m_Mutex);
             if (m_Failure.empty())
@@ -554,10 +457,10 @@ zip_int64_t EntryCallback(void* userdata, void* data, zip_uint64_t len, zip_sour
 }
 
 bool Pipeline::WriteArchive(int fd) {
-    ArchiveSink sink(fd);
+    ArchiveWriter sink(fd);
     zip_error_t error;
     zip_error_init(&error);
-    zip_source_t* out = zip_source_function_create(&ArchiveSink::Callback, &sink, &error);
+    zip_source_t* out = zip_source_function_create(&ArchiveWriter::Callback, &sink, &error);
     zip_t* za = out ? zip_open_from_source(out, ZIP_CREATE | ZIP_TRUNCATE, &error) : nullptr;
     if (!za) {
         m_Detail = "zip error: could not create " + Utf8(m_Archive) + " (" + zip_error_strerror(&error) + ").\n";

@@ -3,8 +3,11 @@
 // Writes an archive from a list of files: deflated in blocks on every core, written by libzip on a thread of its
 // own, while the calling thread only shows progress and prints. Internal to the engine.
 
-#include "platform/files/Files.h"
-#include "platform/zipengine/EngineShared.h"
+#include "platform/zipengine/Paths.h"
+#include "platform/zipengine/Printer.h"
+#include "platform/zipengine/Progress.h"
+
+#include "platform/files/Entries.h"
 
 #include <cstdint>
 #include <ctime>
@@ -23,10 +26,10 @@ struct PackItem {
     files::FileId id;      // the file as it was listed; packing fails when it no longer is so
 };
 
-enum class PackOutcome { Written, Cancelled, SourceFailed, CreateFailed, WriteFailed };
+enum class PackStatus { Written, Cancelled, SourceFailed, CreateFailed, WriteFailed };
 
 struct PackResult {
-    PackOutcome outcome = PackOutcome::Written;
+    PackStatus status = PackStatus::Written;
     std::string message; // what to print when the archive was not written
 };
 
@@ -37,7 +40,7 @@ struct PackResult {
 PackResult Pack(const std::vector<PackItem>& items, const fs::path& archive, int level, bool quiet, Progress& progress,
                 Printer& print);
 
-// How many threads deflate at once.
+// How many threads deflate at once (and, on the unzip side, extract).
 unsigned PackThreads();
 
 // For tests: called on a packing thread right after a block of a file was read, before the file is checked again,

@@ -1,30 +1,22 @@
 #include "platform/zipengine/Unpacker.h"
 
-#include "platform/files/Files.h"
 #include "platform/zipengine/Deflate.h"
+#include "platform/zipengine/Printer.h"
+
+#include "platform/files/Codes.h"
 
 #include <libdeflate.h>
 #include <zlib.h>
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-// <windows.h> defines macros of the names the platform's shape gives our own constants.
-#include "platform/error/WindowsMacros.h"
-#else
-#include <sys/stat.h>
-#endif
-
 #include <algorithm>
 #include <cerrno>
-#include <random>
 
 namespace zipengine::detail {
 
 namespace {
+
+// An entry is read in pieces of this size.
+constexpr std::size_t ChunkSize = std::size_t(64) * 1024;
 
 // Entries up to this size are inflated in one piece by libdeflate, which is faster than zlib's stream.
 constexpr std::uint64_t WholeEntryLimit = 8u << 20;
@@ -170,87 +162,23 @@ private:
 
 } // namespace
 
-// ---- TempFile ----
-
-TempFile::TempFile(const fs::path& target) {
-    thread_local std::mt19937 random{std::random_device{}()};
-    static const char chars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    for (int i = 0; i < 100 && !m_File; ++i) {
-        m_Path = Utf8(target) + files::TemporaryMarker;
-        for (int c = 0; c < 6; ++c)
-            m_Path += chars[random() % (sizeof chars - 1)];
-        m_File = files::OpenFile(m_Path, "wbx");
-        if (!m_File && errno != EEXIST)
-            break;
-    }
-    m_Errno = m_File ? 0 : errno;
-}
-
-TempFile::~TempFile() {
-    if (m_File)
-        std::fclose(m_File);
-    if (!m_Committed && !m_Path.empty())
-        files::Discard(m_Path);
-}
-
-int TempFile::Close() {
-    int r = 0;
-    if (m_File && std::fclose(m_File) != 0)
-        r = errno ? errno : EIO;
-    m_File = nullptr;
-    return r;
-}
-
-int TempFile::Commit(const fs::path& target) {
-    // Windows refuses a plain rename over an existing file.
-    if (const int err = files::RenameOver(m_Path, Utf8(target)); err != 0)
-        return err;
-    m_Committed = true;
-    return 0;
-}
-
-std::string DriveOf(const fs::path& folder) {
-    std::error_code ec;
-    fs::path full = fs::weakly_canonical(fs::absolute(folder, ec), ec);
-    if (full.has_relative_path() && !full.has_filename())
-        full = full.parent_path(); // no trailing separator
-#ifdef _WIN32
-    wchar_t volume[MAX_PATH + 1] = {};
-    if (!ec && GetVolumePathNameW(full.c_str(), volume, MAX_PATH + 1))
-        return Utf8(fs::path(volume));
-    return Utf8(full.root_path());
-#else
-    // The last folder upwards on the same device.
-    struct stat st {};
-    if (ec || ::stat(full.c_str(), &st) != 0)
-        return Utf8(full);
-    fs::path mount = full;
-    for (fs::path up = full.parent_path(); up != mount; up = up.parent_path()) {
-        struct stat above {};
-        if (::stat(up.c_str(), &above) != 0 || above.st_dev != st.st_dev)
-            break;
-        mount = up;
-    }
-    return Utf8(mount);
-#endif
-}
-
 // ---- one entry ----
 
-Extracted ExtractEntry(SharedArchive& archive, zip_uint64_t index, const zip_stat_t& st, const char* password,
-                       const fs::path* target, const Tick& tick) {
-    Extracted out;
+ExtractResult Failed(ExtractStatus status, std::string detail) {
+    ExtractResult result;
+    result.status = status;
+    result.detail = std::move(detail);
+    return result;
+}
+
+ExtractResult Failed(int err) {
+    return Failed(files::IsDiskFull(err) ? ExtractStatus::DiskFull : ExtractStatus::WriteError, ErrnoText(err));
+}
+
+ExtractResult ExtractEntry(SharedArchive& archive, zip_uint64_t index, const zip_stat_t& st, const char* password,
+                           const fs::path* target, const Tick& tick) {
+    ExtractResult out;
     const bool encrypted = st.encryption_method != ZIP_EM_NONE;
-    auto fail = [&](Outcome outcome, std::string detail, int err = 0) {
-        out.outcome = outcome;
-        out.detail = std::move(detail);
-        out.err = err;
-        out.temp.reset();
-        return std::move(out);
-    };
-    auto writeFailure = [&](int err) {
-        return fail(files::IsDiskFull(err) ? Outcome::DiskFull : Outcome::WriteError, SysText(err), err);
-    };
     const auto known = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD;
     // Deflated data is inflated here rather than by libzip, which would also compute a CRC of its own.
     const bool raw = !encrypted && (st.valid & known) == known && st.comp_method == ZIP_CM_DEFLATE;
@@ -265,10 +193,10 @@ Extracted ExtractEntry(SharedArchive& archive, zip_uint64_t index, const zip_sta
             std::string detail = zip_strerror(za);
             zip_error_clear(za);
             if (ze == ZIP_ER_WRONGPASSWD || ze == ZIP_ER_NOPASSWD)
-                return fail(Outcome::BadPassword, detail);
+                return Failed(ExtractStatus::BadPassword, detail);
             if (ze == ZIP_ER_ENCRNOTSUPP || ze == ZIP_ER_COMPNOTSUPP)
-                return fail(Outcome::Unsupported, detail);
-            return fail(Outcome::Damaged, detail);
+                return Failed(ExtractStatus::Unsupported, detail);
+            return Failed(ExtractStatus::Damaged, detail);
         }
     }
     std::unique_ptr<EntryData> data;
@@ -279,12 +207,13 @@ Extracted ExtractEntry(SharedArchive& archive, zip_uint64_t index, const zip_sta
     else
         data = std::make_unique<StreamInflate>(archive.lock, zf.get());
 
+    std::FILE* file = nullptr;
     if (target) {
-        out.temp = std::make_unique<TempFile>(*target);
-        if (!out.temp->File())
-            return writeFailure(out.temp->OpenErrno());
+        out.temp = std::make_unique<files::TempFile>();
+        if (!out.temp->Create(Utf8(target->parent_path()), Utf8(target->filename())) || !(file = out.temp->Stream()))
+            return Failed(errno);
     }
-    const Outcome damaged = encrypted ? Outcome::BadPassword : Outcome::Damaged;
+    const ExtractStatus damaged = encrypted ? ExtractStatus::BadPassword : ExtractStatus::Damaged;
     std::vector<unsigned char> buf(ChunkSize);
     std::uint32_t crc = 0;
     std::uint64_t total = 0;
@@ -292,28 +221,32 @@ Extracted ExtractEntry(SharedArchive& archive, zip_uint64_t index, const zip_sta
         std::string detail;
         const zip_int64_t n = data->Read(buf.data(), buf.size(), detail);
         if (n < 0)
-            return fail(damaged, detail);
+            return Failed(damaged, detail);
         if (n == 0)
             break;
         total += static_cast<std::uint64_t>(n);
         if ((st.valid & ZIP_STAT_SIZE) && total > st.size)
-            return fail(damaged, "more data than recorded");
+            return Failed(damaged, "more data than recorded");
         crc = Crc32(crc, buf.data(), static_cast<std::size_t>(n));
-        if (out.temp &&
-            std::fwrite(buf.data(), 1, static_cast<std::size_t>(n), out.temp->File()) != static_cast<std::size_t>(n))
-            return writeFailure(errno);
+        if (file && std::fwrite(buf.data(), 1, static_cast<std::size_t>(n), file) != static_cast<std::size_t>(n))
+            return Failed(errno);
         if (!tick(static_cast<std::uint64_t>(n)))
-            return fail(Outcome::Cancelled, {});
+            return Failed(ExtractStatus::Cancelled, {});
     }
     // A wrong password can pass the first check and produce garbage: trust nothing before the CRC.
     if (((st.valid & ZIP_STAT_SIZE) && total != st.size) || ((st.valid & ZIP_STAT_CRC) && crc != st.crc))
-        return fail(damaged, "CRC error");
+        return Failed(damaged, "CRC error");
     if (!out.temp)
         return out;
     if (int e = out.temp->Close())
-        return writeFailure(e);
+        return Failed(e);
+    std::error_code ec;
+    // The temporary file is the owner's alone until it is complete; the file it becomes gets the usual permissions,
+    // as files::ReplaceFile gives a new file.
+    fs::permissions(PathOf(out.temp->Path()),
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read,
+                    ec);
     if (st.valid & ZIP_STAT_MTIME) {
-        std::error_code ec;
         fs::last_write_time(PathOf(out.temp->Path()),
                             std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(st.mtime)), ec);
     }
@@ -321,17 +254,6 @@ Extracted ExtractEntry(SharedArchive& archive, zip_uint64_t index, const zip_sta
 }
 
 // ---- the pool ----
-
-namespace {
-
-Extracted Failed(Outcome outcome, std::string detail) {
-    Extracted e;
-    e.outcome = outcome;
-    e.detail = std::move(detail);
-    return e;
-}
-
-} // namespace
 
 ExtractPool::ExtractPool(SharedArchive& archive, unsigned workers) : m_Archive(archive), m_Workers(workers) {}
 
@@ -349,14 +271,14 @@ void ExtractPool::Submit(zip_uint64_t index, const zip_stat_t& st, std::optional
     m_WorkCv.notify_one();
 }
 
-std::optional<Extracted> ExtractPool::TakeOldest(std::chrono::milliseconds wait) {
+std::optional<ExtractResult> ExtractPool::TakeOldest(std::chrono::milliseconds wait) {
     std::unique_lock lock(m_Mutex);
     if (m_Jobs.empty())
         return std::nullopt;
     Job& job = m_Jobs.front();
     if (!m_ReadyCv.wait_for(lock, wait, [&] { return job.ready; }))
         return std::nullopt;
-    Extracted result = std::move(job.result);
+    ExtractResult result = std::move(job.result);
     m_Jobs.pop_front();
     return result;
 }
@@ -394,13 +316,13 @@ void ExtractPool::Work() noexcept {
             job = next();
             job->started = true;
         }
-        Extracted result;
+        ExtractResult result;
         try {
             result = ExtractEntry(m_Archive, job->index, job->st, nullptr, job->target ? &*job->target : nullptr, tick);
         } catch (const std::exception& e) {
-            result = Failed(Outcome::WriteError, e.what());
+            result = Failed(ExtractStatus::WriteError, e.what());
         } catch (...) {
-            result = Failed(Outcome::WriteError, "unknown error");
+            result = Failed(ExtractStatus::WriteError, "unknown error");
         }
         {
             std::lock_guard lock(m_Mutex);

@@ -4,7 +4,9 @@
 // that does so for several entries at once. The caller renames the results into place, in entry order.
 // Internal to the engine.
 
-#include "platform/zipengine/EngineShared.h"
+#include "platform/zipengine/Paths.h"
+
+#include "platform/files/Io.h"
 
 #include <zip.h>
 
@@ -22,30 +24,7 @@
 
 namespace zipengine::detail {
 
-enum class Outcome { Ok, BadPassword, Damaged, NoPassword, Unsupported, WriteError, DiskFull, Cancelled };
-
-// A temporary file next to its target ("<target>.zel~XXXXXX"), removed unless committed.
-class TempFile {
-public:
-    explicit TempFile(const fs::path& target);
-    ~TempFile();
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-
-    std::FILE* File() const { return m_File; }
-    int OpenErrno() const { return m_Errno; }
-    // Closes the file (0 or the errno of a failed flush).
-    int Close();
-    // Renames into place, over a file that is there; 0 or an errno.
-    int Commit(const fs::path& target);
-    const std::string& Path() const { return m_Path; }
-
-private:
-    std::string m_Path; // UTF-8
-    std::FILE* m_File = nullptr;
-    int m_Errno = 0;
-    bool m_Committed = false;
-};
+enum class ExtractStatus { Ok, BadPassword, Damaged, NoPassword, Unsupported, WriteError, DiskFull, Cancelled };
 
 // One handle on the archive for every thread: each libzip call on it, or on an entry opened from it, holds the
 // lock (libzip's handles share their file position and error state).
@@ -54,22 +33,23 @@ struct SharedArchive {
     std::mutex lock;
 };
 
-struct Extracted {
-    Outcome outcome = Outcome::Ok;
+struct ExtractResult {
+    ExtractStatus status = ExtractStatus::Ok;
     std::string detail;
-    int err = 0;
-    std::unique_ptr<TempFile> temp; // the whole entry, checked and closed, with its time set
+    std::unique_ptr<files::TempFile> temp; // the whole entry, checked and closed, with its time set
 };
+
+// An entry that could not be extracted, and why: what reading an entry returns when it fails.
+ExtractResult Failed(ExtractStatus status, std::string detail);
+// The same for a write that failed with the errno `err`: a full disk, or a write error.
+ExtractResult Failed(int err);
 
 // Called with the bytes written since the last call; false stops the entry (Cancelled).
 using Tick = std::function<bool(std::uint64_t)>;
 
 // Reads one entry and checks its size and CRC; with a target, writes it to a temporary file beside the target.
-Extracted ExtractEntry(SharedArchive& archive, zip_uint64_t index, const zip_stat_t& st, const char* password,
-                       const fs::path* target, const Tick& tick);
-
-// The drive a folder is on, as its user knows it: "C:\" on Windows, the mount point elsewhere.
-std::string DriveOf(const fs::path& folder);
+ExtractResult ExtractEntry(SharedArchive& archive, zip_uint64_t index, const zip_stat_t& st, const char* password,
+                           const fs::path* target, const Tick& tick);
 
 // Extracts entries that need no password on worker threads.
 class ExtractPool {
@@ -81,8 +61,7 @@ public:
 
     void Submit(zip_uint64_t index, const zip_stat_t& st, std::optional<fs::path> target);
     // The result of the oldest entry submitted and not yet taken, once it is ready; waits up to `wait`.
-    std::optional<Extracted> TakeOldest(std::chrono::milliseconds wait);
-    std::size_t Outstanding() const { return m_Jobs.size(); }
+    std::optional<ExtractResult> TakeOldest(std::chrono::milliseconds wait);
     // Bytes written by the workers so far.
     std::uint64_t Done() const { return m_Done.load(std::memory_order_relaxed); }
     // Workers finish at once; what they had not finished is removed.
@@ -95,7 +74,7 @@ private:
         std::optional<fs::path> target;
         bool started = false;
         bool ready = false;
-        Extracted result;
+        ExtractResult result;
     };
     void Work() noexcept;
 

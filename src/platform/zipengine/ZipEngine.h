@@ -19,6 +19,7 @@ using DLLPASSWORD = std::int32_t (*)(char* buffer, std::int32_t size, const char
 using DLLCOMMENT = char* (*)(char* buffer);
 using DLLSERVICE = std::int32_t (*)(const char* name, std::uint32_t length);
 
+// The engine calls `print` only; the archive drivers fill in the rest, as the library's callers do.
 struct ZIPUSERFUNCTIONS {
     DLLPRNT print = nullptr;
     DLLCOMMENT comment = nullptr;
@@ -26,39 +27,28 @@ struct ZIPUSERFUNCTIONS {
     DLLSERVICE ServiceApplication = nullptr;
 };
 
+// The library's options, as far as the archive drivers set them. The engine ignores Date, fNoDirEntries, fVerbose,
+// fCRLF_LF, fLF_CRLF, fForce and fUpdate (a run always writes a fresh archive), and refuses a run with fEncrypt,
+// fMove, fDeleteEntries, fFreshen or fGrow.
 struct ZPOPT {
     const char* Date = nullptr;      // include/exclude date, "mmddyyyy"
     const char* szRootDir = nullptr; // folder that relative names and entry names are based on
-    const char* szTempDir = nullptr;
-    std::int32_t fTemp = 0;
-    std::int32_t fSuffix = 0;
     std::int32_t fEncrypt = 0;
-    std::int32_t fSystem = 0;
-    std::int32_t fVolume = 0;
-    std::int32_t fExtra = 0;
+    std::int32_t fSystem = 0; // hidden and system files too
     std::int32_t fNoDirEntries = 0;
-    std::int32_t fExcludeDate = 0;
-    std::int32_t fIncludeDate = 0;
     std::int32_t fVerbose = 0;
-    std::int32_t fQuiet = 0;
+    std::int32_t fQuiet = 0; // no "adding:" lines, no summary
     std::int32_t fCRLF_LF = 0;
     std::int32_t fLF_CRLF = 0;
-    std::int32_t fJunkDir = 0;
+    std::int32_t fJunkDir = 0; // entry names without their folders
     std::int32_t fGrow = 0;
     std::int32_t fForce = 0;
     std::int32_t fMove = 0;
     std::int32_t fDeleteEntries = 0;
     std::int32_t fUpdate = 0;
     std::int32_t fFreshen = 0;
-    std::int32_t fJunkSFX = 0;
-    std::int32_t fLatestTime = 0;
-    std::int32_t fComment = 0;
-    std::int32_t fOffsets = 0;
-    std::int32_t fPrivilege = 0;
-    std::int32_t fEncryption = 0;
-    std::int32_t fRecurse = 0;
-    std::int32_t fRepair = 0;
-    char fLevel = 0; // '0'..'9'; 0 = the engine's default (deflate level 6)
+    std::int32_t fRecurse = 0; // into the folders that names and patterns give
+    char fLevel = 0;           // '0'..'9'; 0 = the engine's default (deflate level 6)
 };
 
 struct ZCL {
@@ -88,6 +78,7 @@ constexpr std::int32_t IDM_REPLACE_ALL = 101;
 constexpr std::int32_t IDM_REPLACE_YES = 102;
 constexpr std::int32_t IDM_REPLACE_NONE = 104;
 
+// The engine calls every callback but `sound`, and fills in NumMembers.
 struct USERFUNCTIONS {
     DLLPRNT print = nullptr;
     DLLSND sound = nullptr;
@@ -95,13 +86,11 @@ struct USERFUNCTIONS {
     UZPPASSWORD password = nullptr;
     DLLMESSAGE SendApplicationMessage = nullptr;
     UZPSERVICE ServCallBk = nullptr;
-    std::uint32_t TotalSizeComp = 0;
-    std::uint32_t TotalSize = 0;
-    std::uint32_t CompFactor = 0;
     std::uint32_t NumMembers = 0;
-    std::uint16_t cchComment = 0;
 };
 
+// The archive drivers set every field; the engine ignores PromptToOverwrite (a callback set for replace is asked
+// unless noflag), ncflag, naflag, nZIflag, C_flag and fPrivilege.
 struct DCL {
     std::int32_t ExtractOnlyNewer = 0;
     std::int32_t SpaceToUnderscore = 0;
@@ -122,6 +111,7 @@ struct DCL {
     const char* lpszExtractDir = nullptr;
 };
 
+// The engine fills in the texts (within the blanks the caller put there) and the unzip and windll versions.
 struct UzpVer {
     std::uint32_t structlen = 0;
     std::uint32_t flag = 0;
@@ -129,8 +119,6 @@ struct UzpVer {
     char* date = nullptr;
     char* zlib_version = nullptr;
     std::uint8_t unzip[4] = {};
-    std::uint8_t zipinfo[4] = {};
-    std::uint8_t os2dll[4] = {};
     std::uint8_t windll[4] = {};
 };
 

@@ -1,5 +1,7 @@
-#include "platform/zipengine/ArchiveTools.h"
+#include "support/ArchiveTools.h"
+#include "support/TestFiles.h"
 
+#include "platform/error/Error.h"
 #include "platform/zipengine/Packer.h"
 
 #include <QtTest>
@@ -9,6 +11,7 @@
 #include <optional>
 #include <utility>
 
+using namespace testsupport;
 using namespace ziptest;
 using namespace zipengine;
 
@@ -251,7 +254,7 @@ for i in zipfile.ZipFile(sys.argv[1]).infolist():
                     return true;
                 during = Entries(tmp.path());
                 if (throws)
-                    throw zel::Error(7, "hook", "Out of memory");
+                    throw zel::rt::Raise(zel::rt::OutOfMemory, "hook");
                 return false;
             });
             printed.clear();

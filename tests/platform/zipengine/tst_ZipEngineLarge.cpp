@@ -1,7 +1,9 @@
-#include "platform/zipengine/ArchiveTools.h"
+#include "support/ArchiveTools.h"
+#include "support/TestFiles.h"
 
 #include <QtTest>
 
+using namespace testsupport;
 using namespace ziptest;
 
 // Zip64: over 4 GiB of sparse zeros with a marker at each end, quick to make and to deflate.

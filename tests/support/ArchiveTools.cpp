@@ -1,31 +1,23 @@
-#pragma once
+#include "support/ArchiveTools.h"
 
-// Helpers for tests that build and read real archives: the engines, Info-ZIP's tools and Python's zipfile.
-
-#include "platform/error/Error.h"
-#include "platform/zipengine/ZipEngine.h"
 #include "support/TestFiles.h"
 
-#include <QtCore>
-
 #include <cstring>
-#include <string>
 #include <vector>
 
 namespace ziptest {
 
-using namespace testsupport;
-using Files = QMap<QString, QByteArray>;
+using testsupport::Exec;
 
-// Both Info-ZIP's test and Python's zipfile find every entry whole: sizes, CRCs and the deflate streams.
-inline bool ReadersAgree(const QString& archive) {
+std::string printed;
+
+bool ReadersAgree(const QString& archive) {
     const QString test = "import sys, zipfile\nsys.exit(zipfile.ZipFile(sys.argv[1]).testzip() is not None)";
     return Exec("unzip", {"-tqq", archive}).first == 0 &&
            Exec(qEnvironmentVariable("ZEL_PYTHON", ZEL_PYTHON_DEFAULT), {"-c", test, archive}).first == 0;
 }
 
-// Seeded data of the kinds a data set holds, in runs of random length: text records, random bytes, zeros.
-inline QByteArray Mixed(qsizetype size, quint32 seed) {
+QByteArray Mixed(qsizetype size, quint32 seed) {
     QRandomGenerator gen(seed);
     QByteArray data;
     while (data.size() < size) {
@@ -42,21 +34,13 @@ inline QByteArray Mixed(qsizetype size, quint32 seed) {
     return data;
 }
 
-// Entry names as Info-ZIP lists them, sorted.
-inline QStringList Listing(const QString& archive) {
+QStringList Listing(const QString& archive) {
     QStringList names = Exec("unzip", {"-Z1", archive}).second.split('\n', Qt::SkipEmptyParts);
     names.sort();
     return names;
 }
 
-struct Entry {
-    QString name;
-    QByteArray data;
-    bool symlink = false; // a Unix symbolic link to data
-};
-
-// Python's zipfile stores names exactly as given, duplicates and hostile ones included.
-inline bool MakeZip(const QString& path, const QList<Entry>& entries) {
+bool MakeZip(const QString& path, const QList<Entry>& entries) {
     QStringList args{"-c", R"(
 import base64, sys, zipfile
 with zipfile.ZipFile(sys.argv[1], 'w') as z:
@@ -72,10 +56,7 @@ with zipfile.ZipFile(sys.argv[1], 'w') as z:
     return Exec(qEnvironmentVariable("ZEL_PYTHON", ZEL_PYTHON_DEFAULT), args).first == 0;
 }
 
-// An archive no honest tool writes, from a JSON list of entries: "name" (with "%d" and "copies": that many
-// entries), data as "zeros": N, "random": N (seeded), or "text", and optionally the size the entry "declares"
-// instead of its own, in the local header and the central directory alike (Zip64 fields where it needs them).
-inline bool MakeRawZip(const QString& path, const QByteArray& entries) {
+bool MakeRawZip(const QString& path, const QByteArray& entries) {
     const char* script = R"(
 import json, random, struct, sys, zlib
 out, central = open(sys.argv[1], 'wb'), []
@@ -107,20 +88,16 @@ out.write(struct.pack('<IHHHHIIH', 0x06054B50, 0, 0, min(count, 0xFFFF), min(cou
            0;
 }
 
-// What the engines printed through the runs below, since it was last cleared.
-inline std::string printed;
-
-inline std::int32_t Print(char* buffer, std::uint32_t length) {
+std::int32_t Print(char* buffer, std::uint32_t length) {
     printed.append(buffer, strnlen(buffer, length));
     return 0;
 }
 
-inline bool Printed(const std::string& text) {
+bool Printed(const std::string& text) {
     return printed.find(text) != std::string::npos;
 }
 
-// One run of each engine, with names under the root "/" and overwriting without asking.
-inline int Zip(const QString& archive, const QStringList& names, zipengine::ZPOPT options = {}) {
+int Zip(const QString& archive, const QStringList& names, zipengine::ZPOPT options) {
     zipengine::ZIPUSERFUNCTIONS uf;
     uf.print = Print;
     zipengine::ZpInit(&uf);
@@ -134,7 +111,7 @@ inline int Zip(const QString& archive, const QStringList& names, zipengine::ZPOP
     return zipengine::ZpArchive({static_cast<std::int32_t>(slots.size()), path.c_str(), slots.data()});
 }
 
-inline int Unzip(const QString& archive, const QString& dir, bool folders = true) {
+int Unzip(const QString& archive, const QString& dir, bool folders) {
     const std::string a = archive.toStdString(), d = dir.toStdString();
     zipengine::USERFUNCTIONS uf;
     uf.print = Print;
