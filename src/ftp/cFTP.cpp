@@ -79,38 +79,9 @@ std::string ReasonLine(winapi::DWORD code) {
     return "\r\n" + reason;
 }
 
-int LastReplyCode() {
-    const winapi::DWORD error = winapi::GetLastError(); // the call below sets its own
-    winapi::DWORD code = 0;
-    winapi::DWORD length = 0;
-    inet::InternetGetLastResponseInfoA(&code, nullptr, &length); // only the code is wanted here
-    winapi::SetLastError(error);
-    return static_cast<int>(code);
-}
-
-// The server refused the name before taking any data (a 552 comes when the space runs out midway).
-bool Refused(winapi::DWORD code) {
-    const int reply = LastReplyCode();
-    return code == inet::ERROR_INTERNET_EXTENDED_ERROR && reply >= 500 && reply != 552;
-}
-
-// Nothing reached the server: the local file could not be read, or the call was refused at once. (A cancel may
-// come in the middle of a transfer.)
-bool NothingSent(winapi::DWORD code) {
-    return code == winapi::ERROR_FILE_NOT_FOUND || code == winapi::ERROR_PATH_NOT_FOUND ||
-           code == winapi::ERROR_ACCESS_DENIED || code == winapi::ERROR_INVALID_PARAMETER;
-}
-
-// The line went down, or the server closed it, under a command: the next call connects again.
-bool LineLost(winapi::DWORD code) {
-    return code == inet::ERROR_INTERNET_CONNECTION_ABORTED || code == inet::ERROR_INTERNET_CONNECTION_RESET ||
-           code == inet::ERROR_INTERNET_TIMEOUT ||
-           (code == inet::ERROR_INTERNET_EXTENDED_ERROR && LastReplyCode() == 421);
-}
-
 // A command that failed because the line was lost is sent once more, over a new connection.
 bool OnceMore(const std::function<winapi::BOOL()>& command) {
-    return command() || (LineLost(winapi::GetLastError()) && command());
+    return command() || (inet::FailureOf(winapi::GetLastError()) == inet::Failure::LineLost && command());
 }
 
 constexpr const char* kTemporaryDigits = "0123456789abcdefghijklmnopqrstuvwxyz";
@@ -326,7 +297,8 @@ std::optional<std::string> cFTP::Publish(const std::string& LocalFileAndPath, co
             const winapi::DWORD error = winapi::GetLastError();
             // Not refused, but the line is gone: the temporary is the only whole copy there, and stays for the next
             // send to replace.
-            if (error != inet::ERROR_INTERNET_EXTENDED_ERROR || LineLost(error))
+            if (const inet::Failure failure = inet::FailureOf(error);
+                failure != inet::Failure::Refused && failure != inet::Failure::Declined)
                 return SendFailure(LocalFileAndPath, temporary, ServerFileAndPath, error);
         }
         // A server that refuses every rename: the upload under the target's name after all.
@@ -334,11 +306,11 @@ std::optional<std::string> cFTP::Publish(const std::string& LocalFileAndPath, co
     } else {
         const winapi::DWORD error = winapi::GetLastError();
         // A server may refuse names it does not expect: then the target's name is tried.
-        if (!Refused(error)) {
-            std::string failure = SendFailure(LocalFileAndPath, temporary, ServerFileAndPath, error);
-            if (!NothingSent(error))
+        if (const inet::Failure failure = inet::FailureOf(error); failure != inet::Failure::Refused) {
+            std::string text = SendFailure(LocalFileAndPath, temporary, ServerFileAndPath, error);
+            if (failure != inet::Failure::NothingSent)
                 Remove(temporary);
-            return failure;
+            return text;
         }
     }
     bool stored = false;
@@ -352,11 +324,12 @@ std::optional<std::string> cFTP::Publish(const std::string& LocalFileAndPath, co
     if (stored)
         return std::nullopt;
     const winapi::DWORD error = winapi::GetLastError();
-    std::string failure = SendFailure(LocalFileAndPath, ServerFileAndPath, ServerFileAndPath, error);
+    const inet::Failure failure = inet::FailureOf(error);
+    std::string text = SendFailure(LocalFileAndPath, ServerFileAndPath, ServerFileAndPath, error);
     // What part of it arrived is not left under the target's name.
-    if (!Refused(error) && !NothingSent(error))
+    if (failure != inet::Failure::Refused && failure != inet::Failure::NothingSent)
         Remove(ServerFileAndPath);
-    return failure;
+    return text;
 }
 
 void cFTP::Remove(const std::string& ServerFileAndPath) {

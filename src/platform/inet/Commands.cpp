@@ -147,7 +147,7 @@ BOOL FtpGetRemoteFileSize(HINTERNET connection, const char* remoteFile, std::uin
     if (!answer) {
         // The refusal of SIZE, not curl's next command, is the reply that explains.
         auto refusal = std::find_if(conn->replies.rbegin(), conn->replies.rend(),
-                                    [](const Reply& reply) { return reply.code >= 400; });
+                                    [](const Reply& reply) { return IsRefusal(reply.code); });
         if (refusal != conn->replies.rend())
             KeepReply(*refusal);
         return Fail(ERROR_INTERNET_EXTENDED_ERROR);

@@ -84,6 +84,16 @@ BOOL FtpGetRemoteFileSize(HINTERNET connection, const char* remoteFile, std::uin
 BOOL FtpListNames(HINTERNET connection, const char* folder, std::vector<std::string>* names);
 // Two-call pattern: with no buffer, *length receives the length of the last reply text.
 BOOL InternetGetLastResponseInfoA(DWORD* error, char* buffer, DWORD* length);
+// Ours: what a call's failure means to a caller deciding what to do next, from its last-error code and the thread's
+// last reply, read from the same table as the retries inside these calls.
+enum class Failure {
+    NothingSent, // refused before anything was sent: an argument, or a local file that cannot be opened
+    LineLost,    // the line dropped, stalled or was reset, or the server closed it (421): the next call connects again
+    Refused,     // the server refused the command for good: a 5xx reply, but 552 (no room), which comes midway
+    Declined,    // any other reply that refused the command, with the line still up
+    Other,       // cancelled, a local file failed midway, TLS, a copy that does not match, ...
+};
+Failure FailureOf(DWORD error);
 BOOL InternetCloseHandle(HINTERNET handle);
 
 // Process-wide hook called while any call blocks (connect, transfers, commands, the waits before retries); false

@@ -28,13 +28,71 @@ int ReplyCode(std::string_view line) {
     return (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
 }
 
+// --- The one table of what the server's replies and curl's results mean. Every decision after a failure reads it:
+// the retries (Retriable, LoginRetriable), a resume another way (ResumeRefused), the platform's code (MapResult) and
+// the callers' reading of a failed call (FailureOf).
+
+// The replies told apart; any other refusal means what its class means: 4xx declined for now, 5xx refused.
+struct ReplyRow {
+    int code;
+    Meaning meaning;
+};
+constexpr ReplyRow kReplies[] = {
+    {421, Meaning::Closing},      // service not available: the server closes the control connection
+    {425, Meaning::DataLine},     // cannot open the data connection
+    {426, Meaning::DataLine},     // the data connection closed, the transfer aborted
+    {450, Meaning::Busy},         // file not available now (busy)
+    {451, Meaning::Busy},         // local error in processing
+    {530, Meaning::LoginRefused}, // not logged in
+    {552, Meaning::NoRoom},       // exceeded storage allocation
+};
+
+Meaning MeaningOfReply(int code) {
+    for (const ReplyRow& row : kReplies) {
+        if (row.code == code)
+            return row.meaning;
+    }
+    return code >= 500 ? Meaning::Refused : Meaning::Declined;
+}
+
+// curl's results where no refusal explains the failure: the platform's code, and what they mean.
+struct ResultRow {
+    CURLcode result;
+    DWORD code;
+    Meaning meaning;
+};
+constexpr ResultRow kResults[] = {
+    {CURLE_SEND_ERROR, ERROR_INTERNET_CONNECTION_RESET, Meaning::Dropped},
+    {CURLE_RECV_ERROR, ERROR_INTERNET_CONNECTION_RESET, Meaning::Dropped},
+    {CURLE_GOT_NOTHING, ERROR_INTERNET_CONNECTION_ABORTED, Meaning::Dropped},
+    {CURLE_PARTIAL_FILE, ERROR_INTERNET_CONNECTION_ABORTED, Meaning::CutShort},
+    {CURLE_OPERATION_TIMEDOUT, ERROR_INTERNET_TIMEOUT, Meaning::CutShort},
+    {CURLE_COULDNT_CONNECT, ERROR_INTERNET_CANNOT_CONNECT, Meaning::Unreachable},
+    {CURLE_FTP_ACCEPT_FAILED, ERROR_INTERNET_CONNECTION_ABORTED, Meaning::DataLine},
+    {CURLE_FTP_ACCEPT_TIMEOUT, ERROR_INTERNET_CONNECTION_ABORTED, Meaning::DataLine},
+    {CURLE_FTP_CANT_GET_HOST, ERROR_INTERNET_CONNECTION_ABORTED, Meaning::DataLine},
+    {CURLE_FTP_WEIRD_PASV_REPLY, ERROR_INTERNET_CONNECTION_ABORTED, Meaning::DataLine},
+    {CURLE_FTP_WEIRD_227_FORMAT, ERROR_INTERNET_CONNECTION_ABORTED, Meaning::DataLine},
+    {CURLE_COULDNT_RESOLVE_HOST, ERROR_INTERNET_NAME_NOT_RESOLVED, Meaning::Other},
+    {CURLE_URL_MALFORMAT, ERROR_INTERNET_INVALID_URL, Meaning::Other},
+    {CURLE_OUT_OF_MEMORY, ERROR_NOT_ENOUGH_MEMORY, Meaning::Other},
+};
+
+ResultRow ResultRowOf(CURLcode result) {
+    for (const ResultRow& row : kResults) {
+        if (row.result == result)
+            return row;
+    }
+    return {result, ERROR_INTERNET_CONNECTION_ABORTED, Meaning::Other};
+}
+
 // Which step of securing the connection the server refused. Curl sends AUTH TLS (and AUTH SSL), logs in, then sends
 // PBSZ 0 and PROT P, and gives up at the refusal of AUTH or of PROT only: a PBSZ refused shows in the reply before.
 DWORD TlsRefusal(const Connection& conn) {
     const auto& replies = conn.replies;
     if (std::none_of(replies.begin(), replies.end(), [](const Reply& reply) { return reply.code == 234; }))
         return ERROR_INTERNET_TLS_NOT_OFFERED;
-    if (replies.size() >= 2 && replies[replies.size() - 2].code >= 400)
+    if (replies.size() >= 2 && IsRefusal(replies[replies.size() - 2].code))
         return ERROR_INTERNET_PBSZ_REFUSED;
     return ERROR_INTERNET_PROT_REFUSED;
 }
@@ -42,6 +100,10 @@ DWORD TlsRefusal(const Connection& conn) {
 } // namespace
 
 namespace detail {
+
+bool IsRefusal(int code) {
+    return code >= 400;
+}
 
 void CollectReply(Connection& conn, std::string_view line) {
     if (!conn.partialCode.empty()) {
@@ -77,9 +139,54 @@ void KeepReply(const Reply& reply) {
     t_lastResponse = reply;
 }
 
+Meaning MeaningOf(const Connection& conn, CURLcode result) {
+    if (result == CURLE_OK)
+        return Meaning::Done;
+    if (result == CURLE_ABORTED_BY_CALLBACK || conn.cancelled || conn.closing)
+        return Meaning::Cancelled;
+    if (conn.localError != ERROR_SUCCESS)
+        return Meaning::LocalFile;
+    // The server's refusal says more than curl's reading of it (curl reports a 421 as a timeout).
+    if (const int code = LastReplyCode(conn); IsRefusal(code))
+        return MeaningOfReply(code);
+    return ResultRowOf(result).meaning;
+}
+
+bool Retriable(const Connection& conn, CURLcode result) {
+    switch (MeaningOf(conn, result)) {
+    case Meaning::Closing:
+    case Meaning::DataLine:
+    case Meaning::Busy:
+    case Meaning::Dropped:
+    case Meaning::CutShort:
+    case Meaning::Unreachable:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool LoginRetriable(const Connection& conn, CURLcode result) {
+    // A login opens no data connection.
+    switch (MeaningOf(conn, result)) {
+    case Meaning::Closing:
+    case Meaning::Busy:
+    case Meaning::Dropped:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool ResumeRefused(const Connection& conn, CURLcode result) {
+    const Meaning meaning = MeaningOf(conn, result);
+    return meaning == Meaning::Refused || meaning == Meaning::NoRoom;
+}
+
 DWORD MapResult(const Connection& conn, CURLcode result) {
     if (conn.localError != ERROR_SUCCESS)
         return conn.localError;
+    // These say more than any reply.
     switch (result) {
     case CURLE_ABORTED_BY_CALLBACK:
         return ERROR_INTERNET_OPERATION_CANCELLED;
@@ -93,66 +200,39 @@ DWORD MapResult(const Connection& conn, CURLcode result) {
     default:
         break;
     }
-    // The server's refusal says more than curl's reading of it (curl reports a 421 as a timeout).
-    if (LastReplyCode(conn) >= 400)
+    if (IsRefusal(LastReplyCode(conn)))
         return ERROR_INTERNET_EXTENDED_ERROR;
-    switch (result) {
-    case CURLE_OPERATION_TIMEDOUT:
-        return ERROR_INTERNET_TIMEOUT;
-    case CURLE_COULDNT_RESOLVE_HOST:
-        return ERROR_INTERNET_NAME_NOT_RESOLVED;
-    case CURLE_COULDNT_CONNECT:
-        return ERROR_INTERNET_CANNOT_CONNECT;
-    case CURLE_URL_MALFORMAT:
-        return ERROR_INTERNET_INVALID_URL;
-    case CURLE_OUT_OF_MEMORY:
-        return ERROR_NOT_ENOUGH_MEMORY;
-    case CURLE_SEND_ERROR:
-    case CURLE_RECV_ERROR:
-        return ERROR_INTERNET_CONNECTION_RESET;
-    default:
-        return ERROR_INTERNET_CONNECTION_ABORTED;
-    }
-}
-
-bool Retriable(const Connection& conn, CURLcode result) {
-    if (result == CURLE_OK || result == CURLE_ABORTED_BY_CALLBACK || conn.cancelled || conn.closing ||
-        conn.localError != ERROR_SUCCESS)
-        return false;
-    const int code = LastReplyCode(conn);
-    if (code == 421 || code == 425 || code == 426 || code == 450 || code == 451)
-        return true;
-    // Any other refusal (login refused, no permission, no such file, no room) stays what it is.
-    if (code >= 400)
-        return false;
-    switch (result) {
-    case CURLE_SEND_ERROR:
-    case CURLE_RECV_ERROR:
-    case CURLE_PARTIAL_FILE:
-    case CURLE_OPERATION_TIMEDOUT:
-    case CURLE_GOT_NOTHING:
-    case CURLE_COULDNT_CONNECT:
-    case CURLE_FTP_ACCEPT_FAILED:
-    case CURLE_FTP_ACCEPT_TIMEOUT:
-    case CURLE_FTP_CANT_GET_HOST:
-    case CURLE_FTP_WEIRD_PASV_REPLY:
-    case CURLE_FTP_WEIRD_227_FORMAT:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool LoginRetriable(const Connection& conn, CURLcode result) {
-    const int code = LastReplyCode(conn);
-    if (code == 421 || code == 450 || code == 451)
-        return !conn.cancelled;
-    if (code >= 400 || conn.cancelled)
-        return false;
-    return result == CURLE_SEND_ERROR || result == CURLE_RECV_ERROR || result == CURLE_GOT_NOTHING;
+    return ResultRowOf(result).code;
 }
 
 } // namespace detail
+
+Failure FailureOf(DWORD error) {
+    switch (error) {
+    case winapi::ERROR_FILE_NOT_FOUND:
+    case winapi::ERROR_PATH_NOT_FOUND:
+    case winapi::ERROR_ACCESS_DENIED:
+    case ERROR_INVALID_PARAMETER:
+        return Failure::NothingSent;
+    case ERROR_INTERNET_CONNECTION_ABORTED:
+    case ERROR_INTERNET_CONNECTION_RESET:
+    case ERROR_INTERNET_TIMEOUT:
+        return Failure::LineLost;
+    case ERROR_INTERNET_EXTENDED_ERROR:
+        break;
+    default:
+        return Failure::Other;
+    }
+    switch (MeaningOfReply(t_lastResponse.code)) {
+    case Meaning::Closing:
+        return Failure::LineLost;
+    case Meaning::LoginRefused:
+    case Meaning::Refused:
+        return Failure::Refused;
+    default:
+        return Failure::Declined;
+    }
+}
 
 BOOL InternetGetLastResponseInfoA(DWORD* error, char* buffer, DWORD* length) {
     if (!length)

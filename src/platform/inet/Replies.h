@@ -1,13 +1,15 @@
 #pragma once
 
 // What the server answered: the replies of a request as they arrive, the thread's last reply, and what a failed
-// request means (the platform's code, and whether trying again may mend it). Internal to inet.
+// request means (whether trying again may mend it, the platform's code). Internal to inet.
 #include "platform/inet/Connection.h"
 
 #include <string_view>
 
 namespace inet::detail {
 
+// 4xx and 5xx: the server did not do what the command asked.
+bool IsRefusal(int code);
 // Takes one header line of curl's; complete replies go to conn.replies.
 void CollectReply(Connection& conn, std::string_view line);
 int LastReplyCode(const Connection& conn);
@@ -15,11 +17,35 @@ int LastReplyCode(const Connection& conn);
 void KeepLastReply(const Connection& conn);
 void KeepReply(const Reply& reply);
 
-DWORD MapResult(const Connection& conn, CURLcode result);
-// Whether trying the request again may mend its failure: a lost, reset or stalled connection, or a passing refusal.
+// What a failed request means: the one reading of the server's replies and of curl's results (the table in
+// Replies.cpp), which every decision after a failure asks.
+enum class Meaning {
+    Done,      // the request succeeded
+    Cancelled, // the hook said no, or the handle was closed
+    LocalFile, // a local file failed
+    // The server's reply, where it refused:
+    Closing,      // 421: not available now, and the control connection closes
+    DataLine,     // 425, 426, or curl could not set up the data connection
+    Busy,         // 450, 451: not now
+    Declined,     // any other 4xx
+    LoginRefused, // 530
+    NoRoom,       // 552: the space ran out, which comes midway through a transfer
+    Refused,      // any other 5xx
+    // curl's own, where no refusal explains the failure:
+    Dropped,     // sending or receiving failed, or nothing came: the connection broke
+    CutShort,    // a transfer ended early, or a reply did not come in time
+    Unreachable, // no connection could be made
+    Other,       // TLS, a name that does not resolve, memory, ...
+};
+Meaning MeaningOf(const Connection& conn, CURLcode result);
+// Trying a transfer or a command again may mend its failure: a passing refusal, or a line that failed.
 bool Retriable(const Connection& conn, CURLcode result);
-// A login that failed because the server was briefly unavailable or the line dropped; not one that was refused,
-// nor a server that is not there.
+// Trying a login again may mend its failure: the server was briefly unavailable, or the line dropped; not a login
+// refused, nor a server that is not there or does not answer.
 bool LoginRetriable(const Connection& conn, CURLcode result);
+// The server refused for good what a request asked (a resume by APPE or REST), not the login: another way may do.
+bool ResumeRefused(const Connection& conn, CURLcode result);
+// The platform's code for a failed request.
+DWORD MapResult(const Connection& conn, CURLcode result);
 
 } // namespace inet::detail

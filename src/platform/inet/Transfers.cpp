@@ -292,9 +292,7 @@ Outcome UploadAttempt(Connection& conn, const char* remote, const std::string& s
                 method = Method::RestartStore;
             result = Send(conn, remote, file, size, method == Method::Store ? 0 : offset, method, ascii);
             // A server that refuses to resume gets the other way, then the whole file.
-            const int code = LastReplyCode(conn);
-            if (result != CURLE_OK && method != Method::Store && conn.localError == ERROR_SUCCESS && code >= 500 &&
-                code != 530) {
+            if (method != Method::Store && ResumeRefused(conn, result)) {
                 (method == Method::Append ? state.appendRefused : state.restartRefused) = true;
                 continue;
             }
