@@ -3,11 +3,14 @@
 #include "platform/inet/Request.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
+#include <string>
 #include <string_view>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace inet {
 
@@ -23,10 +26,7 @@ NoticeHook CurrentNoticeHook() {
     return g_notice;
 }
 
-} // namespace
-
-namespace detail {
-
+// The waits before the retries, one per retry.
 std::vector<std::chrono::milliseconds> RetryWaits() {
     using std::chrono::milliseconds;
     const std::vector<milliseconds> standard{milliseconds(1000), milliseconds(3000), milliseconds(9000)};
@@ -50,6 +50,7 @@ std::vector<std::chrono::milliseconds> RetryWaits() {
     return waits;
 }
 
+// Tells the notice hook and waits, calling the progress hook all along; false when the call must end.
 bool AnnounceAndWait(Connection& conn, const std::string& text, std::chrono::milliseconds wait) {
     if (NoticeHook notice = CurrentNoticeHook())
         notice(text, wait);
@@ -66,6 +67,35 @@ bool AnnounceAndWait(Connection& conn, const std::string& text, std::chrono::mil
         if (now >= end)
             return true;
         std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(end - now, kHookInterval));
+    }
+}
+
+// The one status line of a retry, e.g. "Connection lost at 63% \u2014 resuming (2 of 3)".
+std::string RetryText(const Outcome& outcome, size_t retry, size_t retries) {
+    const std::string count = " (" + std::to_string(retry) + " of " + std::to_string(retries) + ")";
+    if (outcome.mismatch)
+        return "The copy did not match the original \u2014 transferring it again" + count;
+    if (outcome.total > 0 && outcome.done > 0)
+        return "Connection lost at " + std::to_string(outcome.done * 100 / outcome.total) + "% \u2014 resuming" + count;
+    return "Connection lost \u2014 trying again" + count;
+}
+
+} // namespace
+
+namespace detail {
+
+BOOL WithRetries(Connection& conn, const std::function<Outcome(bool resume)>& attempt) {
+    const auto waits = RetryWaits();
+    bool resume = false;
+    for (size_t retry = 0;; ++retry) {
+        const Outcome outcome = attempt(resume);
+        if (outcome.error == ERROR_SUCCESS)
+            return Succeed();
+        if (!outcome.retriable || retry == waits.size())
+            return Fail(outcome.error);
+        if (!AnnounceAndWait(conn, RetryText(outcome, retry + 1, waits.size()), waits[retry]))
+            return Fail(ERROR_INTERNET_OPERATION_CANCELLED);
+        resume = !outcome.mismatch;
     }
 }
 

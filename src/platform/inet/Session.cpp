@@ -270,25 +270,14 @@ HINTERNET InternetConnectA(HINTERNET session, const char* server, std::uint16_t 
     }
 
     // Logging in without a transfer: no body for the root URL.
-    const auto waits = RetryWaits();
-    for (size_t retry = 0;; ++retry) {
+    const BOOL loggedIn = WithRetries(*conn, [&conn](bool) {
         PrepareRequest(*conn, conn->baseUrl + "/", false, true);
         const CURLcode result = Perform(*conn);
-        if (result == CURLE_OK)
-            break;
-        if (retry == waits.size() || !LoginRetriable(*conn, result)) {
-            KeepLastReply(*conn);
-            Fail(MapResult(*conn, result));
-            return 0;
-        }
-        const std::string count = " (" + std::to_string(retry + 1) + " of " + std::to_string(waits.size()) + ")";
-        if (!AnnounceAndWait(*conn, "Connection lost \u2014 trying again" + count, waits[retry])) {
-            Fail(ERROR_INTERNET_OPERATION_CANCELLED);
-            return 0;
-        }
-    }
-    KeepLastReply(*conn);
-    winapi::SetLastError(ERROR_SUCCESS);
+        KeepLastReply(*conn);
+        return result == CURLE_OK ? Outcome() : Outcome{MapResult(*conn, result), LoginRetriable(*conn, result)};
+    });
+    if (!loggedIn)
+        return 0;
 
     std::lock_guard lock(g_mutex);
     auto parent = g_sessions.find(session);

@@ -25,47 +25,13 @@ using winapi::ERROR_WRITE_FAULT;
 using winapi::FALSE;
 constexpr DWORD ERROR_READ_FAULT = 30;
 
-// How one attempt ended.
-struct Outcome {
-    DWORD error = ERROR_SUCCESS;
-    bool retriable = false;
-    bool mismatch = false; // complete, but not the same bytes: start again from the beginning
-    std::uint64_t done = 0;
-    std::uint64_t total = 0;
-};
-
-Outcome Failed(const Connection& conn, CURLcode result) {
+// How an attempt ended that a failed request interrupted.
+Outcome OutcomeOf(const Connection& conn, CURLcode result) {
     return {MapResult(conn, result), Retriable(conn, result), false, conn.done, conn.total};
 }
 
-Outcome Mismatch(const Connection& conn) {
+Outcome Mismatched(const Connection& conn) {
     return {ERROR_INTERNET_COPY_MISMATCH, true, true, conn.done, conn.total};
-}
-
-std::string RetryText(const Outcome& outcome, size_t retry, size_t retries) {
-    const std::string count = " (" + std::to_string(retry) + " of " + std::to_string(retries) + ")";
-    if (outcome.mismatch)
-        return "The copy did not match the original \u2014 transferring it again" + count;
-    if (outcome.total > 0 && outcome.done > 0)
-        return "Connection lost at " + std::to_string(outcome.done * 100 / outcome.total) + "% \u2014 resuming" + count;
-    return "Connection lost \u2014 trying again" + count;
-}
-
-// Runs attempts until one succeeds, fails for good, or the retries are used up; the result becomes the thread's
-// last-error code.
-template <typename Attempt> BOOL WithRetries(Connection& conn, Attempt attempt) {
-    const auto waits = RetryWaits();
-    bool resume = false;
-    for (size_t retry = 0;; ++retry) {
-        const Outcome outcome = attempt(resume);
-        if (outcome.error == ERROR_SUCCESS)
-            return Succeed();
-        if (!outcome.retriable || retry == waits.size())
-            return Fail(outcome.error);
-        if (!AnnounceAndWait(conn, RetryText(outcome, retry + 1, waits.size()), waits[retry]))
-            return Fail(ERROR_INTERNET_OPERATION_CANCELLED);
-        resume = !outcome.mismatch;
-    }
 }
 
 bool SeekTo(std::FILE* file, std::uint64_t offset) {
@@ -79,9 +45,9 @@ bool SeekTo(std::FILE* file, std::uint64_t offset) {
 Outcome Verified(Connection& conn, Check check, CURLcode result) {
     switch (check) {
     case Check::Different:
-        return Mismatch(conn);
+        return Mismatched(conn);
     case Check::Lost:
-        return Failed(conn, result);
+        return OutcomeOf(conn, result);
     case Check::Cancelled:
         return {ERROR_INTERNET_OPERATION_CANCELLED, false, false, 0, 0};
     default:
@@ -197,7 +163,7 @@ Outcome DownloadAttempt(Connection& conn, const char* remote, PartialFile& parti
         }
         KeepLastReply(conn);
         if (result != CURLE_OK)
-            return Failed(conn, result);
+            return OutcomeOf(conn, result);
 
         // The size the server announced, where it did.
         curl_off_t rest = -1;
@@ -207,7 +173,7 @@ Outcome DownloadAttempt(Connection& conn, const char* remote, PartialFile& parti
         const bool sized =
             curl_easy_getinfo(conn.easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &rest) == CURLE_OK && rest >= 0;
         if (sized && offset + static_cast<std::uint64_t>(rest) != *size)
-            return Mismatch(conn);
+            return Mismatched(conn);
         conn.total = conn.done = *size;
         CURLcode checkResult = CURLE_OK;
         const Check check = CompareChecksums(conn, remote, partial.Path(), checkResult);
@@ -279,7 +245,7 @@ Outcome UploadAttempt(Connection& conn, const char* remote, const std::string& s
         // What reached the server is what its SIZE says; a partial bigger than the file is not ours to extend.
         const auto there = AskSize(conn, remote, result);
         if (result != CURLE_OK && Retriable(conn, result))
-            return Failed(conn, result);
+            return OutcomeOf(conn, result);
         if (there && *there <= size)
             offset = *there;
     }
@@ -300,15 +266,15 @@ Outcome UploadAttempt(Connection& conn, const char* remote, const std::string& s
         }
         KeepLastReply(conn);
         if (result != CURLE_OK)
-            return Failed(conn, result);
+            return OutcomeOf(conn, result);
     }
 
     // What the server holds must be what was sent.
     const auto there = AskSize(conn, remote, result);
     if (result != CURLE_OK && Retriable(conn, result))
-        return Failed(conn, result);
+        return OutcomeOf(conn, result);
     if (there && *there != size)
-        return Mismatch(conn);
+        return Mismatched(conn);
     conn.total = conn.done = size;
     const Check check = CompareChecksums(conn, remote, source, result);
     return Verified(conn, check, result);
