@@ -19,10 +19,6 @@ namespace inet::detail {
 
 using winapi::ERROR_SUCCESS;
 
-// Short enough that the hook runs well within its 50 ms promise.
-inline constexpr int kPollMilliseconds = 20;
-inline constexpr auto kHookInterval = std::chrono::milliseconds(20);
-
 struct EasyCleanup {
     void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
 };
@@ -77,7 +73,7 @@ struct Connection {
     bool busy = false;
     bool closing = false;   // closed by the hook while a call runs
     bool cancelled = false; // the hook said no
-    zel::Throttle hookDue{kHookInterval};
+    zel::Throttle hookDue{zel::ProgressInterval};
 
     bool featuresKnown = false;
     ChecksumMethod checksum;

@@ -21,10 +21,10 @@ namespace inet {
 namespace {
 
 using namespace detail;
+using winapi::ERROR_READ_FAULT;
 using winapi::ERROR_WRITE_FAULT;
 using winapi::FALSE;
 using winapi::TRUE;
-constexpr DWORD ERROR_READ_FAULT = 30;
 
 std::mutex g_mutex;
 zel::ProgressHook g_hook;
@@ -265,7 +265,7 @@ CURLcode Perform(Connection& conn) {
             result = CURLE_OPERATION_TIMEDOUT;
             break;
         }
-        curl_multi_poll(conn.multi.get(), nullptr, 0, kPollMilliseconds, nullptr);
+        curl_multi_poll(conn.multi.get(), nullptr, 0, static_cast<int>(zel::ProgressInterval.count()), nullptr);
     }
     // Removing an unfinished transfer closes its connection without waiting for the server; the next request
     // logs in again.

@@ -66,7 +66,7 @@ bool AnnounceAndWait(Connection& conn, const std::string& text, std::chrono::mil
         const auto now = std::chrono::steady_clock::now();
         if (now >= end)
             return true;
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(end - now, kHookInterval));
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(end - now, zel::ProgressInterval));
     }
 }
 

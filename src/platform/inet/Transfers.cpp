@@ -21,9 +21,9 @@ using winapi::ERROR_ACCESS_DENIED;
 using winapi::ERROR_FILE_EXISTS;
 using winapi::ERROR_INVALID_PARAMETER;
 using winapi::ERROR_PATH_NOT_FOUND;
+using winapi::ERROR_READ_FAULT;
 using winapi::ERROR_WRITE_FAULT;
 using winapi::FALSE;
-constexpr DWORD ERROR_READ_FAULT = 30;
 
 // How an attempt ended that a failed request interrupted.
 Outcome OutcomeOf(const Connection& conn, CURLcode result) {
@@ -32,14 +32,6 @@ Outcome OutcomeOf(const Connection& conn, CURLcode result) {
 
 Outcome Mismatched(const Connection& conn) {
     return {ERROR_INTERNET_COPY_MISMATCH, true, true, conn.done, conn.total};
-}
-
-bool SeekTo(std::FILE* file, std::uint64_t offset) {
-#ifdef _WIN32
-    return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
-#else
-    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
-#endif
 }
 
 Outcome Verified(Connection& conn, Check check, CURLcode result) {
@@ -105,7 +97,7 @@ public:
     DWORD Commit(Connection& conn) {
         auto flushed = std::async(std::launch::async,
                                   [file = m_File] { return files::FlushToDisk(file) ? 0 : (errno ? errno : EIO); });
-        while (flushed.wait_for(kHookInterval) != std::future_status::ready)
+        while (flushed.wait_for(zel::ProgressInterval) != std::future_status::ready)
             HookAllows(conn); // a cancel now would throw away a complete file: only the events are served
         const int flushError = flushed.get();
         RethrowStashed(conn);
@@ -192,7 +184,7 @@ enum class Method { Store, Append, RestartStore };
 
 CURLcode Send(Connection& conn, const char* remote, std::FILE* file, std::uint64_t size, std::uint64_t offset,
               Method method, bool ascii) {
-    if (!SeekTo(file, offset)) {
+    if (!files::Seek(file, offset)) {
         conn.localError = files::SystemCode(errno, ERROR_READ_FAULT);
         return CURLE_READ_ERROR;
     }
