@@ -8,7 +8,6 @@
 #include <functional>
 #include <new>
 #include <optional>
-#include <random>
 #include <vector>
 
 namespace {
@@ -82,25 +81,6 @@ std::string ReasonLine(winapi::DWORD code) {
 // A command that failed because the line was lost is sent once more, over a new connection.
 bool OnceMore(const std::function<winapi::BOOL()>& command) {
     return command() || (inet::FailureOf(winapi::GetLastError()) == inet::Failure::LineLost && command());
-}
-
-constexpr const char* kTemporaryDigits = "0123456789abcdefghijklmnopqrstuvwxyz";
-constexpr size_t kTemporaryDigitCount = 6;
-
-// A name beside the target that no other upload uses.
-std::string TemporaryBeside(const std::string& target) {
-    static std::mt19937 random{std::random_device{}()};
-    std::string name = target + files::TemporaryMarker;
-    for (size_t i = 0; i < kTemporaryDigitCount; ++i)
-        name += kTemporaryDigits[random() % 36];
-    return name;
-}
-
-// Whether a name in the target's folder is one TemporaryBeside gives the target, and nothing else.
-bool TemporaryOf(const std::string& name, const std::string& targetName) {
-    const std::string stem = targetName + files::TemporaryMarker;
-    return name.size() == stem.size() + kTemporaryDigitCount && name.compare(0, stem.size(), stem) == 0 &&
-           name.find_first_not_of(kTemporaryDigits, stem.size()) == std::string::npos;
 }
 
 // The error trap: whatever fails inside an operation, other than its own raises, reaches the caller as an
@@ -272,7 +252,7 @@ bool cFTP::PutFile(const std::string& LocalFileAndPath, const std::string& Serve
 std::optional<std::string> cFTP::Publish(const std::string& LocalFileAndPath, const std::string& ServerFileAndPath,
                                          winapi::DWORD Flags) {
     RemoveLeftovers(ServerFileAndPath);
-    const std::string temporary = TemporaryBeside(ServerFileAndPath);
+    const std::string temporary = files::TemporaryName(ServerFileAndPath);
     bool sent = false;
     try {
         // Verified there by the upload itself (size, and checksum where the server offers one).
@@ -355,7 +335,7 @@ void cFTP::RemoveLeftovers(const std::string& ServerFileAndPath) {
     if (!inet::FtpListNames(m_ConnectionHandle, Arg(folder), &names))
         return;
     for (const std::string& found : names) {
-        if (TemporaryOf(found, name))
+        if (files::IsTemporaryOf(found, name))
             inet::FtpDeleteFileA(m_ConnectionHandle, Arg(folder + found));
     }
 }

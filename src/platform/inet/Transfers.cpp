@@ -7,9 +7,7 @@
 #include "platform/inet/Verification.h"
 
 #include <cerrno>
-#include <future>
 #include <optional>
-#include <random>
 #include <utility>
 
 namespace inet {
@@ -49,78 +47,62 @@ Outcome Verified(Connection& conn, Check check, CURLcode result) {
 
 // --- Downloads
 
-// The download's own file beside the target, removed unless it replaced the target.
-class PartialFile {
+// The download's own file beside the target (a files::TempFile), renamed over the target once complete and
+// verified, removed otherwise: the previous file stays as it was until then.
+class Download {
 public:
-    explicit PartialFile(const std::string& target) : m_Target(target) {
-        static std::mt19937_64 random{std::random_device{}()};
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            char suffix[32];
-            std::snprintf(suffix, sizeof suffix, "%s%012llx", files::TemporaryMarker,
-                          static_cast<unsigned long long>(random() >> 16));
-            m_Path = target + suffix;
-            errno = 0;
-            if ((m_File = files::OpenFile(m_Path, "wbx")))
-                return;
-            if (errno != EEXIST)
-                break;
-        }
-        m_Error = errno == ENOENT ? ERROR_PATH_NOT_FOUND : files::SystemCode(errno, ERROR_ACCESS_DENIED);
-        m_Path.clear();
-    }
-    ~PartialFile() {
-        if (m_File)
-            std::fclose(m_File);
-        if (!m_Path.empty())
-            files::Discard(m_Path);
-    }
-    PartialFile(const PartialFile&) = delete;
-    PartialFile& operator=(const PartialFile&) = delete;
+    explicit Download(std::string target) : m_Target(std::move(target)) {}
 
-    DWORD OpenError() const { return m_File ? ERROR_SUCCESS : m_Error; }
-    std::FILE* File() const { return m_File; }
-    const std::string& Path() const { return m_Path; }
-
+    // A new, empty file in place of the one before: 0 or an errno.
+    int Open() {
+        m_File.reset();
+        m_File.emplace();
+        const size_t name = m_Target.rfind('/') + 1; // 0 without a folder
+        errno = 0;
+        if (m_File->Create(m_Target.substr(0, name), m_Target.substr(name)) && m_File->Stream())
+            return 0;
+        const int err = errno ? errno : EIO;
+        m_File.reset();
+        return err;
+    }
+    // Empty again, for a transfer that starts from the beginning: 0 or an errno.
+    int Empty() {
+        const auto size = Size();
+        return size && *size == 0 ? 0 : Open();
+    }
+    std::FILE* File() { return m_File->Stream(); }
+    const std::string& Path() const { return m_File->Path(); }
     // What earlier attempts wrote; nothing when the file cannot tell.
-    std::optional<std::uint64_t> Size() const {
-        if (std::fflush(m_File) != 0)
+    std::optional<std::uint64_t> Size() {
+        if (std::fflush(File()) != 0)
             return std::nullopt;
         std::uint64_t size = 0;
-        return files::SizeOf(m_Path, size) ? std::optional<std::uint64_t>(size) : std::nullopt;
+        return files::SizeOf(Path(), size) ? std::optional<std::uint64_t>(size) : std::nullopt;
     }
-    bool Empty() {
-        std::fclose(m_File);
-        m_File = files::OpenFile(m_Path, "wb");
-        return m_File != nullptr;
-    }
-    // Flushed to disk (beside the caller's event loop: a large file takes a while) and renamed over the target.
+    // Flushed to disk beside the caller's event loop (a large file takes a while), then renamed over the target.
     DWORD Commit(Connection& conn) {
-        auto flushed = std::async(std::launch::async,
-                                  [file = m_File] { return files::FlushToDisk(file) ? 0 : (errno ? errno : EIO); });
-        while (flushed.wait_for(zel::ProgressInterval) != std::future_status::ready)
-            HookAllows(conn); // a cancel now would throw away a complete file: only the events are served
-        const int flushError = flushed.get();
+        std::FILE* file = File();
+        // A cancel now would throw away a complete file: the hook only serves the events.
+        const int flushError = zel::RunBeside([file] { return files::FlushToDisk(file) ? 0 : (errno ? errno : EIO); },
+                                              [&conn] { HookAllows(conn); });
         RethrowStashed(conn);
         DWORD error = flushError == 0 ? ERROR_SUCCESS : files::SystemCode(flushError, ERROR_WRITE_FAULT);
-        if (std::fclose(std::exchange(m_File, nullptr)) != 0 && error == ERROR_SUCCESS)
-            error = files::SystemCode(errno, ERROR_WRITE_FAULT);
+        if (const int err = m_File->Close(); err != 0 && error == ERROR_SUCCESS)
+            error = files::SystemCode(err, ERROR_WRITE_FAULT);
         if (error != ERROR_SUCCESS)
             return error;
-        if (const int err = files::RenameOver(m_Path, m_Target); err != 0)
+        if (const int err = m_File->CommitTo(m_Target); err != 0)
             return files::SystemCode(err, ERROR_ACCESS_DENIED);
-        m_Path.clear();
         return ERROR_SUCCESS;
     }
 
 private:
     std::string m_Target;
-    std::string m_Path;
-    std::FILE* m_File = nullptr;
-    DWORD m_Error = ERROR_SUCCESS;
+    std::optional<files::TempFile> m_File;
 };
 
-CURLcode Receive(Connection& conn, const char* remote, PartialFile& partial, std::uint64_t offset, bool ascii) {
-    LocalFile local{&conn, partial.File()};
+CURLcode Receive(Connection& conn, const char* remote, Download& download, std::uint64_t offset, bool ascii) {
+    LocalFile local{&conn, download.File()};
     PrepareRequest(conn, RemoteUrl(conn, remote), false, false);
     curl_easy_setopt(conn.easy.get(), CURLOPT_WRITEFUNCTION, &OnWrite);
     curl_easy_setopt(conn.easy.get(), CURLOPT_WRITEDATA, &local);
@@ -139,15 +121,17 @@ CURLcode Receive(Connection& conn, const char* remote, PartialFile& partial, std
     return result;
 }
 
-Outcome DownloadAttempt(Connection& conn, const char* remote, PartialFile& partial, bool resume, bool ascii) {
+Outcome DownloadAttempt(Connection& conn, const char* remote, Download& download, bool resume, bool ascii) {
     std::uint64_t offset = 0;
     // A server may take REST and send from the start all the same: what it resumes must be checked as a whole.
     if (resume && CanVerify(conn, remote))
-        offset = partial.Size().value_or(0);
+        offset = download.Size().value_or(0);
     for (;;) {
-        if (offset == 0 && !partial.Empty())
-            return {files::SystemCode(errno, ERROR_WRITE_FAULT)};
-        const CURLcode result = Receive(conn, remote, partial, offset, ascii);
+        if (offset == 0) {
+            if (const int err = download.Empty(); err != 0)
+                return {files::SystemCode(err, ERROR_WRITE_FAULT)};
+        }
+        const CURLcode result = Receive(conn, remote, download, offset, ascii);
         if (offset > 0 && (result == CURLE_FTP_COULDNT_USE_REST || result == CURLE_BAD_DOWNLOAD_RESUME)) {
             // The server does not resume (or its file is shorter now): the whole file again, at once.
             offset = 0;
@@ -159,7 +143,7 @@ Outcome DownloadAttempt(Connection& conn, const char* remote, PartialFile& parti
 
         // The size the server announced, where it did.
         curl_off_t rest = -1;
-        const auto size = partial.Size();
+        const auto size = download.Size();
         if (!size)
             return {files::SystemCode(errno, ERROR_WRITE_FAULT)};
         const bool sized =
@@ -168,7 +152,7 @@ Outcome DownloadAttempt(Connection& conn, const char* remote, PartialFile& parti
             return Mismatched(conn);
         conn.total = conn.done = *size;
         CURLcode checkResult = CURLE_OK;
-        const Check check = CompareChecksums(conn, remote, partial.Path(), checkResult);
+        const Check check = CompareChecksums(conn, remote, download.Path(), checkResult);
         if (offset > 0 && !sized && check == Check::Unknown) {
             // Nothing vouched for the resumed copy after all (the server would not checksum this file).
             offset = 0;
@@ -287,17 +271,18 @@ BOOL FtpGetFileA(HINTERNET connection, const char* remoteFile, const char* newFi
     if (failIfExists && files::ExistsPath(target))
         return Fail(ERROR_FILE_EXISTS);
 
-    // The previous file stays as it was until the new one is complete and verified.
-    PartialFile partial(target);
-    if (partial.OpenError() != ERROR_SUCCESS)
-        return Fail(partial.OpenError());
+    Download download(target);
+    if (const int err = download.Open(); err != 0)
+        // Creating a file fails with ENOENT only where its folder is missing, which the platform calls a path not
+        // found, not a file not found.
+        return Fail(err == ENOENT ? ERROR_PATH_NOT_FOUND : files::SystemCode(err, ERROR_ACCESS_DENIED));
     BusyScope busy(*conn);
     const bool ascii = (flags & 3) == FTP_TRANSFER_TYPE_ASCII;
     const BOOL done =
-        WithRetries(*conn, [&](bool resume) { return DownloadAttempt(*conn, remoteFile, partial, resume, ascii); });
+        WithRetries(*conn, [&](bool resume) { return DownloadAttempt(*conn, remoteFile, download, resume, ascii); });
     if (!done)
         return FALSE;
-    const DWORD error = partial.Commit(*conn);
+    const DWORD error = download.Commit(*conn);
     return error == ERROR_SUCCESS ? Succeed() : Fail(error);
 }
 
