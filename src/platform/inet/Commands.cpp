@@ -39,17 +39,17 @@ BOOL RunCommand(Connection& conn, const std::string& command) {
     const int code = SendCommand(conn, command, result);
     KeepLastReply(conn);
     if (result != CURLE_OK)
-        return Fail(MapResult(conn, result));
+        return winapi::Failed(MapResult(conn, result));
     if (code < 200 || code >= 300)
-        return Fail(ERROR_INTERNET_EXTENDED_ERROR);
-    return Succeed();
+        return winapi::Failed(ERROR_INTERNET_EXTENDED_ERROR);
+    return Succeeded();
 }
 
 } // namespace
 
 BOOL FtpRenameFileA(HINTERNET connection, const char* existing, const char* newName) {
     if (!SafeText(existing) || !SafeText(newName))
-        return Fail(ERROR_INVALID_PARAMETER);
+        return winapi::Failed(ERROR_INVALID_PARAMETER);
     auto conn = UseConnection(connection);
     if (!conn)
         return FALSE;
@@ -58,15 +58,15 @@ BOOL FtpRenameFileA(HINTERNET connection, const char* existing, const char* newN
     const int code = SendCommand(*conn, std::string("RNFR ") + existing, result);
     KeepLastReply(*conn);
     if (result != CURLE_OK)
-        return Fail(MapResult(*conn, result));
+        return winapi::Failed(MapResult(*conn, result));
     if (code != 350)
-        return Fail(ERROR_INTERNET_EXTENDED_ERROR);
+        return winapi::Failed(ERROR_INTERNET_EXTENDED_ERROR);
     return RunCommand(*conn, std::string("RNTO ") + newName);
 }
 
 BOOL FtpDeleteFileA(HINTERNET connection, const char* fileName) {
     if (!SafeText(fileName))
-        return Fail(ERROR_INVALID_PARAMETER);
+        return winapi::Failed(ERROR_INVALID_PARAMETER);
     auto conn = UseConnection(connection);
     if (!conn)
         return FALSE;
@@ -75,7 +75,7 @@ BOOL FtpDeleteFileA(HINTERNET connection, const char* fileName) {
 
 BOOL FtpSetCurrentDirectoryA(HINTERNET connection, const char* directory) {
     if (!SafeText(directory))
-        return Fail(ERROR_INVALID_PARAMETER);
+        return winapi::Failed(ERROR_INVALID_PARAMETER);
     auto conn = UseConnection(connection);
     if (!conn)
         return FALSE;
@@ -85,7 +85,7 @@ BOOL FtpSetCurrentDirectoryA(HINTERNET connection, const char* directory) {
 
 BOOL FtpListNames(HINTERNET connection, const char* folder, std::vector<std::string>* names) {
     if (!SafeText(folder) || !names)
-        return Fail(ERROR_INVALID_PARAMETER);
+        return winapi::Failed(ERROR_INVALID_PARAMETER);
     auto conn = UseConnection(connection);
     if (!conn)
         return FALSE;
@@ -115,7 +115,7 @@ BOOL FtpListNames(HINTERNET connection, const char* folder, std::vector<std::str
     release();
     KeepLastReply(*conn);
     if (result != CURLE_OK)
-        return Fail(MapResult(*conn, result));
+        return winapi::Failed(MapResult(*conn, result));
     names->clear();
     std::string_view text(listing.text);
     while (!text.empty()) {
@@ -130,12 +130,12 @@ BOOL FtpListNames(HINTERNET connection, const char* folder, std::vector<std::str
         if (!line.empty())
             names->emplace_back(line);
     }
-    return Succeed();
+    return Succeeded();
 }
 
 BOOL FtpGetRemoteFileSize(HINTERNET connection, const char* remoteFile, std::uint64_t* size) {
     if (!UsableRemoteFile(remoteFile) || !size)
-        return Fail(ERROR_INVALID_PARAMETER);
+        return winapi::Failed(ERROR_INVALID_PARAMETER);
     auto conn = UseConnection(connection);
     if (!conn)
         return FALSE;
@@ -143,17 +143,17 @@ BOOL FtpGetRemoteFileSize(HINTERNET connection, const char* remoteFile, std::uin
     const auto answer = AskSize(*conn, remoteFile, result);
     KeepLastReply(*conn);
     if (result != CURLE_OK)
-        return Fail(MapResult(*conn, result));
+        return winapi::Failed(MapResult(*conn, result));
     if (!answer) {
         // The refusal of SIZE, not curl's next command, is the reply that explains.
         auto refusal = std::find_if(conn->replies.rbegin(), conn->replies.rend(),
                                     [](const Reply& reply) { return IsRefusal(reply.code); });
         if (refusal != conn->replies.rend())
             KeepReply(*refusal);
-        return Fail(ERROR_INTERNET_EXTENDED_ERROR);
+        return winapi::Failed(ERROR_INTERNET_EXTENDED_ERROR);
     }
     *size = *answer;
-    return Succeed();
+    return Succeeded();
 }
 
 } // namespace inet

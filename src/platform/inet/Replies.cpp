@@ -236,20 +236,20 @@ Failure FailureOf(DWORD error) {
 
 BOOL InternetGetLastResponseInfoA(DWORD* error, char* buffer, DWORD* length) {
     if (!length)
-        return Fail(ERROR_INVALID_PARAMETER);
+        return winapi::Failed(ERROR_INVALID_PARAMETER);
     if (error)
         *error = static_cast<DWORD>(t_lastResponse.code);
     const std::string& text = t_lastResponse.text;
     // A buffer of exactly the reported length is enough: the caller's own NULs end the text.
     if (!buffer || *length < text.size()) {
         *length = static_cast<DWORD>(text.size());
-        return text.empty() ? Succeed() : Fail(ERROR_INSUFFICIENT_BUFFER);
+        return text.empty() ? Succeeded() : winapi::Failed(ERROR_INSUFFICIENT_BUFFER);
     }
     std::memcpy(buffer, text.data(), text.size());
     if (*length > text.size())
         buffer[text.size()] = '\0';
     *length = static_cast<DWORD>(text.size());
-    return Succeed();
+    return Succeeded();
 }
 
 } // namespace inet

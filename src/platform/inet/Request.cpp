@@ -23,7 +23,6 @@ namespace {
 using namespace detail;
 using winapi::ERROR_READ_FAULT;
 using winapi::ERROR_WRITE_FAULT;
-using winapi::FALSE;
 using winapi::TRUE;
 
 std::mutex g_mutex;
@@ -83,12 +82,7 @@ bool ResumeWhenDrained(Connection& conn) {
 
 namespace detail {
 
-BOOL Fail(DWORD code) {
-    winapi::SetLastError(code);
-    return FALSE;
-}
-
-BOOL Succeed() {
+BOOL Succeeded() {
     winapi::SetLastError(ERROR_SUCCESS);
     return TRUE;
 }

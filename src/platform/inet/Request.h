@@ -9,8 +9,8 @@
 
 namespace inet::detail {
 
-BOOL Fail(DWORD code);
-BOOL Succeed();
+// How a call in the platform's shape succeeds: the thread's last error cleared, TRUE (winapi::Failed fails).
+BOOL Succeeded();
 // Anything that would end the command line early lets a caller smuggle in a second command.
 bool SafeText(const char* text);
 // A remote file name must name a file: curl would list a folder for an empty name or a trailing "/".

@@ -90,11 +90,11 @@ BOOL WithRetries(Connection& conn, const std::function<Outcome(bool resume)>& at
     for (size_t retry = 0;; ++retry) {
         const Outcome outcome = attempt(resume);
         if (outcome.error == ERROR_SUCCESS)
-            return Succeed();
+            return Succeeded();
         if (!outcome.retriable || retry == waits.size())
-            return Fail(outcome.error);
+            return winapi::Failed(outcome.error);
         if (!AnnounceAndWait(conn, RetryText(outcome, retry + 1, waits.size()), waits[retry]))
-            return Fail(ERROR_INTERNET_OPERATION_CANCELLED);
+            return winapi::Failed(ERROR_INTERNET_OPERATION_CANCELLED);
         resume = !outcome.mismatch;
     }
 }

@@ -22,7 +22,6 @@ using namespace detail;
 using winapi::ERROR_INVALID_HANDLE;
 using winapi::ERROR_INVALID_PARAMETER;
 using winapi::ERROR_NOT_ENOUGH_MEMORY;
-using winapi::FALSE;
 
 // The platform's default for connecting, waiting for a reply and a transfer that does not move.
 constexpr long kDefaultTimeoutSeconds = 60;
@@ -157,12 +156,12 @@ std::shared_ptr<Connection> UseConnection(HINTERNET handle) {
             std::lock_guard lock(g_mutex);
             isSession = g_sessions.count(handle) != 0;
         }
-        Fail(isSession ? ERROR_INTERNET_INCORRECT_HANDLE_TYPE : ERROR_INVALID_HANDLE);
+        winapi::Failed(isSession ? ERROR_INTERNET_INCORRECT_HANDLE_TYPE : ERROR_INVALID_HANDLE);
         return nullptr;
     }
     if (conn->busy) {
         // A hook that pumps events must not start a second request on the same connection.
-        Fail(ERROR_FTP_TRANSFER_IN_PROGRESS);
+        winapi::Failed(ERROR_FTP_TRANSFER_IN_PROGRESS);
         return nullptr;
     }
     return conn;
@@ -175,8 +174,7 @@ HINTERNET InternetOpenA(const char* agent, DWORD accessType, const char* proxy, 
     (void)proxy;
     (void)proxyBypass;
     if (accessType != INTERNET_OPEN_TYPE_DIRECT || flags != 0) {
-        Fail(ERROR_INVALID_PARAMETER);
-        return 0;
+        return winapi::Failed(ERROR_INVALID_PARAMETER);
     }
     EnsureCurl();
     auto session = std::make_shared<Session>();
@@ -194,20 +192,18 @@ HINTERNET InternetConnectA(HINTERNET session, const char* server, std::uint16_t 
     {
         std::lock_guard lock(g_mutex);
         if (g_sessions.count(session) == 0) {
-            Fail(g_connections.count(session) ? ERROR_INTERNET_INCORRECT_HANDLE_TYPE : ERROR_INVALID_HANDLE);
-            return 0;
+            return winapi::Failed(g_connections.count(session) ? ERROR_INTERNET_INCORRECT_HANDLE_TYPE
+                                                               : ERROR_INVALID_HANDLE);
         }
     }
     if (service != INTERNET_SERVICE_FTP || !server || (user && !SafeText(user)) || (password && !SafeText(password))) {
-        Fail(ERROR_INVALID_PARAMETER);
-        return 0;
+        return winapi::Failed(ERROR_INVALID_PARAMETER);
     }
     std::string host;
     std::uint16_t hostPort = 0;
     bool tls = false;
     if (!ParseServer(server, port, host, hostPort, tls)) {
-        Fail(*server == '\0' ? ERROR_INVALID_PARAMETER : ERROR_INTERNET_NAME_NOT_RESOLVED);
-        return 0;
+        return winapi::Failed(*server == '\0' ? ERROR_INVALID_PARAMETER : ERROR_INTERNET_NAME_NOT_RESOLVED);
     }
 
     auto conn = std::make_shared<Connection>();
@@ -215,8 +211,7 @@ HINTERNET InternetConnectA(HINTERNET session, const char* server, std::uint16_t 
     conn->multi.reset(curl_multi_init());
     conn->easy.reset(curl_easy_init());
     if (!conn->multi || !conn->easy) {
-        Fail(ERROR_NOT_ENOUGH_MEMORY);
-        return 0;
+        return winapi::Failed(ERROR_NOT_ENOUGH_MEMORY);
     }
     conn->baseUrl = "ftp://" + host + ":" + std::to_string(hostPort);
     // As the platform does, no user name at all is the anonymous login; an empty one is sent as it is.
@@ -283,8 +278,7 @@ HINTERNET InternetConnectA(HINTERNET session, const char* server, std::uint16_t 
     auto parent = g_sessions.find(session);
     if (parent == g_sessions.end()) {
         // The session was closed by the hook meanwhile.
-        Fail(ERROR_INTERNET_OPERATION_CANCELLED);
-        return 0;
+        return winapi::Failed(ERROR_INTERNET_OPERATION_CANCELLED);
     }
     const HINTERNET handle = g_nextHandle++;
     parent->second->children.push_back(handle);
@@ -304,7 +298,7 @@ BOOL InternetCloseHandle(HINTERNET handle) {
         } else if (g_connections.count(handle)) {
             handles.push_back(handle);
         } else {
-            return Fail(ERROR_INVALID_HANDLE);
+            return winapi::Failed(ERROR_INVALID_HANDLE);
         }
         for (HINTERNET child : handles) {
             auto found = g_connections.find(child);
@@ -321,7 +315,7 @@ BOOL InternetCloseHandle(HINTERNET handle) {
     }
     // Released outside the lock: logging out may wait for the server.
     closed.clear();
-    return Succeed();
+    return Succeeded();
 }
 
 } // namespace inet

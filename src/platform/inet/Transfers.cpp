@@ -263,19 +263,19 @@ BOOL FtpGetFileA(HINTERNET connection, const char* remoteFile, const char* newFi
     (void)flagsAndAttributes; // every download is flushed to disk before it replaces the target
     (void)context;
     if (!UsableRemoteFile(remoteFile) || !newFile || *newFile == '\0')
-        return Fail(ERROR_INVALID_PARAMETER);
+        return winapi::Failed(ERROR_INVALID_PARAMETER);
     auto conn = UseConnection(connection);
     if (!conn)
         return FALSE;
     const std::string target = files::NativePath(newFile);
     if (failIfExists && files::ExistsPath(target))
-        return Fail(ERROR_FILE_EXISTS);
+        return winapi::Failed(ERROR_FILE_EXISTS);
 
     Download download(target);
     if (const int err = download.Open(); err != 0)
         // Creating a file fails with ENOENT only where its folder is missing, which the platform calls a path not
         // found, not a file not found.
-        return Fail(err == ENOENT ? ERROR_PATH_NOT_FOUND : files::SystemCode(err, ERROR_ACCESS_DENIED));
+        return winapi::Failed(err == ENOENT ? ERROR_PATH_NOT_FOUND : files::SystemCode(err, ERROR_ACCESS_DENIED));
     BusyScope busy(*conn);
     const bool ascii = (flags & 3) == FTP_TRANSFER_TYPE_ASCII;
     const BOOL done =
@@ -283,27 +283,27 @@ BOOL FtpGetFileA(HINTERNET connection, const char* remoteFile, const char* newFi
     if (!done)
         return FALSE;
     const DWORD error = download.Commit(*conn);
-    return error == ERROR_SUCCESS ? Succeed() : Fail(error);
+    return error == ERROR_SUCCESS ? Succeeded() : winapi::Failed(error);
 }
 
 BOOL FtpPutFileA(HINTERNET connection, const char* localFile, const char* newRemoteFile, DWORD flags,
                  std::uintptr_t context) {
     (void)context;
     if (!UsableRemoteFile(newRemoteFile) || !localFile || *localFile == '\0')
-        return Fail(ERROR_INVALID_PARAMETER);
+        return winapi::Failed(ERROR_INVALID_PARAMETER);
     auto conn = UseConnection(connection);
     if (!conn)
         return FALSE;
     const std::string source = files::NativePath(localFile);
     if (files::IsFolderPath(source))
-        return Fail(ERROR_ACCESS_DENIED);
+        return winapi::Failed(ERROR_ACCESS_DENIED);
     errno = 0;
     FilePtr file(files::OpenFile(source, "rb"));
     if (!file)
-        return Fail(files::SystemCode(errno, ERROR_ACCESS_DENIED));
+        return winapi::Failed(files::SystemCode(errno, ERROR_ACCESS_DENIED));
     std::uint64_t size = 0;
     if (!files::SizeOf(source, size))
-        return Fail(ERROR_ACCESS_DENIED);
+        return winapi::Failed(ERROR_ACCESS_DENIED);
 
     BusyScope busy(*conn);
     const bool ascii = (flags & 3) == FTP_TRANSFER_TYPE_ASCII;
