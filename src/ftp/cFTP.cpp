@@ -12,6 +12,7 @@
 
 namespace {
 
+// The number of one of the class's own errors.
 constexpr std::int32_t Number(std::int32_t code) {
     return zel::vbObjectError + code;
 }
@@ -91,9 +92,9 @@ bool OnceMore(const std::function<winapi::BOOL()>& command) {
     } catch (const zel::Error& error) {
         throw zel::Error(number.value_or(error.Number()), source, error.Description());
     } catch (const std::bad_alloc&) {
-        throw zel::Error(number.value_or(7), source, "Out of memory");
+        throw zel::Error(number.value_or(zel::rt::OutOfMemory), source, zel::rt::Description(zel::rt::OutOfMemory));
     } catch (const std::exception& error) {
-        throw zel::Error(number.value_or(5), source, error.what());
+        throw zel::Error(number.value_or(zel::rt::InvalidProcedureCall), source, error.what());
     }
 }
 
@@ -103,7 +104,7 @@ cFTP::cFTP() {
     m_SessionHandle = inet::InternetOpenA("KTFtp Instance", inet::INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     if (m_SessionHandle == 0) {
         m_ConnectionHandle = 0;
-        throw zel::Error(Number(2008), "KTFTP::Class_Initialise", "Cannot get Connection to WinInet.dll !");
+        throw zel::Error(Number(cFTP::NoSession), "KTFTP::Class_Initialise", "Cannot get Connection to WinInet.dll !");
     }
     m_ConnectionHandle = 0;
 }
@@ -119,7 +120,7 @@ cFTP::~cFTP() {
 
 void cFTP::SetHost(const std::string& sHostName) {
     if (m_ConnectionHandle != 0)
-        throw zel::Error(Number(2007), "KTFTP::Host_Let", kConnectedRefusal);
+        throw zel::Error(Number(cFTP::NotAllowed), "KTFTP::Host_Let", kConnectedRefusal);
     m_Host = sHostName;
 }
 
@@ -129,7 +130,7 @@ std::string cFTP::Host() const {
 
 void cFTP::SetUser(const std::string& sUserName) {
     if (m_ConnectionHandle != 0)
-        throw zel::Error(Number(2007), "KTFTP::User_Let", kConnectedRefusal);
+        throw zel::Error(Number(cFTP::NotAllowed), "KTFTP::User_Let", kConnectedRefusal);
     m_User = sUserName;
 }
 
@@ -139,7 +140,7 @@ std::string cFTP::User() const {
 
 void cFTP::SetPassword(const std::string& sPassword) {
     if (m_ConnectionHandle != 0)
-        throw zel::Error(Number(2007), "KTFTP::Password_Let", kConnectedRefusal);
+        throw zel::Error(Number(cFTP::NotAllowed), "KTFTP::Password_Let", kConnectedRefusal);
     m_Password = sPassword;
 }
 
@@ -153,12 +154,12 @@ std::string cFTP::Directory() const {
 
 void cFTP::SetDirectory(const std::string& sDirectory) {
     if (m_ConnectionHandle == 0)
-        throw zel::Error(Number(2005), "KTFTP::Directory_Let", kNotConnected);
+        throw zel::Error(Number(cFTP::NotConnected), "KTFTP::Directory_Let", kNotConnected);
     try {
         RemoteChDir(sDirectory);
         m_Directory = sDirectory;
     } catch (...) {
-        Reraise("KTFTP::Directory[Let]", Number(2002));
+        Reraise("KTFTP::Directory[Let]", Number(cFTP::CannotChangeDirectory));
     }
 }
 
@@ -168,7 +169,8 @@ bool cFTP::Connected() const {
 
 bool cFTP::Connect(const std::string& Host, const std::string& User, const std::string& Password) {
     if (m_ConnectionHandle != 0)
-        throw zel::Error(Number(2007), "KTFTP::Connect", "You are already connected to FTP Server " + m_Host);
+        throw zel::Error(Number(cFTP::NotAllowed), "KTFTP::Connect",
+                         "You are already connected to FTP Server " + m_Host);
     std::string description;
     try {
         if (!Host.empty())
@@ -178,7 +180,7 @@ bool cFTP::Connect(const std::string& Host, const std::string& User, const std::
         if (!Password.empty())
             m_Password = Password;
         if (m_Host.empty())
-            throw zel::Error(Number(2007), "KTFTP::Connect", "No Host Address Specified!");
+            throw zel::Error(Number(cFTP::NotAllowed), "KTFTP::Connect", "No Host Address Specified!");
         // Such a text cannot be sent as it stands, and cut short it would be another login.
         if ((m_User + m_Password).find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
             description = "The user name or the password contains a line break or a NUL character, which cannot be "
@@ -199,13 +201,13 @@ bool cFTP::Connect(const std::string& Host, const std::string& User, const std::
         Reraise("cFTP::Connect");
     }
     if (m_ConnectionHandle == 0)
-        throw zel::Error(Number(2001), "KTFTP::Connect", description);
+        throw zel::Error(Number(cFTP::CannotConnect), "KTFTP::Connect", description);
     return true;
 }
 
 bool cFTP::Disconnect() {
     if (m_ConnectionHandle == 0)
-        throw zel::Error(Number(2005), "KTFTP::Disconnect", kNotConnected);
+        throw zel::Error(Number(cFTP::NotConnected), "KTFTP::Disconnect", kNotConnected);
     inet::InternetCloseHandle(m_ConnectionHandle); // nothing to do about a failed close
     m_ConnectionHandle = 0;
     m_Host.clear();
@@ -218,17 +220,17 @@ bool cFTP::Disconnect() {
 bool cFTP::GetFile(const std::string& ServerFileAndPath, const std::string& DestinationFileAndPath,
                    std::int32_t TransferType) {
     if (m_ConnectionHandle == 0)
-        throw zel::Error(Number(2005), "KTFTP::GetFile", kNotConnected);
+        throw zel::Error(Number(cFTP::NotConnected), "KTFTP::GetFile", kNotConnected);
     bool done = false;
     try {
         done = inet::FtpGetFileA(m_ConnectionHandle, Arg(ServerFileAndPath), Arg(DestinationFileAndPath), winapi::FALSE,
                                  inet::FILE_FLAG_WRITE_THROUGH, static_cast<winapi::DWORD>(TransferType),
                                  0) != winapi::FALSE;
     } catch (...) {
-        Reraise("cFTP::GetFile", Number(2006));
+        Reraise("cFTP::GetFile", Number(cFTP::CannotGet));
     }
     if (!done)
-        throw zel::Error(Number(2006), "KTFTP::GetFile",
+        throw zel::Error(Number(cFTP::CannotGet), "KTFTP::GetFile",
                          ReplaceAll("Couldn't Get File %s from Server", "%s", ServerFileAndPath) +
                              ReasonLine(winapi::GetLastError()));
     return true;
@@ -237,7 +239,7 @@ bool cFTP::GetFile(const std::string& ServerFileAndPath, const std::string& Dest
 bool cFTP::PutFile(const std::string& LocalFileAndPath, const std::string& ServerFileAndPath,
                    std::int32_t TransferType) {
     if (m_ConnectionHandle == 0)
-        throw zel::Error(Number(2005), "KTFTP::PutFile", kNotConnected);
+        throw zel::Error(Number(cFTP::NotConnected), "KTFTP::PutFile", kNotConnected);
     std::optional<std::string> failure;
     try {
         failure = Publish(LocalFileAndPath, ServerFileAndPath, static_cast<winapi::DWORD>(TransferType));
@@ -245,7 +247,7 @@ bool cFTP::PutFile(const std::string& LocalFileAndPath, const std::string& Serve
         Reraise("cFTP::PutFile");
     }
     if (failure)
-        throw zel::Error(Number(2003), "KTFTP::PutFile", *failure);
+        throw zel::Error(Number(cFTP::CannotSend), "KTFTP::PutFile", *failure);
     return true;
 }
 
@@ -358,7 +360,7 @@ std::string cFTP::SendFailure(const std::string& LocalFileAndPath, const std::st
 
 bool cFTP::RenameFile(const std::string& ExistingName, const std::string& NewName) {
     if (m_ConnectionHandle == 0)
-        throw zel::Error(Number(2005), "KTFTP::RenameFile", kNotConnected);
+        throw zel::Error(Number(cFTP::NotConnected), "KTFTP::RenameFile", kNotConnected);
     std::optional<std::string> failure;
     try {
         if (!inet::FtpRenameFileA(m_ConnectionHandle, Arg(ExistingName), Arg(NewName))) {
@@ -369,13 +371,13 @@ bool cFTP::RenameFile(const std::string& ExistingName, const std::string& NewNam
         Reraise("cFTP::RenameFile");
     }
     if (failure)
-        throw zel::Error(Number(2003), "KTFTP::RenameFile", *failure);
+        throw zel::Error(Number(cFTP::CannotRename), "KTFTP::RenameFile", *failure);
     return true;
 }
 
 bool cFTP::DeleteFile(const std::string& ExistingName) {
     if (m_ConnectionHandle == 0)
-        throw zel::Error(Number(2005), "KTFTP::DeleteFile", kNotConnected);
+        throw zel::Error(Number(cFTP::NotConnected), "KTFTP::DeleteFile", kNotConnected);
     bool done = false;
     try {
         done = inet::FtpDeleteFileA(m_ConnectionHandle, Arg(ExistingName)) != winapi::FALSE;
@@ -383,14 +385,14 @@ bool cFTP::DeleteFile(const std::string& ExistingName) {
         Reraise("cFTP::DeleteFile");
     }
     if (!done)
-        throw zel::Error(Number(2004), "KTFTP::DeleteFile",
+        throw zel::Error(Number(cFTP::CannotDelete), "KTFTP::DeleteFile",
                          ReplaceAll("Couldn't Delete File %s from Server", "%s", ExistingName));
     return true;
 }
 
 bool cFTP::RemoteFileSize(const std::string& ServerFileAndPath, std::uint64_t& size) {
     if (m_ConnectionHandle == 0)
-        throw zel::Error(Number(2005), "KTFTP::RemoteFileSize", kNotConnected);
+        throw zel::Error(Number(cFTP::NotConnected), "KTFTP::RemoteFileSize", kNotConnected);
     try {
         std::uint64_t answer = 0;
         if (!inet::FtpGetRemoteFileSize(m_ConnectionHandle, Arg(ServerFileAndPath), &answer))
@@ -415,7 +417,7 @@ void cFTP::RemoteChDir(std::string sDirectory) {
     }
     if (!done)
         throw zel::Error(
-            Number(2002), "KTFTP::ChangeDirectory",
+            Number(cFTP::CannotChangeDirectory), "KTFTP::ChangeDirectory",
             ReplaceAll("Cannot Change Directory to %s. It either doesn't exist, or is protected", "%s", sDirectory));
 }
 
