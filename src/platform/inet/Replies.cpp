@@ -32,6 +32,26 @@ int ReplyCode(std::string_view line) {
 // the retries (Retriable, LoginRetriable), a resume another way (ResumeRefused), the platform's code (MapResult) and
 // the callers' reading of a failed call (FailureOf).
 
+// What a failed request means.
+enum class Meaning {
+    Done,      // the request succeeded
+    Cancelled, // the hook said no, or the handle was closed
+    LocalFile, // a local file failed
+    // The server's reply, where it refused:
+    Closing,      // 421: not available now, and the control connection closes
+    DataLine,     // 425, 426, or curl could not set up the data connection
+    Busy,         // 450, 451: not now
+    Declined,     // any other 4xx
+    LoginRefused, // 530
+    NoRoom,       // 552: the space ran out, which comes midway through a transfer
+    Refused,      // any other 5xx
+    // curl's own, where no refusal explains the failure:
+    Dropped,     // sending or receiving failed, or nothing came: the connection broke
+    CutShort,    // a transfer ended early, or a reply did not come in time
+    Unreachable, // no connection could be made
+    Other,       // TLS, a name that does not resolve, memory, ...
+};
+
 // The replies told apart; any other refusal means what its class means: 4xx declined for now, 5xx refused.
 struct ReplyRow {
     int code;
@@ -86,6 +106,19 @@ ResultRow ResultRowOf(CURLcode result) {
     return {result, ERROR_INTERNET_CONNECTION_ABORTED, Meaning::Other};
 }
 
+Meaning MeaningOf(const Connection& conn, CURLcode result) {
+    if (result == CURLE_OK)
+        return Meaning::Done;
+    if (result == CURLE_ABORTED_BY_CALLBACK || conn.cancelled || conn.closing)
+        return Meaning::Cancelled;
+    if (conn.localError != ERROR_SUCCESS)
+        return Meaning::LocalFile;
+    // The server's refusal says more than curl's reading of it (curl reports a 421 as a timeout).
+    if (const int code = LastReplyCode(conn); IsRefusal(code))
+        return MeaningOfReply(code);
+    return ResultRowOf(result).meaning;
+}
+
 // Which step of securing the connection the server refused. Curl sends AUTH TLS (and AUTH SSL), logs in, then sends
 // PBSZ 0 and PROT P, and gives up at the refusal of AUTH or of PROT only: a PBSZ refused shows in the reply before.
 DWORD TlsRefusal(const Connection& conn) {
@@ -137,19 +170,6 @@ void KeepLastReply(const Connection& conn) {
 
 void KeepReply(const Reply& reply) {
     t_lastResponse = reply;
-}
-
-Meaning MeaningOf(const Connection& conn, CURLcode result) {
-    if (result == CURLE_OK)
-        return Meaning::Done;
-    if (result == CURLE_ABORTED_BY_CALLBACK || conn.cancelled || conn.closing)
-        return Meaning::Cancelled;
-    if (conn.localError != ERROR_SUCCESS)
-        return Meaning::LocalFile;
-    // The server's refusal says more than curl's reading of it (curl reports a 421 as a timeout).
-    if (const int code = LastReplyCode(conn); IsRefusal(code))
-        return MeaningOfReply(code);
-    return ResultRowOf(result).meaning;
 }
 
 bool Retriable(const Connection& conn, CURLcode result) {

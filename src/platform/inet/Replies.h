@@ -17,27 +17,9 @@ int LastReplyCode(const Connection& conn);
 void KeepLastReply(const Connection& conn);
 void KeepReply(const Reply& reply);
 
-// What a failed request means: the one reading of the server's replies and of curl's results (the table in
-// Replies.cpp), which every decision after a failure asks.
-enum class Meaning {
-    Done,      // the request succeeded
-    Cancelled, // the hook said no, or the handle was closed
-    LocalFile, // a local file failed
-    // The server's reply, where it refused:
-    Closing,      // 421: not available now, and the control connection closes
-    DataLine,     // 425, 426, or curl could not set up the data connection
-    Busy,         // 450, 451: not now
-    Declined,     // any other 4xx
-    LoginRefused, // 530
-    NoRoom,       // 552: the space ran out, which comes midway through a transfer
-    Refused,      // any other 5xx
-    // curl's own, where no refusal explains the failure:
-    Dropped,     // sending or receiving failed, or nothing came: the connection broke
-    CutShort,    // a transfer ended early, or a reply did not come in time
-    Unreachable, // no connection could be made
-    Other,       // TLS, a name that does not resolve, memory, ...
-};
-Meaning MeaningOf(const Connection& conn, CURLcode result);
+// The questions a failed request is asked, all answered from the one table of what the server's replies and curl's
+// results mean (Replies.cpp).
+
 // Trying a transfer or a command again may mend its failure: a passing refusal, or a line that failed.
 bool Retriable(const Connection& conn, CURLcode result);
 // Trying a login again may mend its failure: the server was briefly unavailable, or the line dropped; not a login
