@@ -59,7 +59,6 @@ struct Connection {
     std::string password;
     std::string caFile; // extra authorities for ftpes
     long timeoutSeconds = 60;
-    bool tls = false;
 
     std::vector<Reply> replies; // complete replies received during the current request
     std::string partial;        // a multi-line reply still being received

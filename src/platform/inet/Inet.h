@@ -45,7 +45,6 @@ constexpr DWORD FILE_FLAG_WRITE_THROUGH = 0x80000000;
 constexpr DWORD ERROR_INTERNET_TIMEOUT = 12002;
 constexpr DWORD ERROR_INTERNET_EXTENDED_ERROR = 12003;
 constexpr DWORD ERROR_INTERNET_INVALID_URL = 12005;
-constexpr DWORD ERROR_INTERNET_INTERNAL_ERROR = 12004;
 constexpr DWORD ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
 constexpr DWORD ERROR_INTERNET_OPERATION_CANCELLED = 12017;
 constexpr DWORD ERROR_INTERNET_INCORRECT_HANDLE_TYPE = 12018;
@@ -109,10 +108,11 @@ void SetNoticeHook(NoticeHook hook);
 // Ours: while an object of this class lives, the calls of its thread finish what they start although the hook
 // cancels: for the commands that tidy up after a cancelled or failed transfer, and for those that must not stop
 // half-way. The hook is still called, so that events are served; what it throws reaches the caller once the call
-// is done. After `grace` a cancel ends a call again, so that a server that stopped answering holds up nobody long.
+// is done. After ten seconds a cancel ends a call again, so that a server that stopped answering holds up nobody
+// long.
 class FinishingScope {
 public:
-    explicit FinishingScope(std::chrono::milliseconds grace = std::chrono::seconds(10));
+    FinishingScope();
     ~FinishingScope();
     FinishingScope(const FinishingScope&) = delete;
     FinishingScope& operator=(const FinishingScope&) = delete;

@@ -28,6 +28,8 @@ using winapi::TRUE;
 std::mutex g_mutex;
 zel::ProgressHook g_hook;
 
+// How long a FinishingScope holds off a cancel.
+constexpr auto kFinishingGrace = std::chrono::seconds(10);
 // Until when the thread's calls finish what they start although the hook cancels (FinishingScope).
 thread_local std::optional<std::chrono::steady_clock::time_point> t_finishUntil;
 
@@ -295,8 +297,8 @@ void RethrowStashed(Connection& conn) {
 
 } // namespace detail
 
-FinishingScope::FinishingScope(std::chrono::milliseconds grace) : m_Previous(t_finishUntil) {
-    t_finishUntil = std::chrono::steady_clock::now() + grace;
+FinishingScope::FinishingScope() : m_Previous(t_finishUntil) {
+    t_finishUntil = std::chrono::steady_clock::now() + kFinishingGrace;
 }
 
 FinishingScope::~FinishingScope() {

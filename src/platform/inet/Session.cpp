@@ -29,7 +29,6 @@ constexpr long kDefaultTimeoutSeconds = 60;
 constexpr long kQuitTimeoutSeconds = 1;
 
 struct Session {
-    std::string agent;
     std::vector<HINTERNET> children;
 };
 
@@ -170,15 +169,14 @@ std::shared_ptr<Connection> UseConnection(HINTERNET handle) {
 } // namespace detail
 
 HINTERNET InternetOpenA(const char* agent, DWORD accessType, const char* proxy, const char* proxyBypass, DWORD flags) {
-    // Direct, synchronous sessions only: that is all this system asks for.
+    // Direct, synchronous sessions only: that is all this system asks for. FTP tells a server no agent.
+    (void)agent;
     (void)proxy;
     (void)proxyBypass;
-    if (accessType != INTERNET_OPEN_TYPE_DIRECT || flags != 0) {
+    if (accessType != INTERNET_OPEN_TYPE_DIRECT || flags != 0)
         return winapi::Failed(ERROR_INVALID_PARAMETER);
-    }
     EnsureCurl();
     auto session = std::make_shared<Session>();
-    session->agent = agent ? agent : "";
     std::lock_guard lock(g_mutex);
     const HINTERNET handle = g_nextHandle++;
     g_sessions.emplace(handle, std::move(session));
@@ -219,7 +217,6 @@ HINTERNET InternetConnectA(HINTERNET session, const char* server, std::uint16_t 
     conn->user = user ? files::ToAnsi(user) : "anonymous";
     conn->password = password ? files::ToAnsi(password) : "";
     conn->timeoutSeconds = TimeoutSeconds();
-    conn->tls = tls;
 
     CURL* easy = conn->easy.get();
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "ftp");
