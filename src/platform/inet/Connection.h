@@ -7,6 +7,7 @@
 // curl.h pulls in <windows.h> on Windows.
 #include "platform/error/WindowsMacros.h"
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -59,6 +60,8 @@ struct Connection {
     std::string password;
     std::string caFile; // extra authorities for ftpes
     long timeoutSeconds = 60;
+    // curl's own words for a failure, where the TLS library tells no more (TlsSchannel.cpp).
+    std::array<char, CURL_ERROR_SIZE> errorText{};
 
     std::vector<Reply> replies; // complete replies received during the current request
     std::string partial;        // a multi-line reply still being received

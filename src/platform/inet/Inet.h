@@ -18,7 +18,8 @@
 // Beyond the platform:
 // - A server written "ftpes://host[:port]" is reached with explicit TLS (AUTH TLS, PBSZ 0, PROT P) on the control
 //   and the data connections, never falling back to plain FTP. Certificates are checked against the system's store
-//   and, when ZEL_FTP_CAFILE names a PEM file, against the authorities in it as well.
+//   and, when ZEL_FTP_CAFILE names a PEM file, against the authorities in it as well; on Windows (Schannel) against
+//   those in the file only, and a self-signed certificate is reported as one of an authority not trusted.
 // - FtpGetFileA and FtpPutFileA retry a transfer that a dropped or reset connection, a timeout or a passing refusal
 //   (421, 425, 426, 450, 451) interrupted, resuming where it stopped (REST for downloads; SIZE, then APPE or
 //   REST + STOR for uploads), and restart it whole where the server cannot resume or cannot vouch for the resumed

@@ -2,6 +2,7 @@
 
 #include "platform/files/Files.h"
 #include "platform/inet/Replies.h"
+#include "platform/inet/Socket.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,11 +11,6 @@
 #include <optional>
 #include <string_view>
 #include <utility>
-
-#ifdef __linux__
-#include <linux/sockios.h>
-#include <sys/ioctl.h>
-#endif
 
 namespace inet {
 
@@ -47,20 +43,6 @@ void Stash(Connection& conn) noexcept {
     if (!conn.thrown)
         conn.thrown = std::current_exception();
     conn.cancelled = true;
-}
-
-// Bytes of an upload still in the socket's send queue (not yet acknowledged by the server).
-std::uint64_t QueuedBytes(curl_socket_t socket) {
-#ifdef __linux__
-    int queued = 0;
-    if (socket != CURL_SOCKET_BAD && ::ioctl(socket, SIOCOUTQ, &queued) == 0 && queued > 0)
-        return static_cast<std::uint64_t>(queued);
-#else
-    // No system here tells what is still queued: the send buffer is kept small instead (OnSocket), so that
-    // progress runs ahead by at most that much and the wait for the final reply stays short.
-    (void)socket;
-#endif
-    return 0;
 }
 
 // While an upload waits for its queue to drain: true to go on, false once the server has stopped taking data
@@ -144,10 +126,7 @@ int OnProgress(void* user, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ulto
 
 int OnSocket(void* user, curl_socket_t socket, curlsocktype) noexcept {
     static_cast<Connection*>(user)->lastSocket = socket;
-#ifndef __linux__
-    const int buffer = 256 * 1024;
-    setsockopt(socket, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&buffer), sizeof buffer);
-#endif
+    PrepareSocket(socket);
     return CURL_SOCKOPT_OK;
 }
 

@@ -254,9 +254,6 @@ HINTERNET InternetConnectA(HINTERNET session, const char* server, std::uint16_t 
         // With TLS 1.3 the data connections' session reuse, which servers may require, fails now and then.
         curl_easy_setopt(easy, CURLOPT_SSLVERSION,
                          static_cast<long>(CURL_SSLVERSION_TLSv1_2) | CURL_SSLVERSION_MAX_TLSv1_2);
-#ifdef _WIN32
-        curl_easy_setopt(easy, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_NATIVE_CA));
-#endif
         conn->caFile = files::Environ("ZEL_FTP_CAFILE");
         TrustAuthorities(*conn);
     }
