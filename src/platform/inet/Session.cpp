@@ -189,28 +189,24 @@ HINTERNET InternetConnectA(HINTERNET session, const char* server, std::uint16_t 
     (void)context;
     {
         std::lock_guard lock(g_mutex);
-        if (g_sessions.count(session) == 0) {
+        if (g_sessions.count(session) == 0)
             return winapi::Failed(g_connections.count(session) ? ERROR_INTERNET_INCORRECT_HANDLE_TYPE
                                                                : ERROR_INVALID_HANDLE);
-        }
     }
-    if (service != INTERNET_SERVICE_FTP || !server || (user && !SafeText(user)) || (password && !SafeText(password))) {
+    if (service != INTERNET_SERVICE_FTP || !server || (user && !SafeText(user)) || (password && !SafeText(password)))
         return winapi::Failed(ERROR_INVALID_PARAMETER);
-    }
     std::string host;
     std::uint16_t hostPort = 0;
     bool tls = false;
-    if (!ParseServer(server, port, host, hostPort, tls)) {
+    if (!ParseServer(server, port, host, hostPort, tls))
         return winapi::Failed(*server == '\0' ? ERROR_INVALID_PARAMETER : ERROR_INTERNET_NAME_NOT_RESOLVED);
-    }
 
     auto conn = std::make_shared<Connection>();
     conn->session = session;
     conn->multi.reset(curl_multi_init());
     conn->easy.reset(curl_easy_init());
-    if (!conn->multi || !conn->easy) {
+    if (!conn->multi || !conn->easy)
         return winapi::Failed(ERROR_NOT_ENOUGH_MEMORY);
-    }
     conn->baseUrl = "ftp://" + host + ":" + std::to_string(hostPort);
     // As the platform does, no user name at all is the anonymous login; an empty one is sent as it is.
     // On the wire as the platform's own FTP client sent them: in the ANSI code page on Windows.
@@ -270,10 +266,9 @@ HINTERNET InternetConnectA(HINTERNET session, const char* server, std::uint16_t 
 
     std::lock_guard lock(g_mutex);
     auto parent = g_sessions.find(session);
-    if (parent == g_sessions.end()) {
-        // The session was closed by the hook meanwhile.
+    // The session was closed by the hook meanwhile.
+    if (parent == g_sessions.end())
         return winapi::Failed(ERROR_INTERNET_OPERATION_CANCELLED);
-    }
     const HINTERNET handle = g_nextHandle++;
     parent->second->children.push_back(handle);
     g_connections.emplace(handle, std::move(conn));
