@@ -29,7 +29,7 @@ NoticeHook CurrentNoticeHook() {
 // The waits before the retries, one per retry.
 std::vector<std::chrono::milliseconds> RetryWaits() {
     using std::chrono::milliseconds;
-    const std::vector<milliseconds> standard{milliseconds(1000), milliseconds(3000), milliseconds(9000)};
+    std::vector<milliseconds> standard{milliseconds(1000), milliseconds(3000), milliseconds(9000)};
     const char* text = std::getenv("ZEL_FTP_RETRY_WAITS");
     if (!text)
         return standard;
@@ -45,7 +45,7 @@ std::vector<std::chrono::milliseconds> RetryWaits() {
         if (end == entry.c_str() || entry.find_first_not_of(" \t", end - entry.c_str()) != std::string::npos ||
             !(seconds >= 0 && seconds <= 3600))
             return standard;
-        waits.push_back(milliseconds(static_cast<long long>(seconds * 1000)));
+        waits.emplace_back(static_cast<long long>(seconds * 1000));
     }
     return waits;
 }
