@@ -240,14 +240,14 @@ bool cFTP::PutFile(const std::string& LocalFileAndPath, const std::string& Serve
                    std::int32_t TransferType) {
     if (m_ConnectionHandle == 0)
         throw zel::Error(Number(cFTP::NotConnected), "KTFTP::PutFile", kNotConnected);
-    std::optional<std::string> failure;
+    std::optional<std::string> description;
     try {
-        failure = Publish(LocalFileAndPath, ServerFileAndPath, static_cast<winapi::DWORD>(TransferType));
+        description = Publish(LocalFileAndPath, ServerFileAndPath, static_cast<winapi::DWORD>(TransferType));
     } catch (...) {
         Reraise("cFTP::PutFile");
     }
-    if (failure)
-        throw zel::Error(Number(cFTP::CannotSend), "KTFTP::PutFile", *failure);
+    if (description)
+        throw zel::Error(Number(cFTP::CannotSend), "KTFTP::PutFile", *description);
     return true;
 }
 
@@ -361,17 +361,17 @@ std::string cFTP::SendFailure(const std::string& LocalFileAndPath, const std::st
 bool cFTP::RenameFile(const std::string& ExistingName, const std::string& NewName) {
     if (m_ConnectionHandle == 0)
         throw zel::Error(Number(cFTP::NotConnected), "KTFTP::RenameFile", kNotConnected);
-    std::optional<std::string> failure;
+    std::optional<std::string> description;
     try {
         if (!inet::FtpRenameFileA(m_ConnectionHandle, Arg(ExistingName), Arg(NewName))) {
             const winapi::DWORD error = winapi::GetLastError();
-            failure = ReplaceAll("Couldn't Rename File %s", "%s", ExistingName) + "\r\n" + ExtendedErrorText(error);
+            description = ReplaceAll("Couldn't Rename File %s", "%s", ExistingName) + "\r\n" + ExtendedErrorText(error);
         }
     } catch (...) {
         Reraise("cFTP::RenameFile");
     }
-    if (failure)
-        throw zel::Error(Number(cFTP::CannotRename), "KTFTP::RenameFile", *failure);
+    if (description)
+        throw zel::Error(Number(cFTP::CannotRename), "KTFTP::RenameFile", *description);
     return true;
 }
 
