@@ -8,11 +8,11 @@
 #include <functional>
 #include <new>
 #include <optional>
-#include <random>
 #include <vector>
 
 namespace {
 
+// The number of one of the class's own errors.
 constexpr std::int32_t Number(std::int32_t code) {
     return zel::vbObjectError + code;
 }
@@ -79,57 +79,9 @@ std::string ReasonLine(winapi::DWORD code) {
     return "\r\n" + reason;
 }
 
-int LastReplyCode() {
-    const winapi::DWORD error = winapi::GetLastError(); // the call below sets its own
-    winapi::DWORD code = 0;
-    winapi::DWORD length = 0;
-    inet::InternetGetLastResponseInfoA(&code, nullptr, &length); // only the code is wanted here
-    winapi::SetLastError(error);
-    return static_cast<int>(code);
-}
-
-// The server refused the name before taking any data (a 552 comes when the space runs out midway).
-bool Refused(winapi::DWORD code) {
-    const int reply = LastReplyCode();
-    return code == inet::ERROR_INTERNET_EXTENDED_ERROR && reply >= 500 && reply != 552;
-}
-
-// Nothing reached the server: the local file could not be read, or the call was refused at once. (A cancel may
-// come in the middle of a transfer.)
-bool NothingSent(winapi::DWORD code) {
-    return code == winapi::ERROR_FILE_NOT_FOUND || code == winapi::ERROR_PATH_NOT_FOUND ||
-           code == winapi::ERROR_ACCESS_DENIED || code == winapi::ERROR_INVALID_PARAMETER;
-}
-
-// The line went down, or the server closed it, under a command: the next call connects again.
-bool LineLost(winapi::DWORD code) {
-    return code == inet::ERROR_INTERNET_CONNECTION_ABORTED || code == inet::ERROR_INTERNET_CONNECTION_RESET ||
-           code == inet::ERROR_INTERNET_TIMEOUT ||
-           (code == inet::ERROR_INTERNET_EXTENDED_ERROR && LastReplyCode() == 421);
-}
-
 // A command that failed because the line was lost is sent once more, over a new connection.
 bool OnceMore(const std::function<winapi::BOOL()>& command) {
-    return command() || (LineLost(winapi::GetLastError()) && command());
-}
-
-constexpr const char* kTemporaryDigits = "0123456789abcdefghijklmnopqrstuvwxyz";
-constexpr size_t kTemporaryDigitCount = 6;
-
-// A name beside the target that no other upload uses.
-std::string TemporaryBeside(const std::string& target) {
-    static std::mt19937 random{std::random_device{}()};
-    std::string name = target + files::TemporaryMarker;
-    for (size_t i = 0; i < kTemporaryDigitCount; ++i)
-        name += kTemporaryDigits[random() % 36];
-    return name;
-}
-
-// Whether a name in the target's folder is one TemporaryBeside gives the target, and nothing else.
-bool TemporaryOf(const std::string& name, const std::string& targetName) {
-    const std::string stem = targetName + files::TemporaryMarker;
-    return name.size() == stem.size() + kTemporaryDigitCount && name.compare(0, stem.size(), stem) == 0 &&
-           name.find_first_not_of(kTemporaryDigits, stem.size()) == std::string::npos;
+    return command() || (inet::FailureOf(winapi::GetLastError()) == inet::Failure::LineLost && command());
 }
 
 // The error trap: whatever fails inside an operation, other than its own raises, reaches the caller as an
@@ -140,9 +92,9 @@ bool TemporaryOf(const std::string& name, const std::string& targetName) {
     } catch (const zel::Error& error) {
         throw zel::Error(number.value_or(error.Number()), source, error.Description());
     } catch (const std::bad_alloc&) {
-        throw zel::Error(number.value_or(7), source, "Out of memory");
+        throw zel::Error(number.value_or(zel::rt::OutOfMemory), source, zel::rt::Description(zel::rt::OutOfMemory));
     } catch (const std::exception& error) {
-        throw zel::Error(number.value_or(5), source, error.what());
+        throw zel::Error(number.value_or(zel::rt::InvalidProcedureCall), source, error.what());
     }
 }
 
@@ -152,7 +104,7 @@ cFTP::cFTP() {
     m_SessionHandle = inet::InternetOpenA("KTFtp Instance", inet::INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     if (m_SessionHandle == 0) {
         m_ConnectionHandle = 0;
-        throw zel::Error(Number(2008), "KTFTP::Class_Initialise", "Cannot get Connection to WinInet.dll !");
+        throw zel::Error(Number(cFTP::NoSession), "KTFTP::Class_Initialise", "Cannot get Connection to WinInet.dll !");
     }
     m_ConnectionHandle = 0;
 }
@@ -168,7 +120,7 @@ cFTP::~cFTP() {
 
 void cFTP::SetHost(const std::string& sHostName) {
     if (m_ConnectionHandle != 0)
-        throw zel::Error(Number(2007), "KTFTP::Host_Let", kConnectedRefusal);
+        throw zel::Error(Number(cFTP::NotAllowed), "KTFTP::Host_Let", kConnectedRefusal);
     m_Host = sHostName;
 }
 
@@ -178,7 +130,7 @@ std::string cFTP::Host() const {
 
 void cFTP::SetUser(const std::string& sUserName) {
     if (m_ConnectionHandle != 0)
-        throw zel::Error(Number(2007), "KTFTP::User_Let", kConnectedRefusal);
+        throw zel::Error(Number(cFTP::NotAllowed), "KTFTP::User_Let", kConnectedRefusal);
     m_User = sUserName;
 }
 
@@ -188,7 +140,7 @@ std::string cFTP::User() const {
 
 void cFTP::SetPassword(const std::string& sPassword) {
     if (m_ConnectionHandle != 0)
-        throw zel::Error(Number(2007), "KTFTP::Password_Let", kConnectedRefusal);
+        throw zel::Error(Number(cFTP::NotAllowed), "KTFTP::Password_Let", kConnectedRefusal);
     m_Password = sPassword;
 }
 
@@ -202,12 +154,12 @@ std::string cFTP::Directory() const {
 
 void cFTP::SetDirectory(const std::string& sDirectory) {
     if (m_ConnectionHandle == 0)
-        throw zel::Error(Number(2005), "KTFTP::Directory_Let", kNotConnected);
+        throw zel::Error(Number(cFTP::NotConnected), "KTFTP::Directory_Let", kNotConnected);
     try {
         RemoteChDir(sDirectory);
         m_Directory = sDirectory;
     } catch (...) {
-        Reraise("KTFTP::Directory[Let]", Number(2002));
+        Reraise("KTFTP::Directory[Let]", Number(cFTP::CannotChangeDirectory));
     }
 }
 
@@ -217,7 +169,8 @@ bool cFTP::Connected() const {
 
 bool cFTP::Connect(const std::string& Host, const std::string& User, const std::string& Password) {
     if (m_ConnectionHandle != 0)
-        throw zel::Error(Number(2007), "KTFTP::Connect", "You are already connected to FTP Server " + m_Host);
+        throw zel::Error(Number(cFTP::NotAllowed), "KTFTP::Connect",
+                         "You are already connected to FTP Server " + m_Host);
     std::string description;
     try {
         if (!Host.empty())
@@ -227,7 +180,7 @@ bool cFTP::Connect(const std::string& Host, const std::string& User, const std::
         if (!Password.empty())
             m_Password = Password;
         if (m_Host.empty())
-            throw zel::Error(Number(2007), "KTFTP::Connect", "No Host Address Specified!");
+            throw zel::Error(Number(cFTP::NotAllowed), "KTFTP::Connect", "No Host Address Specified!");
         // Such a text cannot be sent as it stands, and cut short it would be another login.
         if ((m_User + m_Password).find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
             description = "The user name or the password contains a line break or a NUL character, which cannot be "
@@ -248,13 +201,13 @@ bool cFTP::Connect(const std::string& Host, const std::string& User, const std::
         Reraise("cFTP::Connect");
     }
     if (m_ConnectionHandle == 0)
-        throw zel::Error(Number(2001), "KTFTP::Connect", description);
+        throw zel::Error(Number(cFTP::CannotConnect), "KTFTP::Connect", description);
     return true;
 }
 
 bool cFTP::Disconnect() {
     if (m_ConnectionHandle == 0)
-        throw zel::Error(Number(2005), "KTFTP::Disconnect", kNotConnected);
+        throw zel::Error(Number(cFTP::NotConnected), "KTFTP::Disconnect", kNotConnected);
     inet::InternetCloseHandle(m_ConnectionHandle); // nothing to do about a failed close
     m_ConnectionHandle = 0;
     m_Host.clear();
@@ -267,17 +220,17 @@ bool cFTP::Disconnect() {
 bool cFTP::GetFile(const std::string& ServerFileAndPath, const std::string& DestinationFileAndPath,
                    std::int32_t TransferType) {
     if (m_ConnectionHandle == 0)
-        throw zel::Error(Number(2005), "KTFTP::GetFile", kNotConnected);
+        throw zel::Error(Number(cFTP::NotConnected), "KTFTP::GetFile", kNotConnected);
     bool done = false;
     try {
         done = inet::FtpGetFileA(m_ConnectionHandle, Arg(ServerFileAndPath), Arg(DestinationFileAndPath), winapi::FALSE,
                                  inet::FILE_FLAG_WRITE_THROUGH, static_cast<winapi::DWORD>(TransferType),
                                  0) != winapi::FALSE;
     } catch (...) {
-        Reraise("cFTP::GetFile", Number(2006));
+        Reraise("cFTP::GetFile", Number(cFTP::CannotGet));
     }
     if (!done)
-        throw zel::Error(Number(2006), "KTFTP::GetFile",
+        throw zel::Error(Number(cFTP::CannotGet), "KTFTP::GetFile",
                          ReplaceAll("Couldn't Get File %s from Server", "%s", ServerFileAndPath) +
                              ReasonLine(winapi::GetLastError()));
     return true;
@@ -286,22 +239,22 @@ bool cFTP::GetFile(const std::string& ServerFileAndPath, const std::string& Dest
 bool cFTP::PutFile(const std::string& LocalFileAndPath, const std::string& ServerFileAndPath,
                    std::int32_t TransferType) {
     if (m_ConnectionHandle == 0)
-        throw zel::Error(Number(2005), "KTFTP::PutFile", kNotConnected);
-    std::optional<std::string> failure;
+        throw zel::Error(Number(cFTP::NotConnected), "KTFTP::PutFile", kNotConnected);
+    std::optional<std::string> description;
     try {
-        failure = Publish(LocalFileAndPath, ServerFileAndPath, static_cast<winapi::DWORD>(TransferType));
+        description = Publish(LocalFileAndPath, ServerFileAndPath, static_cast<winapi::DWORD>(TransferType));
     } catch (...) {
         Reraise("cFTP::PutFile");
     }
-    if (failure)
-        throw zel::Error(Number(2003), "KTFTP::PutFile", *failure);
+    if (description)
+        throw zel::Error(Number(cFTP::CannotSend), "KTFTP::PutFile", *description);
     return true;
 }
 
 std::optional<std::string> cFTP::Publish(const std::string& LocalFileAndPath, const std::string& ServerFileAndPath,
                                          winapi::DWORD Flags) {
     RemoveLeftovers(ServerFileAndPath);
-    const std::string temporary = TemporaryBeside(ServerFileAndPath);
+    const std::string temporary = files::TemporaryName(ServerFileAndPath);
     bool sent = false;
     try {
         // Verified there by the upload itself (size, and checksum where the server offers one).
@@ -326,7 +279,8 @@ std::optional<std::string> cFTP::Publish(const std::string& LocalFileAndPath, co
             const winapi::DWORD error = winapi::GetLastError();
             // Not refused, but the line is gone: the temporary is the only whole copy there, and stays for the next
             // send to replace.
-            if (error != inet::ERROR_INTERNET_EXTENDED_ERROR || LineLost(error))
+            if (const inet::Failure failure = inet::FailureOf(error);
+                failure != inet::Failure::Refused && failure != inet::Failure::Declined)
                 return SendFailure(LocalFileAndPath, temporary, ServerFileAndPath, error);
         }
         // A server that refuses every rename: the upload under the target's name after all.
@@ -334,11 +288,11 @@ std::optional<std::string> cFTP::Publish(const std::string& LocalFileAndPath, co
     } else {
         const winapi::DWORD error = winapi::GetLastError();
         // A server may refuse names it does not expect: then the target's name is tried.
-        if (!Refused(error)) {
-            std::string failure = SendFailure(LocalFileAndPath, temporary, ServerFileAndPath, error);
-            if (!NothingSent(error))
+        if (const inet::Failure failure = inet::FailureOf(error); failure != inet::Failure::Refused) {
+            std::string text = SendFailure(LocalFileAndPath, temporary, ServerFileAndPath, error);
+            if (failure != inet::Failure::NothingSent)
                 Remove(temporary);
-            return failure;
+            return text;
         }
     }
     bool stored = false;
@@ -352,11 +306,12 @@ std::optional<std::string> cFTP::Publish(const std::string& LocalFileAndPath, co
     if (stored)
         return std::nullopt;
     const winapi::DWORD error = winapi::GetLastError();
-    std::string failure = SendFailure(LocalFileAndPath, ServerFileAndPath, ServerFileAndPath, error);
+    const inet::Failure failure = inet::FailureOf(error);
+    std::string text = SendFailure(LocalFileAndPath, ServerFileAndPath, ServerFileAndPath, error);
     // What part of it arrived is not left under the target's name.
-    if (!Refused(error) && !NothingSent(error))
+    if (failure != inet::Failure::Refused && failure != inet::Failure::NothingSent)
         Remove(ServerFileAndPath);
-    return failure;
+    return text;
 }
 
 void cFTP::Remove(const std::string& ServerFileAndPath) {
@@ -382,7 +337,7 @@ void cFTP::RemoveLeftovers(const std::string& ServerFileAndPath) {
     if (!inet::FtpListNames(m_ConnectionHandle, Arg(folder), &names))
         return;
     for (const std::string& found : names) {
-        if (TemporaryOf(found, name))
+        if (files::IsTemporaryOf(found, name))
             inet::FtpDeleteFileA(m_ConnectionHandle, Arg(folder + found));
     }
 }
@@ -405,24 +360,24 @@ std::string cFTP::SendFailure(const std::string& LocalFileAndPath, const std::st
 
 bool cFTP::RenameFile(const std::string& ExistingName, const std::string& NewName) {
     if (m_ConnectionHandle == 0)
-        throw zel::Error(Number(2005), "KTFTP::RenameFile", kNotConnected);
-    std::optional<std::string> failure;
+        throw zel::Error(Number(cFTP::NotConnected), "KTFTP::RenameFile", kNotConnected);
+    std::optional<std::string> description;
     try {
         if (!inet::FtpRenameFileA(m_ConnectionHandle, Arg(ExistingName), Arg(NewName))) {
             const winapi::DWORD error = winapi::GetLastError();
-            failure = ReplaceAll("Couldn't Rename File %s", "%s", ExistingName) + "\r\n" + ExtendedErrorText(error);
+            description = ReplaceAll("Couldn't Rename File %s", "%s", ExistingName) + "\r\n" + ExtendedErrorText(error);
         }
     } catch (...) {
         Reraise("cFTP::RenameFile");
     }
-    if (failure)
-        throw zel::Error(Number(2003), "KTFTP::RenameFile", *failure);
+    if (description)
+        throw zel::Error(Number(cFTP::CannotRename), "KTFTP::RenameFile", *description);
     return true;
 }
 
 bool cFTP::DeleteFile(const std::string& ExistingName) {
     if (m_ConnectionHandle == 0)
-        throw zel::Error(Number(2005), "KTFTP::DeleteFile", kNotConnected);
+        throw zel::Error(Number(cFTP::NotConnected), "KTFTP::DeleteFile", kNotConnected);
     bool done = false;
     try {
         done = inet::FtpDeleteFileA(m_ConnectionHandle, Arg(ExistingName)) != winapi::FALSE;
@@ -430,14 +385,14 @@ bool cFTP::DeleteFile(const std::string& ExistingName) {
         Reraise("cFTP::DeleteFile");
     }
     if (!done)
-        throw zel::Error(Number(2004), "KTFTP::DeleteFile",
+        throw zel::Error(Number(cFTP::CannotDelete), "KTFTP::DeleteFile",
                          ReplaceAll("Couldn't Delete File %s from Server", "%s", ExistingName));
     return true;
 }
 
 bool cFTP::RemoteFileSize(const std::string& ServerFileAndPath, std::uint64_t& size) {
     if (m_ConnectionHandle == 0)
-        throw zel::Error(Number(2005), "KTFTP::RemoteFileSize", kNotConnected);
+        throw zel::Error(Number(cFTP::NotConnected), "KTFTP::RemoteFileSize", kNotConnected);
     try {
         std::uint64_t answer = 0;
         if (!inet::FtpGetRemoteFileSize(m_ConnectionHandle, Arg(ServerFileAndPath), &answer))
@@ -462,7 +417,7 @@ void cFTP::RemoteChDir(std::string sDirectory) {
     }
     if (!done)
         throw zel::Error(
-            Number(2002), "KTFTP::ChangeDirectory",
+            Number(cFTP::CannotChangeDirectory), "KTFTP::ChangeDirectory",
             ReplaceAll("Cannot Change Directory to %s. It either doesn't exist, or is protected", "%s", sDirectory));
 }
 

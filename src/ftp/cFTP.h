@@ -10,7 +10,20 @@
 // Every failure is raised as zel::Error; operations return true when they complete.
 class cFTP {
 public:
-    cFTP(); // raises 2008 when the internet session cannot be opened
+    // The class's own errors are raised as zel::vbObjectError + one of these codes, each for one failure (the system
+    // gives a failed RenameFile the code of a failed PutFile).
+    static constexpr std::int32_t CannotConnect = 2001;         // Connect made no connection
+    static constexpr std::int32_t CannotChangeDirectory = 2002; // setting Directory failed
+    static constexpr std::int32_t CannotSend = 2003;            // PutFile failed
+    static constexpr std::int32_t CannotRename = 2003;          // RenameFile failed
+    static constexpr std::int32_t CannotDelete = 2004;          // DeleteFile failed
+    static constexpr std::int32_t NotConnected = 2005;          // a call that needs a connection, without one
+    static constexpr std::int32_t CannotGet = 2006;             // GetFile failed
+    // Refused as things stand: a property or Connect while connected, Connect without a host.
+    static constexpr std::int32_t NotAllowed = 2007;
+    static constexpr std::int32_t NoSession = 2008; // the internet session cannot be opened
+
+    cFTP(); // raises NoSession
     ~cFTP();
     cFTP(const cFTP&) = delete;
     cFTP& operator=(const cFTP&) = delete;
@@ -39,7 +52,7 @@ public:
     bool DeleteFile(const std::string& ExistingName);
 
     // The server's size of a remote file through SIZE. False when the server does not answer it
-    // (the caller then cannot compare); raises 2005 when not connected.
+    // (the caller then cannot compare); raises NotConnected when not connected.
     bool RemoteFileSize(const std::string& ServerFileAndPath, std::uint64_t& size);
 
 private:

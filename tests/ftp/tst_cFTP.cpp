@@ -8,6 +8,8 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <functional>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -19,10 +21,16 @@ using Tree = QMap<QString, QByteArray>;
 
 namespace {
 
-// Lines starting with each of `starts`, in this order, others in between.
-bool InOrder(const QStringList& lines, const QStringList& starts) {
+// Lines starting with each of `starts`, in this order, others in between; a start "!line" names a line that must not
+// be there at all.
+bool Sent(const QStringList& lines, const QStringList& starts) {
     qsizetype at = 0;
     for (const QString& start : starts) {
+        if (start.startsWith('!')) {
+            if (lines.contains(start.mid(1)))
+                return false;
+            continue;
+        }
         while (at < lines.size() && !lines[at].startsWith(start))
             ++at;
         if (at++ == lines.size())
@@ -183,6 +191,90 @@ private Q_SLOTS:
         QVERIFY(!ftp.RemoteFileSize("/home/cust01/ZEL.ZIP", size));
         QCOMPARE(size, std::uint64_t(7));
         QVERIFY(ftp.Connected());
+    }
+    void membersActOnWhatTheyNameOrRefuse_data() {
+        QTest::addColumn<bool>("connected");
+        QTest::addColumn<QStringList>("call"); // the member and its arguments
+        QTest::addColumn<QString>("raised");   // empty: done; <host> the server's
+        // Starts of command lines, in this order; "!line": no such line. Nothing at all is sent unconnected.
+        QTest::addColumn<QStringList>("sent");
+        QTest::addColumn<Tree>("after");        // the home folder afterwards
+        QTest::addColumn<QString>("directory"); // what Directory reads afterwards
+        const Tree before{{"a.txt", "A"}, {"b.txt", "B"}, {"sub/a.txt", "S"}};
+        const auto row = [&](const char* name, bool connected, const QStringList& call, const QString& raised,
+                             const QStringList& sent = {}, const Tree& after = {}, const QString& directory = {}) {
+            QTest::newRow(name) << connected << call << raised << sent << (after.isEmpty() ? before : after)
+                                << directory;
+        };
+        // Each names the server's file as given; a directory given with backslashes is asked for with slashes and
+        // reads back as given, and relative names then mean files there.
+        row("RenameFile", true, {"RenameFile", "/home/cust01/a.txt", "/home/cust01/c.txt"}, "",
+            {"RNFR /home/cust01/a.txt", "RNTO /home/cust01/c.txt"},
+            {{"b.txt", "B"}, {"c.txt", "A"}, {"sub/a.txt", "S"}});
+        row("RenameFile: no such file", true, {"RenameFile", "/home/cust01/none", "/home/cust01/c.txt"},
+            QStringLiteral("2003 KTFTP::RenameFile: Couldn't Rename File /home/cust01/none\r\n\r\n550 No such file or "
+                           "directory.\r\n") +
+                QChar(0),
+            {"RNFR /home/cust01/none", "!RNTO /home/cust01/c.txt"});
+        row("DeleteFile", true, {"DeleteFile", "/home/cust01/a.txt"}, "", {"DELE /home/cust01/a.txt"},
+            {{"b.txt", "B"}, {"sub/a.txt", "S"}});
+        row("DeleteFile: no such file", true, {"DeleteFile", "/home/cust01/none"},
+            "2004 KTFTP::DeleteFile: Couldn't Delete File /home/cust01/none from Server");
+        row("Directory, then a relative name", true, {"SetDirectory", "\\home\\cust01\\sub", "a.txt"}, "",
+            {"CWD /home/cust01/sub", "DELE a.txt"}, {{"a.txt", "A"}, {"b.txt", "B"}}, "\\home\\cust01\\sub");
+        row("Directory: no such folder", true, {"SetDirectory", "\\home\\cust01\\none"},
+            "2002 KTFTP::Directory[Let]: Cannot Change Directory to /home/cust01/none. It either doesn't exist, or is "
+            "protected",
+            {"CWD /home/cust01/none"});
+        // Refused as things stand, before anything is sent; a connection stays open.
+        for (const QString member : {"RenameFile", "DeleteFile", "GetFile", "PutFile", "RemoteFileSize", "Disconnect"})
+            row(qPrintable(member + ": not connected"), false, {member, "/home/cust01/a.txt", "<local>/a.txt"},
+                "2005 KTFTP::" + member + ": Not Connected to FTP Site");
+        row("Directory: not connected", false, {"SetDirectory", "/home/cust01"},
+            "2005 KTFTP::Directory_Let: Not Connected to FTP Site");
+        for (const QString member : {"Host", "User", "Password"})
+            row(qPrintable(member + ": while connected"), true, {"Set" + member, "other"},
+                "2007 KTFTP::" + member + "_Let: You cannot change this property while connected to an FTP server");
+        row("Connect: while connected", true, {"Connect", "other"},
+            "2007 KTFTP::Connect: You are already connected to FTP Server <host>");
+    }
+    void membersActOnWhatTheyNameOrRefuse() {
+        QFETCH(bool, connected);
+        QFETCH(QStringList, call);
+        QFETCH(QString, raised);
+        QFETCH(QStringList, sent);
+        QFETCH(Tree, after);
+        QFETCH(QString, directory);
+        WriteTree(home(), {{"a.txt", "A"}, {"b.txt", "B"}, {"sub/a.txt", "S"}});
+        cFTP ftp;
+        QVERIFY(!connected || ftp.Connect(host(), "cust01", "secret"));
+        QVERIFY(m_Server->clearLog());
+        const auto arg = [&](int i) { return call.value(i).replace("<local>", m_Local).toStdString(); };
+        std::uint64_t size = 0;
+        const std::map<QString, std::function<void()>> members{
+            {"RenameFile", [&] { ftp.RenameFile(arg(1), arg(2)); }},
+            {"DeleteFile", [&] { ftp.DeleteFile(arg(1)); }},
+            {"SetDirectory",
+             [&] {
+                 ftp.SetDirectory(arg(1));
+                 if (call.size() > 2)
+                     ftp.DeleteFile(arg(2));
+             }},
+            {"GetFile", [&] { ftp.GetFile(arg(1), arg(2)); }},
+            {"PutFile", [&] { ftp.PutFile(arg(2), arg(1)); }},
+            {"RemoteFileSize", [&] { ftp.RemoteFileSize(arg(1), size); }},
+            {"Disconnect", [&] { ftp.Disconnect(); }},
+            {"SetHost", [&] { ftp.SetHost(arg(1)); }},
+            {"SetUser", [&] { ftp.SetUser(arg(1)); }},
+            {"SetPassword", [&] { ftp.SetPassword(arg(1)); }},
+            {"Connect", [&] { ftp.Connect(arg(1)); }},
+        };
+        QCOMPARE(Raised(members.at(call[0])), QString(raised).replace("<host>", QString::fromStdString(host())));
+        const QStringList log = m_Server->commandLog();
+        QVERIFY2(connected ? Sent(log, sent) : log.isEmpty(), qPrintable(log.join(" | ")));
+        QCOMPARE(Snapshot(home()), after);
+        QCOMPARE(QString::fromStdString(ftp.Directory()), directory);
+        QCOMPARE(ftp.Connected(), connected);
     }
     void hookSeesProgressAndCancels() {
         WriteFile(home() + "/FIXED.ZIP", Noise(2 << 20));
@@ -412,15 +504,7 @@ private Q_SLOTS:
                 QCOMPARE(m_Notices[i], notices[i]);
         }
         const QStringList log = m_Server->commandLog();
-        QStringList absent;
-        for (QString& start : sent.replaceInStrings("<tmp>", "/home/cust01/up.bin.zel~")) {
-            if (start.startsWith('!'))
-                absent << start.mid(1);
-        }
-        sent.removeIf([](const QString& start) { return start.startsWith('!'); });
-        QVERIFY2(InOrder(log, sent), qPrintable(log.join(" | ")));
-        for (const QString& start : absent)
-            QVERIFY2(!log.contains(start), qPrintable(log.join(" | ")));
+        QVERIFY2(Sent(log, sent.replaceInStrings("<tmp>", "/home/cust01/up.bin.zel~")), qPrintable(log.join(" | ")));
         // The local side: the new file in place, or the old one as it was, and nothing partial beside it.
         const bool received = call == "get" && failure.isEmpty();
         QCOMPARE(Snapshot(m_Local), (Tree{{"f.bin", received || put ? data : "previous"}}));

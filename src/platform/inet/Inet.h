@@ -18,7 +18,8 @@
 // Beyond the platform:
 // - A server written "ftpes://host[:port]" is reached with explicit TLS (AUTH TLS, PBSZ 0, PROT P) on the control
 //   and the data connections, never falling back to plain FTP. Certificates are checked against the system's store
-//   and, when ZEL_FTP_CAFILE names a PEM file, against the authorities in it as well.
+//   and, when ZEL_FTP_CAFILE names a PEM file, against the authorities in it as well; on Windows (Schannel) against
+//   those in the file only, and a self-signed certificate is reported as one of an authority not trusted.
 // - FtpGetFileA and FtpPutFileA retry a transfer that a dropped or reset connection, a timeout or a passing refusal
 //   (421, 425, 426, 450, 451) interrupted, resuming where it stopped (REST for downloads; SIZE, then APPE or
 //   REST + STOR for uploads), and restart it whole where the server cannot resume or cannot vouch for the resumed
@@ -45,7 +46,6 @@ constexpr DWORD FILE_FLAG_WRITE_THROUGH = 0x80000000;
 constexpr DWORD ERROR_INTERNET_TIMEOUT = 12002;
 constexpr DWORD ERROR_INTERNET_EXTENDED_ERROR = 12003;
 constexpr DWORD ERROR_INTERNET_INVALID_URL = 12005;
-constexpr DWORD ERROR_INTERNET_INTERNAL_ERROR = 12004;
 constexpr DWORD ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
 constexpr DWORD ERROR_INTERNET_OPERATION_CANCELLED = 12017;
 constexpr DWORD ERROR_INTERNET_INCORRECT_HANDLE_TYPE = 12018;
@@ -84,6 +84,16 @@ BOOL FtpGetRemoteFileSize(HINTERNET connection, const char* remoteFile, std::uin
 BOOL FtpListNames(HINTERNET connection, const char* folder, std::vector<std::string>* names);
 // Two-call pattern: with no buffer, *length receives the length of the last reply text.
 BOOL InternetGetLastResponseInfoA(DWORD* error, char* buffer, DWORD* length);
+// Ours: what a call's failure means to a caller deciding what to do next, from its last-error code and the thread's
+// last reply, read from the same table as the retries inside these calls.
+enum class Failure {
+    NothingSent, // refused before anything was sent: an argument, or a local file that cannot be opened
+    LineLost,    // the line dropped, stalled or was reset, or the server closed it (421): the next call connects again
+    Refused,     // the server refused the command for good: a 5xx reply, but 552 (no room), which comes midway
+    Declined,    // any other reply that refused the command, with the line still up
+    Other,       // cancelled, a local file failed midway, TLS, a copy that does not match, ...
+};
+Failure FailureOf(DWORD error);
 BOOL InternetCloseHandle(HINTERNET handle);
 
 // Process-wide hook called while any call blocks (connect, transfers, commands, the waits before retries); false
@@ -99,10 +109,11 @@ void SetNoticeHook(NoticeHook hook);
 // Ours: while an object of this class lives, the calls of its thread finish what they start although the hook
 // cancels: for the commands that tidy up after a cancelled or failed transfer, and for those that must not stop
 // half-way. The hook is still called, so that events are served; what it throws reaches the caller once the call
-// is done. After `grace` a cancel ends a call again, so that a server that stopped answering holds up nobody long.
+// is done. After ten seconds a cancel ends a call again, so that a server that stopped answering holds up nobody
+// long.
 class FinishingScope {
 public:
-    explicit FinishingScope(std::chrono::milliseconds grace = std::chrono::seconds(10));
+    FinishingScope();
     ~FinishingScope();
     FinishingScope(const FinishingScope&) = delete;
     FinishingScope& operator=(const FinishingScope&) = delete;

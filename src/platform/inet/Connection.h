@@ -1,28 +1,24 @@
 #pragma once
 
-// Shared by the inet sources: the connection record, the request driver and the error mapping. Internal to inet.
+// The record of one FTP connection, which every inet source works on. Internal to inet.
 #include "platform/inet/Inet.h"
 
 #include <curl/curl.h>
 // curl.h pulls in <windows.h> on Windows.
 #include "platform/error/WindowsMacros.h"
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace inet::detail {
 
 using winapi::ERROR_SUCCESS;
-
-// Short enough that the hook runs well within its 50 ms promise.
-inline constexpr int kPollMilliseconds = 20;
-inline constexpr auto kHookInterval = std::chrono::milliseconds(20);
 
 struct EasyCleanup {
     void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
@@ -64,7 +60,8 @@ struct Connection {
     std::string password;
     std::string caFile; // extra authorities for ftpes
     long timeoutSeconds = 60;
-    bool tls = false;
+    // curl's own words for a failure, where the TLS library tells no more (TlsSchannel.cpp).
+    std::array<char, CURL_ERROR_SIZE> errorText{};
 
     std::vector<Reply> replies; // complete replies received during the current request
     std::string partial;        // a multi-line reply still being received
@@ -78,7 +75,7 @@ struct Connection {
     bool busy = false;
     bool closing = false;   // closed by the hook while a call runs
     bool cancelled = false; // the hook said no
-    zel::Throttle hookDue{kHookInterval};
+    zel::Throttle hookDue{zel::ProgressInterval};
 
     bool featuresKnown = false;
     ChecksumMethod checksum;
@@ -95,7 +92,7 @@ struct Connection {
     Connection() = default;
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
-    ~Connection();
+    ~Connection(); // logs out (Session.cpp)
 };
 
 // Marks a connection busy for a whole call that makes several requests, so that the hook cannot start another.
@@ -110,46 +107,5 @@ private:
     Connection& m_Conn;
     bool m_Was;
 };
-
-// The local side of a transfer, for the read and write callbacks.
-struct LocalFile {
-    Connection* conn;
-    std::FILE* file;
-};
-size_t Discard(char* data, size_t size, size_t count, void* user) noexcept;
-size_t OnWrite(char* data, size_t size, size_t count, void* user) noexcept;
-size_t OnRead(char* buffer, size_t size, size_t count, void* user) noexcept;
-
-BOOL Fail(DWORD code);
-BOOL Succeed();
-// Anything that would end the command line early lets a caller smuggle in a second command.
-bool SafeText(const char* text);
-// A remote file name must name a file: curl would list a folder for an empty name or a trailing "/".
-bool UsableRemoteFile(const char* remote);
-std::string RemoteUrl(const Connection& conn, const char* remote);
-// The connection for a call, or nullptr with the last-error code set.
-std::shared_ptr<Connection> UseConnection(HINTERNET handle);
-
-// Options that differ between requests are set every time, so that no request inherits another's.
-void PrepareRequest(Connection& conn, const std::string& url, bool upload, bool noBody);
-// Drives one request through the multi handle so that the hook runs while it blocks. What a callback threw is
-// rethrown here, once curl has let go.
-CURLcode Perform(Connection& conn);
-// Calls the hook when it is due; false when the call must end (cancelled, or the handle closed meanwhile).
-bool HookAllows(Connection& conn) noexcept;
-// Sends one command over the control connection and returns the reply's code (0 when none came).
-int SendCommand(Connection& conn, const std::string& command, CURLcode& result);
-DWORD MapResult(const Connection& conn, CURLcode result);
-void KeepLastReply(const Connection& conn);
-void KeepReply(const Reply& reply);
-// What a hook threw while a call ran, passed on once nothing of curl's is left on the stack.
-void RethrowStashed(Connection& conn);
-int LastReplyCode(const Connection& conn);
-// Whether trying the request again may mend its failure: a lost, reset or stalled connection, or a passing refusal.
-bool Retriable(const Connection& conn, CURLcode result);
-// The waits before the retries, one per retry.
-std::vector<std::chrono::milliseconds> RetryWaits();
-// Tells the notice hook and waits, calling the progress hook all along; false when the call must end.
-bool AnnounceAndWait(Connection& conn, const std::string& text, std::chrono::milliseconds wait);
 
 } // namespace inet::detail
