@@ -62,7 +62,7 @@ void KTZipFiles::AddFile(std::string sFileName) {
     auto found = std::find_if(m_FileList.begin(), m_FileList.end(),
                               [&](const std::string& item) { return files::SameName(item, sFileName); });
     if (found != m_FileList.end())
-        throw zel::Error(zel::vbObjectError + 2001, "KTZip::AddFile", "File is already in Zip List");
+        throw zel::Error(zel::vbObjectError + AlreadyListed, "KTZip::AddFile", "File is already in Zip List");
     m_FileList.push_back(std::move(sFileName));
 }
 
@@ -70,7 +70,7 @@ void KTZipFiles::RemoveFile(std::string sFileName) {
     auto found = std::find_if(m_FileList.begin(), m_FileList.end(),
                               [&](const std::string& item) { return files::SameName(item, sFileName); });
     if (found == m_FileList.end())
-        throw zel::Error(zel::vbObjectError + 2002, "KTZip::RemoveFile", "File is not in Zip List");
+        throw zel::Error(zel::vbObjectError + NotListed, "KTZip::RemoveFile", "File is not in Zip List");
     m_FileList.erase(found);
 }
 

@@ -7,6 +7,10 @@
 // Builds one zip archive from a list of names and wildcard patterns through the zip engine.
 class KTZipFiles {
 public:
+    // The class's own errors are raised as zel::vbObjectError + one of these codes.
+    static constexpr std::int32_t AlreadyListed = 2001; // AddFile: the name is in the list already
+    static constexpr std::int32_t NotListed = 2002;     // RemoveFile: the name is not in the list
+
     KTZipFiles();
 
     bool RecurseFolders() const;

@@ -69,7 +69,7 @@ bool ReceiveFiles::Run() {
         m_Run.BeginStep("Receiving FIXED.ZIP from " + s.HostName);
         // Downloaded into the recovery folder: a killed receive leaves no archive among the customer's files.
         if (!m_Ftp.GetFile(s.RemoteFixedArchive, recovery.DownloadPath(), inet::FTP_TRANSFER_TYPE_BINARY))
-            throw zel::Error(zel::vbObjectError + 2006, "KTFTP::GetFile",
+            throw zel::Error(zel::vbObjectError + cFTP::CannotGet, "KTFTP::GetFile",
                              "Couldn't Get File " + s.RemoteFixedArchive + " from Server");
         m_Ftp.Disconnect();
         m_Run.PrintStatus(s.LocalFixedArchive + " downloaded.\r\nNow attempting to unzip " + s.LocalFixedArchive);

@@ -78,11 +78,12 @@ bool SendFiles::Run() {
         LogIn(m_Ftp, s.TestedHost, s.User, s.Password);
         m_Run.BeginStep("Sending ZEL.ZIP to " + s.HostName);
         if (!m_Ftp.PutFile(s.LocalSendArchive, s.RemoteSendArchive, inet::FTP_TRANSFER_TYPE_BINARY))
-            throw zel::Error(zel::vbObjectError + 2003, "KTFTP::PutFile", "Couldn't Send File " + s.RemoteSendArchive);
+            throw zel::Error(zel::vbObjectError + cFTP::CannotSend, "KTFTP::PutFile",
+                             "Couldn't Send File " + s.RemoteSendArchive);
         // The server's own count of what arrived, where it tells it.
         std::uint64_t remoteSize = 0;
         if (m_Ftp.RemoteFileSize(s.RemoteSendArchive, remoteSize) && remoteSize != localSize)
-            throw zel::Error(zel::vbObjectError + 2003, "SendFiles::Run",
+            throw zel::Error(zel::vbObjectError + cFTP::CannotSend, "SendFiles::Run",
                              "The server holds " + std::to_string(remoteSize) + " bytes of " + s.RemoteSendArchive +
                                  ", but " + std::to_string(localSize) + " bytes were sent. Please send again.");
         m_Ftp.Disconnect();

@@ -33,7 +33,7 @@ void LogIn(cFTP& ftp, const std::string& host, const std::string& user, const st
     ftp.SetUser(user);
     ftp.SetPassword(password);
     if (!ftp.Connect())
-        throw zel::Error(zel::vbObjectError + 2001, "KTFTP::Connect", "Cannot Connect to " + host);
+        throw zel::Error(zel::vbObjectError + cFTP::CannotConnect, "KTFTP::Connect", "Cannot Connect to " + host);
 }
 
 namespace transfer {

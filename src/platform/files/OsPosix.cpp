@@ -53,7 +53,8 @@ int Rename(const fs::path& from, const fs::path& to, bool replace) {
 int CreateTemporary(const fs::path& folder, const std::string& name, fs::path& created) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         created = folder / native::Path(TemporaryName(name));
-        const int fd = ::open(created.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+        const int fd =
+            ::open(created.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666); // as any new file: the umask applies
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
