@@ -35,10 +35,9 @@ ReceiveFiles::ReceiveFiles(const TransferSettings& settings, cFTP& ftp, Transfer
 bool ReceiveFiles::Run() {
     const TransferSettings& s = m_Settings;
     auto& ui = ui::Current();
-    if (!Confirmed(s))
+    const Opening opening(s, m_Run);
+    if (!opening.Confirmed())
         return false;
-    BusyPointer busy;
-    m_Run.EnableOtherTransfer(false);
     // Held from before the clearing until the old copies are gone.
     DataFolderLock lock(s.DataFolder);
     RecoveryFolder recovery(s.DataFolder, StepsOf(m_Run));

@@ -32,10 +32,9 @@ SendFiles::SendFiles(const TransferSettings& settings, cFTP& ftp, TransferRun& r
 bool SendFiles::Run() {
     const TransferSettings& s = m_Settings;
     auto& ui = ui::Current();
-    if (!Confirmed(s))
+    const Opening opening(s, m_Run);
+    if (!opening.Confirmed())
         return false;
-    BusyPointer busy;
-    m_Run.EnableOtherTransfer(false);
     // Held for the whole send: a receive elsewhere cannot clear what is being packed.
     DataFolderLock lock(s.DataFolder);
     try {

@@ -38,9 +38,12 @@ void LogIn(cFTP& ftp, const std::string& host, const std::string& user, const st
 
 namespace transfer {
 
-bool Confirmed(const TransferSettings& s) {
-    return ui::Current().MsgBox(s.BackupWarning, ui::Buttons::OkCancel, ui::Icon::None, 0, ConfirmTitle) !=
-           ui::Answer::Cancel;
+Opening::Opening(const TransferSettings& s, TransferRun& run) {
+    if (ui::Current().MsgBox(s.BackupWarning, ui::Buttons::OkCancel, ui::Icon::None, 0, ConfirmTitle) ==
+        ui::Answer::Cancel)
+        return;
+    m_Busy.emplace();
+    run.EnableOtherTransfer(false);
 }
 
 BusyPointer::BusyPointer() {

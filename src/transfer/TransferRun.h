@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 class cFTP;
@@ -64,9 +65,6 @@ void LogIn(cFTP& ftp, const std::string& host, const std::string& user, const st
 // What both transfers share: the steps that open and close a run.
 namespace transfer {
 
-// The backup warning; false when the user cancels at it.
-bool Confirmed(const TransferSettings& settings);
-
 // The busy pointer for as long as the object lives.
 class BusyPointer {
 public:
@@ -75,6 +73,19 @@ public:
     BusyPointer(const BusyPointer&) = delete;
     BusyPointer& operator=(const BusyPointer&) = delete;
 };
+
+// The opening every transfer shares: the backup warning and, once the user goes on, the busy pointer for as long
+// as the object lives and the other transfer button off.
+class Opening {
+public:
+    Opening(const TransferSettings& settings, TransferRun& run);
+    // False when the user cancelled at the warning: nothing was changed.
+    bool Confirmed() const { return m_Busy.has_value(); }
+
+private:
+    std::optional<BusyPointer> m_Busy;
+};
+
 // The failure box, unless the user is leaving; a cancelled run says so instead of the error.
 void ShowFailure(TransferRun& run, const std::string& text);
 // The data folder must be there before anything is touched: otherwise every path below points elsewhere.

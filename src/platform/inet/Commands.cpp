@@ -117,19 +117,13 @@ BOOL FtpListNames(HINTERNET connection, const char* folder, std::vector<std::str
     if (result != CURLE_OK)
         return winapi::Failed(MapResult(*conn, result));
     names->clear();
-    std::string_view text(listing.text);
-    while (!text.empty()) {
-        const size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
+    ForEachLine(listing.text, [&](std::string_view line) {
         // Some servers answer with the folder's path before each name.
         if (const size_t slash = line.rfind('/'); slash != std::string_view::npos)
             line.remove_prefix(slash + 1);
         if (!line.empty())
             names->emplace_back(line);
-    }
+    });
     return Succeeded();
 }
 

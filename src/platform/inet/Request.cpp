@@ -71,6 +71,17 @@ BOOL Succeeded() {
     return TRUE;
 }
 
+void ForEachLine(std::string_view text, const std::function<void(std::string_view line)>& take) {
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        take(line);
+    }
+}
+
 bool SafeText(const char* text) {
     return text != nullptr && std::strpbrk(text, "\r\n") == nullptr;
 }

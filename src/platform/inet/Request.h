@@ -5,7 +5,9 @@
 #include "platform/inet/Connection.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace inet::detail {
 
@@ -13,6 +15,8 @@ namespace inet::detail {
 BOOL Succeeded();
 // Anything that would end the command line early lets a caller smuggle in a second command.
 bool SafeText(const char* text);
+// Calls `take` with each line of the text, without its line break (LF or CRLF).
+void ForEachLine(std::string_view text, const std::function<void(std::string_view line)>& take);
 // A remote file name must name a file: curl would list a folder for an empty name or a trailing "/".
 bool UsableRemoteFile(const char* remote);
 std::string RemoteUrl(const Connection& conn, const char* remote);

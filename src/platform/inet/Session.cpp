@@ -50,13 +50,7 @@ int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void*) noexcept 
                                                        : nullptr;
     if (!prefix)
         return 0;
-    std::string_view text(data, size);
-    while (!text.empty()) {
-        const size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
+    ForEachLine(std::string_view(data, size), [&](std::string_view line) {
         const bool password = type == CURLINFO_HEADER_OUT && line.size() >= 4 &&
                               std::toupper(static_cast<unsigned char>(line[0])) == 'P' &&
                               std::toupper(static_cast<unsigned char>(line[1])) == 'A' &&
@@ -66,7 +60,7 @@ int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void*) noexcept 
             std::fprintf(stderr, "%sPASS ****\n", prefix);
         else
             std::fprintf(stderr, "%s%.*s\n", prefix, static_cast<int>(line.size()), line.data());
-    }
+    });
     return 0;
 }
 

@@ -268,6 +268,14 @@ Loaded Load(const std::string& path) {
     return result;
 }
 
+// The file a write changes: a missing one is written anew.
+Loaded LoadForWriting(const std::string& path) {
+    Loaded file = Load(path);
+    if (file.code == ERROR_FILE_NOT_FOUND)
+        file.code = ERROR_SUCCESS;
+    return file;
+}
+
 // Replaces the file in one step: the new text goes to a temporary file in the same folder, which is renamed
 // over the file only when completely written.
 DWORD Save(const std::string& path, const std::string& content) {
@@ -432,9 +440,9 @@ BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpStr
     if (!ValidSection(lpAppName) || (lpKeyName && !ValidKey(lpKeyName)) || (lpString && HasLineBreak(lpString)))
         return winapi::Failed(ERROR_INVALID_PARAMETER);
 
-    std::string path = ProfilePath(lpFileName);
-    Loaded file = Load(path);
-    if (file.code != ERROR_SUCCESS && file.code != ERROR_FILE_NOT_FOUND)
+    const std::string path = ProfilePath(lpFileName);
+    Loaded file = LoadForWriting(path);
+    if (file.code != ERROR_SUCCESS)
         return winapi::Failed(file.code);
     Document& doc = file.doc;
     std::size_t header = doc.FindSection(lpAppName);
@@ -474,9 +482,9 @@ BOOL WritePrivateProfileSectionA(LPCSTR lpAppName, LPCSTR lpString, LPCSTR lpFil
         entries.emplace_back(p);
     }
 
-    std::string path = ProfilePath(lpFileName);
-    Loaded file = Load(path);
-    if (file.code != ERROR_SUCCESS && file.code != ERROR_FILE_NOT_FOUND)
+    const std::string path = ProfilePath(lpFileName);
+    Loaded file = LoadForWriting(path);
+    if (file.code != ERROR_SUCCESS)
         return winapi::Failed(file.code);
     Document& doc = file.doc;
     std::size_t header = doc.FindSection(lpAppName);
