@@ -50,7 +50,7 @@ void MakePlainName(std::string& part, bool& stripped) {
         base.size() == 4 && (base.starts_with("com") || base.starts_with("lpt")) && base[3] >= '0' && base[3] <= '9';
     if (numbered || base == "con" || base == "prn" || base == "aux" || base == "nul" || base == "conin$" ||
         base == "conout$")
-        part.insert(0, "_");
+        part.insert(part.begin(), '_'); // one character: GCC 12 takes the text form for an overlapping copy
 }
 
 } // namespace zipengine::os
