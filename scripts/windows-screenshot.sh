@@ -19,6 +19,12 @@ cp "$work"/TOVA/* "$work/fixed/"
 for f in "$work"/fixed/*; do echo "repaired by support" >>"$f"; done
 (cd "$work/fixed" && zip -q "$work/srv/home/demo/FIXED.ZIP" ./*)
 
+# The display first: Wine's background processes, which the prefix's set-up starts, draw the program's windows.
+Xvfb "$display" -screen 0 1024x768x24 -noreset >/dev/null 2>&1 &
+xvfb=$!
+export DISPLAY=$display
+for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+
 # A Wine prefix of its own: the program finds the product's profile in Wine's Windows folder, as on a customer's
 # machine, and shows real windows (the tests' prefix runs everything offscreen).
 export WINEPREFIX=$work/wine WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
@@ -40,18 +46,15 @@ printf '[Paths]\r\nDataPath=Z:%s\\\r\n' "$(echo "$work/TOVA" | tr / '\\')" >"$WI
 
 /usr/bin/python3 "$root/scripts/demo-ftpserver.py" "$work/srv" "$port" &
 server=$!
-Xvfb "$display" -screen 0 1024x768x24 -noreset >/dev/null 2>&1 &
-xvfb=$!
 cleanup() {
-    kill "$server" "$xvfb" 2>/dev/null || true
-    wineserver -k 2>/dev/null || /usr/lib/wine/wineserver -k 2>/dev/null || true
+    kill "$server" "$xvfb" ${program:+"$program"} 2>/dev/null || true
+    wait 2>/dev/null || true
+    wineserver -k 2>/dev/null || true
 }
 trap cleanup EXIT
-export DISPLAY=$display
-for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
 
-wait_for() { # a condition, up to 60 s
-    for _ in $(seq 600); do eval "$1" && return 0; sleep 0.1; done
+wait_for() { # a condition, up to three minutes (the first program of a new Wine prefix starts slowly)
+    for _ in $(seq 1800); do eval "$1" && return 0; sleep 0.1; done
     echo "windows-screenshot: timed out waiting for: $1" >&2
     return 1
 }
@@ -60,10 +63,11 @@ press() { # keys to the newest visible window of the program
     local w
     w=$(xdotool search --onlyvisible --name 'ZEL FTP CLIENT' | tail -n 1)
     xdotool windowactivate --sync "$w" >/dev/null 2>&1 || true
-    xdotool key --window "$w" --delay 50 "$@"
+    xdotool key --window "$w" --delay 50 "$@" 2>/dev/null
 }
 
-(cd "$(dirname "$exe")" && ZEL_FTP_HOST="127.0.0.1:$port" wine "$exe" -platform windows >"$work/zelftp.log" 2>&1) &
+(cd "$(dirname "$exe")" && exec env ZEL_FTP_HOST="127.0.0.1:$port" wine "$exe" -platform windows >"$work/zelftp.log" 2>&1) &
+program=$!
 # The start-up confirmation, then the main window.
 wait_for '[ "$(window_count)" -ge 1 ]'
 press Return
