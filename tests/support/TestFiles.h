@@ -47,7 +47,9 @@ public:
 private:
     QString m_Path;
     bool m_Ok = false;
+#ifdef _WIN32
     void* m_Handle = nullptr;
+#endif
 };
 // The error the call raised as "number source: description", numbers of classes counted from vbObjectError
 // (cFTP's 2001...); empty when it raised none.
