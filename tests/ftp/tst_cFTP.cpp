@@ -7,11 +7,14 @@
 
 #include <QtTest>
 
+#include <curl/curl.h>
+
 #include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 #include <unistd.h>
@@ -156,7 +159,8 @@ private Q_SLOTS:
         QVERIFY(ftp.PutFile(local("empty"), "/home/cust 02/empty") &&
                 ftp.GetFile("/home/cust 02/empty", local("back")));
         QCOMPARE(Snapshot(m_Local), (Tree{{"FIXED.ZIP", data}, {"ZEL.ZIP", data}, {"back", ""}, {"empty", ""}}));
-        QCOMPARE(Snapshot(m_Root + "/home/cust 02"), (Tree{{"a b;c#d%20e?.ZIP", data}, {"empty", ""}}));
+        // The server's side as the server sees it (under Wine no Windows program can open a name with "?").
+        QCOMPARE(HostSnapshot(m_Root + "/home/cust 02"), (Tree{{"a b;c#d%20e?.ZIP", data}, {"empty", ""}}));
         QVERIFY(ftp.Disconnect());
         QCOMPARE(m_Server->loginCount(), 1);
         const QStringList log = m_Server->commandLog();
@@ -542,7 +546,12 @@ private Q_SLOTS:
             "refuse PROT");
         row("another host", "otherhost", "test", "the server's certificate was issued for another host name.");
         row("expired", "expired", "test", "the server's certificate has expired or is not valid yet.");
-        row("self-signed", "selfsigned", "test", "the server's certificate is self-signed, so nobody vouches for it.");
+        // Schannel does not tell a self-signed certificate from one whose authority is not trusted.
+        const bool schannel = std::string_view(curl_version_info(CURLVERSION_NOW)->ssl_version).find("Schannel") !=
+                              std::string_view::npos;
+        row("self-signed", "selfsigned", "test",
+            schannel ? "the server's certificate was issued by an authority this computer does not trust."
+                     : "the server's certificate is self-signed, so nobody vouches for it.");
         row("unknown authority", "good", "",
             "the server's certificate was issued by an authority this computer does not trust.");
         row("CA file missing", "good", m_Dir.filePath("none.pem"),
@@ -556,8 +565,12 @@ private Q_SLOTS:
         FtpServer& server = certificate.isEmpty() ? *m_Server : *m_TlsServer;
         if (!certificate.isEmpty())
             QVERIFY(server.setFaults("clear;cert " + certificate + ";" + faults));
+        if (caFile.isEmpty() && UnderWine())
+            QSKIP("Wine's Schannel accepts every server certificate when the system's store is to check it (it never "
+                  "checks the chain in the handshake, as Windows does), so an untrusted authority cannot be refused "
+                  "here");
         qputenv("ZEL_FTP_CAFILE", (caFile == "test" ? m_TlsServer->caFile() : caFile).toUtf8());
-        const std::string where = "ftpes://" + server.hostPort().toStdString();
+        const std::string where = "ftpes://" + server.hostName().toStdString();
         cFTP ftp;
         const QString raised = Raised([&] { ftp.Connect(where, "cust01", "secret"); });
         qunsetenv("ZEL_FTP_CAFILE");

@@ -34,6 +34,15 @@ QByteArray Mixed(qsizetype size, quint32 seed) {
     return data;
 }
 
+QString StoredName(const QString& absolute) {
+    QString name = QDir::fromNativeSeparators(absolute);
+    if (name.size() >= 2 && name[1] == ':' && name[0].isLetter())
+        name.remove(0, 2);
+    while (name.startsWith('/'))
+        name.remove(0, 1);
+    return name;
+}
+
 QStringList Listing(const QString& archive) {
     QStringList names = Exec("unzip", {"-Z1", archive}).second.split('\n', Qt::SkipEmptyParts);
     names.sort();

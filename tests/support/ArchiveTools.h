@@ -19,6 +19,10 @@ bool ReadersAgree(const QString& archive);
 // Seeded data of the kinds a data set holds, in runs of random length: text records, random bytes, zeros.
 QByteArray Mixed(qsizetype size, quint32 seed);
 
+// The entry name a file given by its absolute path is stored under, as Info-ZIP's zip stores it: without the drive
+// and the leading separators, "/" between the parts ("/tmp/x/a.dat" and "Z:\tmp\x\a.dat" alike: "tmp/x/a.dat").
+QString StoredName(const QString& absolute);
+
 // Entry names as Info-ZIP lists them, sorted.
 QStringList Listing(const QString& archive);
 

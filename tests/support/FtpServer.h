@@ -25,6 +25,9 @@ public:
     bool isRunning() { return m_Port != 0 && m_Process.running(); }
     QString errorString() const { return m_Error; }
     QString hostPort() const { return QStringLiteral("127.0.0.1:%1").arg(m_Port); }
+    // By the name the certificates are issued for: Schannel's check against a CA file (curl's own) matches a host's
+    // DNS names only, never its IP address.
+    QString hostName() const { return QStringLiteral("localhost:%1").arg(m_Port); }
     QString caFile() const { return m_Certificates.filePath(QStringLiteral("ca.pem")); } // the test CA (TLS)
 
     int loginCount();         // successful logins (one per control connection) since the start or clearLog

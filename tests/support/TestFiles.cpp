@@ -26,6 +26,28 @@ QMap<QString, QByteArray> Snapshot(const QString& root, bool recursive) {
     return files;
 }
 
+QMap<QString, QByteArray> HostSnapshot(const QString& root) {
+    const char* script = R"(
+import base64, json, os, sys
+root, files = sys.argv[1], {}
+for folder, _, names in os.walk(root):
+    for name in names:
+        path = os.path.join(folder, name)
+        if os.path.isfile(path):
+            with open(path, 'rb') as f:
+                files[os.path.relpath(path, root)] = base64.b64encode(f.read()).decode()
+print(json.dumps(files))
+)";
+    const auto [code, out] = Exec(qEnvironmentVariable("ZEL_PYTHON", ZEL_PYTHON_DEFAULT), {"-c", script, root});
+    QMap<QString, QByteArray> files;
+    if (code != 0)
+        QTest::qFail(qPrintable("cannot read " + root + " on the host"), __FILE__, __LINE__);
+    const QJsonObject listed = QJsonDocument::fromJson(out.toUtf8()).object();
+    for (auto it = listed.begin(); it != listed.end(); ++it)
+        files.insert(it.key(), QByteArray::fromBase64(it.value().toString().toLatin1()));
+    return files;
+}
+
 void WriteFile(const QString& path, const QByteArray& content) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile f(path);
@@ -90,6 +112,11 @@ QByteArray Noise(int size, quint32 seed) {
 }
 
 #ifdef _WIN32
+bool UnderWine() {
+    // Wine's own export, which no Windows has.
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
 bool WithFileSizeLimit(qint64, const std::function<void()>&) {
     return false;
 }
@@ -111,6 +138,10 @@ Frozen::~Frozen() {
         CloseHandle(static_cast<HANDLE>(m_Handle));
 }
 #else
+bool UnderWine() {
+    return false;
+}
+
 bool WithFileSizeLimit(qint64 bytes, const std::function<void()>& call) {
     // The signal would end the process at the first write past the limit; ignored, the write fails with EFBIG.
     auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);

@@ -10,6 +10,9 @@ namespace testsupport {
 
 // Every plain file under root (relative path with "/" -> content); folders alone do not count.
 QMap<QString, QByteArray> Snapshot(const QString& root, bool recursive = true);
+// The same, read by a program of the host (Python), as the FTP server and the other host programs see the folder:
+// under Wine, where a Linux name may hold characters that no Windows program can open (such as "?").
+QMap<QString, QByteArray> HostSnapshot(const QString& root);
 // Writes a file, making its folders.
 void WriteFile(const QString& path, const QByteArray& content);
 void WriteTree(const QString& root, const QMap<QString, QByteArray>& files);
@@ -51,6 +54,9 @@ private:
     void* m_Handle = nullptr;
 #endif
 };
+// Whether this Windows program runs under Wine, which in places does what Windows would not: a test that cannot
+// hold there skips, saying what Wine does.
+bool UnderWine();
 // The error the call raised as "number source: description", numbers of classes counted from vbObjectError
 // (cFTP's 2001...); empty when it raised none.
 QString Raised(const std::function<void()>& call);

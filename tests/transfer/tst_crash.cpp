@@ -168,15 +168,18 @@ private Q_SLOTS:
 
     void aSecondCopyTouchesNothing_data() {
         QTest::addColumn<QString>("product");
-        QTest::newRow("TOVA, thousands of files") << "tova";
+        QTest::newRow("TOVA, many files") << "tova";
     }
     void aSecondCopyTouchesNothing() {
-        // Thousands of files, so that each step lasts: the first copy waits at a point of its journal's states
-        // while the second starts up, sends and receives.
+        // Many files, so that each step lasts: the first copy waits at a point of its journal's states while the
+        // second starts up, sends and receives. Under Wine a file call costs many times what it does elsewhere (it
+        // reads the whole folder to find a new name in any case): a few hundred files still give each step hundreds
+        // of events.
+        const int count = UnderWine() ? 400 : 2000;
         const QString home = m_Root.path() + "/srv/home/cust01";
         m_Old.clear();
         Tree archive;
-        for (int i = 0; i < 2000; ++i) {
+        for (int i = 0; i < count; ++i) {
             m_Old.insert(QString("f%1.dat").arg(i, 4, 10, QChar('0')), Noise(1000 + i % 700, quint32(i)));
             archive.insert(QString("g%1.dat").arg(i, 4, 10, QChar('0')), Noise(900 + i % 500, quint32(i + 7)));
         }
@@ -190,10 +193,11 @@ private Q_SLOTS:
         for (const QString& line : whole.output.split('\n'))
             if (line.startsWith("step "))
                 stepAt.emplace(line.section(' ', 2, 2), line.section(' ', 1, 1).toLong());
-        const std::vector<std::pair<QString, long>> points{{"while clearing", stepAt["Clearing"] + 1000},
-                                                           {"before the download", stepAt["Receiving"]},
-                                                           {"while putting in place", stepAt["Putting"] + 1000},
-                                                           {"while removing the old files", stepAt["Removing"] + 1000}};
+        const std::vector<std::pair<QString, long>> points{
+            {"while clearing", stepAt["Clearing"] + count / 2},
+            {"before the download", stepAt["Receiving"]},
+            {"while putting in place", stepAt["Putting"] + count / 2},
+            {"while removing the old files", stepAt["Removing"] + count / 2}};
         for (const auto& [where, event] : points) {
             layOld();
             QProcess first;

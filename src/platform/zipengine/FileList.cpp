@@ -13,15 +13,37 @@ namespace zipengine::detail {
 
 namespace {
 
+// The folder's path below the root, when one of the folders it is in is the root under another name: on Windows
+// the root may come in another case (the caller upper-cases it) or as a short name, which its file system takes for
+// the same folder.
+std::optional<fs::path> BelowRootByIdentity(const fs::path& abs, fs::path root) {
+    if (!root.has_filename() && root.has_relative_path())
+        root = root.parent_path(); // with a trailing separator the file system library finds no folder equivalent
+    std::vector<fs::path> below;
+    std::error_code ec;
+    for (fs::path up = abs;; up = up.parent_path()) {
+        if (fs::equivalent(up, root, ec)) {
+            fs::path rel;
+            for (auto it = below.rbegin(); it != below.rend(); ++it)
+                rel /= *it;
+            return rel.empty() ? fs::path(".") : rel;
+        }
+        if (!up.has_relative_path())
+            return std::nullopt;
+        below.push_back(up.filename());
+    }
+}
+
 // The entry names of a folder's files start with this: the folder relative to the root, or its whole path when
 // it is outside the root.
 std::string EntryPrefix(const fs::path& folder, const fs::path& root) {
     fs::path abs = fs::absolute(folder).lexically_normal();
-    fs::path rel = abs.lexically_relative(fs::absolute(root).lexically_normal());
+    const fs::path top = fs::absolute(root).lexically_normal();
+    fs::path rel = abs.lexically_relative(top);
+    if (rel.empty() || *rel.begin() == "..")
+        rel = BelowRootByIdentity(abs, top).value_or(abs.relative_path());
     if (rel == ".")
         return {};
-    if (rel.empty() || *rel.begin() == "..")
-        rel = abs.relative_path();
     const std::u8string generic = rel.generic_u8string();
     const std::string prefix(generic.begin(), generic.end());
     return prefix.empty() || prefix.back() == '/' ? prefix : prefix + "/";
@@ -57,11 +79,12 @@ void FileList::AddName(const std::string& name) {
             if (m_Recurse)
                 matched = AddFolder(p, "*", true);
             else
-                m_Print("  zip warning: " + name + " is a folder; its files are packed only with recursion\n");
+                m_Print("  zip warning: " + Shown(PathOf(name)) +
+                        " is a folder; its files are packed only with recursion\n");
         }
     }
     if (!matched && !m_Progress.Cancelled())
-        m_Print("  zip warning: name not matched: " + name + "\n");
+        m_Print("  zip warning: name not matched: " + Shown(PathOf(name)) + "\n");
 }
 
 // True when the pattern matched at least one file, also one that is then left out (the archive itself, a

@@ -127,7 +127,7 @@ public:
     }
 
     PackResult Result() const {
-        const std::string path = Utf8(m_Archive);
+        const std::string path = Shown(m_Archive);
         if (m_Written) // a cancel that came once the archive was in place is too late
             return {};
         if (!m_Failure.empty())
@@ -229,7 +229,8 @@ public:
         }
         m_WorkCv.notify_all();
         if (out.item != item) {
-            StopWith("zip error: internal error: the blocks of " + m_Items[item].file + " came out of order.\n");
+            StopWith("zip error: internal error: the blocks of " + Shown(PathOf(m_Items[item].file)) +
+                     " came out of order.\n");
             return false;
         }
         if (out.problem != BlockProblem::None) {
@@ -321,7 +322,8 @@ private:
         return block;
     }
 
-    static std::string ProblemText(const std::string& path, BlockProblem problem, int err) {
+    static std::string ProblemText(const std::string& file, BlockProblem problem, int err) {
+        const std::string path = Shown(PathOf(file));
         switch (problem) {
         case BlockProblem::Open:
             return "zip error: could not open " + path + " for reading (" + ErrnoText(err) +
@@ -463,7 +465,7 @@ bool Pipeline::WriteArchive(int fd) {
     zip_source_t* out = zip_source_function_create(&ArchiveWriter::Callback, &sink, &error);
     zip_t* za = out ? zip_open_from_source(out, ZIP_CREATE | ZIP_TRUNCATE, &error) : nullptr;
     if (!za) {
-        m_Detail = "zip error: could not create " + Utf8(m_Archive) + " (" + zip_error_strerror(&error) + ").\n";
+        m_Detail = "zip error: could not create " + Shown(m_Archive) + " (" + zip_error_strerror(&error) + ").\n";
         zip_error_fini(&error);
         if (out)
             zip_source_free(out);
@@ -509,7 +511,7 @@ bool Pipeline::WriteArchive(int fd) {
         if (sink.Errno())
             m_WriteErrno = sink.Errno();
         else
-            m_Detail = "zip error: could not write " + Utf8(m_Archive) + " (" + zip_error_strerror(e) + ").\n";
+            m_Detail = "zip error: could not write " + Shown(m_Archive) + " (" + zip_error_strerror(e) + ").\n";
         errno = sink.Errno() ? sink.Errno() : EIO;
         return false;
     }

@@ -17,6 +17,11 @@ std::string Utf8(const fs::path& path) {
     return std::string(text.begin(), text.end());
 }
 
+std::string Shown(const fs::path& path) {
+    fs::path native = path;
+    return Utf8(native.make_preferred());
+}
+
 fs::path ResolveNoCase(const fs::path& path) {
     if (files::ExistsPath(Utf8(path)))
         return path;
@@ -37,7 +42,7 @@ std::string DriveOf(const fs::path& folder) {
     fs::path full = fs::weakly_canonical(fs::absolute(folder, ec), ec);
     if (full.has_relative_path() && !full.has_filename())
         full = full.parent_path(); // no trailing separator
-    return os::VolumeOf(full, !ec);
+    return Shown(PathOf(os::VolumeOf(full, !ec)));
 }
 
 std::time_t ChangedAt(const files::FileId& id) {

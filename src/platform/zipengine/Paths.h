@@ -27,6 +27,10 @@ fs::path ResolveNoCase(const fs::path& path);
 // One file under any of its names: the identities the file services give.
 bool SameFile(const files::FileId& a, const files::FileId& b);
 
+// A path as the engine's messages show it, in whatever form it came: with the system's own separators (backslashes
+// on Windows, where the file system library joins parts with them and the caller's names may hold either).
+std::string Shown(const fs::path& path);
+
 // The drive a folder is on, as its user knows it: "C:\" on Windows, the mount point elsewhere.
 std::string DriveOf(const fs::path& folder);
 

@@ -75,11 +75,11 @@ bool MakeFolders(const fs::path& base, const std::vector<std::string>& parts, st
         std::error_code ec;
         auto st = fs::symlink_status(p, ec);
         if (fs::is_symlink(st) || (fs::exists(st) && !fs::is_directory(st))) {
-            why = Utf8(p) + " is not a folder";
+            why = Shown(p) + " is not a folder";
             return false;
         }
         if (!fs::exists(st) && !fs::create_directory(p, ec) && ec) {
-            why = "could not create " + Utf8(p) + " (" + ec.message() + ")";
+            why = "could not create " + Shown(p) + " (" + ec.message() + ")";
             return false;
         }
     }
@@ -204,9 +204,9 @@ Ending UnzipRun::TakeRequest(std::int32_t ifnc, std::int32_t xfnc) {
 // libzip reads the count from the same end records, taking time and memory for each entry.
 Ending UnzipRun::RefuseTooManyEntries() {
     if (const auto declared = DeclaredEntries(m_Archive); declared && *declared > MaxEntries && !m_Listing) {
-        m_Print("unzip error: " + Utf8(m_Archive) + " holds " + std::to_string(*declared) + " files, far more than a " +
-                "data set (at most " + std::to_string(MaxEntries) + "); the archive is damaged or not a data set, " +
-                "and nothing was extracted.\n");
+        m_Print("unzip error: " + Shown(m_Archive) + " holds " + std::to_string(*declared) +
+                " files, far more than a " + "data set (at most " + std::to_string(MaxEntries) +
+                "); the archive is damaged or not a data set, " + "and nothing was extracted.\n");
         return PK_ERR;
     }
     return {};
@@ -220,12 +220,12 @@ Ending UnzipRun::Open() {
                            [&] { m_Progress.Poll(); });
     if (!m_Zip) {
         if (err == ZIP_ER_NOENT || err == ZIP_ER_OPEN)
-            m_Print("unzip error: cannot find or open " + Utf8(m_Archive) + ".\n");
+            m_Print("unzip error: cannot find or open " + Shown(m_Archive) + ".\n");
         else if (std::string twice; err == ZIP_ER_EXISTS && !(twice = DuplicateEntryName(m_Archive)).empty())
-            m_Print("unzip error: " + Utf8(m_Archive) + " holds more than one entry named " + Printable(twice) +
+            m_Print("unzip error: " + Shown(m_Archive) + " holds more than one entry named " + Printable(twice) +
                     "; nothing was extracted.\n");
         else
-            m_Print("unzip error: " + Utf8(m_Archive) + " is not a zip archive or it is damaged.\n");
+            m_Print("unzip error: " + Shown(m_Archive) + " is not a zip archive or it is damaged.\n");
         return PK_NOZIP;
     }
     m_Shared.za = m_Zip.get();
@@ -242,7 +242,7 @@ Ending UnzipRun::MakeExtractionFolder() {
     if (m_Writing && !fs::is_directory(m_Dir, ec)) {
         fs::create_directories(m_Dir, ec);
         if (!fs::is_directory(m_Dir, ec)) {
-            m_Print("unzip error: could not create the folder " + Utf8(m_Dir) + ".\n");
+            m_Print("unzip error: could not create the folder " + Shown(m_Dir) + ".\n");
             return PK_PARAM;
         }
     }
@@ -273,7 +273,7 @@ Ending UnzipRun::RefuseTooLarge() {
         }
     }
     if (beyond && !m_Listing) {
-        m_Print("unzip error: the files in " + Utf8(m_Archive) + " would take more than " + Amount(MaxTotalSize) +
+        m_Print("unzip error: the files in " + Shown(m_Archive) + " would take more than " + Amount(MaxTotalSize) +
                 ", far more than a data set; the archive is damaged or not a data set, and nothing was extracted.\n");
         return PK_ERR;
     }
@@ -283,7 +283,7 @@ Ending UnzipRun::RefuseTooLarge() {
         const fs::space_info space = fs::space(m_Dir, ec);
         if (!ec && space.available < needed) {
             m_Print("unzip error: there is not enough free space on the drive " + DriveOf(m_Dir) + " to extract " +
-                    Utf8(m_Archive) + ": its files take " + Amount(m_Total) + ", and the drive has " +
+                    Shown(m_Archive) + ": its files take " + Amount(m_Total) + ", and the drive has " +
                     Amount(space.available) +
                     " free (a little more than the files take must stay free). Make room on that drive, then try "
                     "again.\n");
@@ -306,10 +306,10 @@ Ending UnzipRun::ExtractEntries() {
 
 std::int32_t UnzipRun::Summarize() {
     if (m_Failed)
-        m_Print("  " + std::to_string(m_Failed) + " problem(s) in " + Utf8(m_Archive) +
+        m_Print("  " + std::to_string(m_Failed) + " problem(s) in " + Shown(m_Archive) +
                 "; not every file was extracted.\n");
     else if (m_Dcl.fQuiet < 2)
-        m_Print(m_Dcl.ntflag ? "No errors detected in compressed data of " + Utf8(m_Archive) + ".\n"
+        m_Print(m_Dcl.ntflag ? "No errors detected in compressed data of " + Shown(m_Archive) + ".\n"
                              : "  " + std::to_string(m_Done) + " file(s) extracted.\n");
     return m_Result;
 }
@@ -424,7 +424,7 @@ bool UnzipRun::MayWrite(const Target& target, const zip_stat_t& st, const std::s
         return false;
     }
     if (fs::is_directory(status)) {
-        NoteProblem(PK_ERR, "  error: cannot write " + Utf8(target.path) + ": a folder of that name exists.\n");
+        NoteProblem(PK_ERR, "  error: cannot write " + Shown(target.path) + ": a folder of that name exists.\n");
         return false;
     }
     if (fs::exists(status)) {
@@ -451,7 +451,7 @@ bool UnzipRun::MayReplace(const fs::path& target, std::time_t changed, std::time
         return true;
     if (m_SkipExisting || !m_Uf || !m_Uf->replace)
         return false;
-    std::string shownPath = Utf8(target);
+    std::string shownPath = Shown(target);
     std::vector<char> buf(shownPath.begin(), shownPath.end());
     buf.resize(std::max<std::size_t>(buf.size() + 1, 257), '\0');
     const std::int32_t answer = m_Uf->replace(buf.data());
@@ -540,7 +540,7 @@ Ending UnzipRun::PutInPlace(const std::string& shown, const fs::path& target, Ex
     case ExtractStatus::Ok:
         ++m_Done;
         if (m_Dcl.fQuiet < 2)
-            m_Print((m_Writing ? "  inflating: " + Utf8(target) : "    testing: " + shown + "   OK") + "\n");
+            m_Print((m_Writing ? "  inflating: " + Shown(target) : "    testing: " + shown + "   OK") + "\n");
         break;
     case ExtractStatus::NoPassword:
         NoteProblem(IZ_BADPWD, "  skipping: " + shown + " needs a password, and none was given.\n");
@@ -553,11 +553,11 @@ Ending UnzipRun::PutInPlace(const std::string& shown, const fs::path& target, Ex
         NoteProblem(PK_ERR, "  error: " + shown + " is damaged (" + r.detail + "); it was not extracted.\n");
         break;
     case ExtractStatus::WriteError:
-        NoteProblem(PK_ERR, "  error: could not write " + Utf8(target) + " (" + r.detail + ").\n");
+        NoteProblem(PK_ERR, "  error: could not write " + Shown(target) + " (" + r.detail + ").\n");
         break;
     case ExtractStatus::DiskFull:
         m_Pool->Stop();
-        m_Print("unzip error: there is not enough disk space to extract " + shown + " into " + Utf8(m_Dir) + ".\n");
+        m_Print("unzip error: there is not enough disk space to extract " + shown + " into " + Shown(m_Dir) + ".\n");
         return PK_DISK;
     case ExtractStatus::Cancelled:
         m_Pool->Stop();

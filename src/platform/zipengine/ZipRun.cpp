@@ -91,7 +91,7 @@ Ending ZipRun::FindArchiveFolder() {
     m_Archive = folder / given.filename();
     std::error_code ec;
     if (!fs::is_directory(folder, ec)) {
-        m_Print("zip error: the folder " + Utf8(folder) + " for the archive does not exist.\n");
+        m_Print("zip error: the folder " + Shown(folder) + " for the archive does not exist.\n");
         return ZE_CREAT;
     }
     return {};
@@ -115,11 +115,12 @@ Ending ZipRun::ListFiles() {
         m_Items = list.TakeItems();
     }
     if (m_Progress.Cancelled()) {
-        m_Print("zip: cancelled; " + Utf8(m_Archive) + " was not written.\n");
+        m_Print("zip: cancelled; " + Shown(m_Archive) + " was not written.\n");
         return ZE_ABORT;
     }
     if (m_Items.empty()) {
-        m_Print("zip error: Nothing to do! No files were found to pack into " + std::string(m_Call.lpszZipFN) + ".\n");
+        m_Print("zip error: Nothing to do! No files were found to pack into " + Shown(PathOf(m_Call.lpszZipFN)) +
+                ".\n");
         return ZE_NONE;
     }
     return {};
@@ -133,7 +134,7 @@ Ending ZipRun::Pack() {
     m_Progress.SetTotal(total);
     // This call comes after the listing and before any file is read.
     if (!m_Progress.Report(0)) {
-        m_Print("zip: cancelled; " + Utf8(m_Archive) + " was not written.\n");
+        m_Print("zip: cancelled; " + Shown(m_Archive) + " was not written.\n");
         return ZE_ABORT;
     }
     const PackResult result =
@@ -159,7 +160,7 @@ Ending ZipRun::Pack() {
 
 std::int32_t ZipRun::Summarize() {
     if (m_Options.fQuiet == 0)
-        m_Print("  " + std::to_string(m_Items.size()) + " file(s) packed into " + Utf8(m_Archive) + "\n");
+        m_Print("  " + std::to_string(m_Items.size()) + " file(s) packed into " + Shown(m_Archive) + "\n");
     return ZE_OK;
 }
 
