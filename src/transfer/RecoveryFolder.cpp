@@ -218,7 +218,7 @@ void RecoveryFolder::Begin() {
 
 void RecoveryFolder::Save(const std::vector<std::string>& relativeFiles) {
     for (const std::string& place : relativeFiles)
-        if (files::ReadOnly(m_DataFolder + place))
+        if (files::ReadOnlyExact(m_DataFolder + place))
             throw zel::rt::Raise(zel::rt::PathFileAccessError, Source);
     const std::size_t first = m_Journal.saved.size();
     CopyNames taken;

@@ -321,14 +321,16 @@ bool SameEntry(const std::string& a, const std::string& b) {
     return fs::equivalent(Path(a), Path(b), ec);
 }
 
-// Entries of a folder whose names match the pattern (any kind of entry), in name order.
-std::vector<std::string> MatchingEntries(const std::string& folder, const std::string& pattern) {
+// Plain files of a folder whose names match the pattern, in name order; a link counts as what it leads to.
+std::vector<std::string> MatchingFiles(const std::string& folder, const std::string& pattern) {
     std::vector<std::string> names;
     std::error_code ec;
     fs::directory_iterator it(Path(FolderOrDot(folder)), ec);
     for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
         std::string name = Utf8(it->path().filename());
-        if (WildMatch(pattern, name))
+        std::error_code kind;
+        // The kind the listing itself reports, where it does: no look-up per file among thousands.
+        if (WildMatch(pattern, name) && it->is_regular_file(kind))
             names.push_back(std::move(name));
     }
     std::sort(names.begin(), names.end());
@@ -516,11 +518,7 @@ std::vector<std::string> Dir(const std::string& pattern) {
     // A pattern that ends in a separator names no file.
     if (split.name.empty())
         return names;
-    for (std::string& name : MatchingEntries(split.folder, split.name)) {
-        if (IsPlainFile(split.folder + name))
-            names.push_back(std::move(name));
-    }
-    return names;
+    return MatchingFiles(split.folder, split.name);
 }
 
 bool FileExists(const std::string& path) {
@@ -871,6 +869,10 @@ void Discard(const std::string& path) {
     fs::remove(Path(path), ec);
 }
 
+bool ReadOnlyExact(const std::string& path) {
+    return IsReadOnly(NativePath(path));
+}
+
 bool Identify(const std::string& path, FileId& id, bool followLinks) {
     return IdentifyNative(Path(NativePath(path)), id, followLinks);
 }
@@ -891,11 +893,13 @@ Listing List(const std::string& folder) {
     std::error_code ec;
     fs::directory_iterator it(Path(FolderOrDot(native)), ec);
     for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        // The kind the listing itself reports, where it does: no look-up per entry among thousands.
         std::error_code kind;
-        const auto status = it->symlink_status(kind);
-        if (fs::is_regular_file(status))
+        if (it->is_symlink(kind))
+            continue;
+        if (it->is_regular_file(kind))
             listing.files.push_back(Utf8(it->path().filename()));
-        else if (fs::is_directory(status))
+        else if (it->is_directory(kind))
             listing.folders.push_back(Utf8(it->path().filename()));
     }
     std::sort(listing.files.begin(), listing.files.end());

@@ -106,6 +106,9 @@ void Discard(const std::string& path);
 
 // ---- Exact names, for the program's own bookkeeping: no wildcards, no case folding ----
 
+// ReadOnly for the entry of exactly this name, without looking for it in another case.
+bool ReadOnlyExact(const std::string& path);
+
 // What makes a file the same file, not just one of the same name and size.
 struct FileId {
     std::uint64_t device = 0;
