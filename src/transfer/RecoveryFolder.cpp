@@ -211,20 +211,26 @@ void RecoveryFolder::Begin() {
         for (const Journal::Saved& s : earlier->saved)
             m_Journal.leftovers.push_back(s.copy);
     }
-    files::MakeFolders(Path());
-    files::SyncFolder(m_DataFolder);
-    WriteJournal();
+    // Each sync can wait on the disk: the window stays alive meanwhile.
+    KeptAlive([&] {
+        files::MakeFolders(Path());
+        files::SyncFolder(m_DataFolder);
+        WriteJournal();
+    });
 }
 
 void RecoveryFolder::Save(const std::vector<std::string>& relativeFiles) {
-    for (const std::string& place : relativeFiles)
-        if (files::ReadOnlyExact(m_DataFolder + place))
-            throw zel::rt::Raise(zel::rt::PathFileAccessError, Source);
     const std::size_t first = m_Journal.saved.size();
-    CopyNames taken;
-    for (const std::string& place : relativeFiles)
-        m_Journal.saved.push_back({place, CopyFor(place, taken)});
-    WriteJournal();
+    // A look at every file and the journal's sync, beside the window.
+    KeptAlive([&] {
+        for (const std::string& place : relativeFiles)
+            if (files::ReadOnlyExact(m_DataFolder + place))
+                throw zel::rt::Raise(zel::rt::PathFileAccessError, Source);
+        CopyNames taken;
+        for (const std::string& place : relativeFiles)
+            m_Journal.saved.push_back({place, CopyFor(place, taken)});
+        WriteJournal();
+    });
     m_Total += relativeFiles.size();
     std::set<std::string> made;
     for (std::size_t i = first; i < m_Journal.saved.size(); ++i) {
@@ -334,8 +340,11 @@ std::vector<RecoveryFolder::Problem> RecoveryFolder::Discard() {
         }
     }
     m_Journal.saved = std::move(remaining);
-    RemoveLeftovers();
-    RemoveWorkFiles({});
+    // The download alone can be large enough that removing it would hold the window.
+    KeptAlive([&] {
+        RemoveLeftovers();
+        RemoveWorkFiles({});
+    });
     // The journal goes last: until then a recovery knows the copies are garbage and finishes the job.
     Close();
     return problems;
@@ -376,9 +385,7 @@ void RecoveryFolder::RemoveWorkFiles(const std::string& keepDownloadAs) {
     // The program's own working files: what cannot go now is harmless where it is, inside the recovery folder,
     // and is overwritten by the next receive. The staged files of a receive that did not finish go several at once.
     const std::vector<std::string> staged = files::List(StagingPath()).files;
-    if (!staged.empty())
-        KeptAlive(
-            [&] { AtOnce(0, staged.size(), [&](std::size_t i) { files::RemoveOwn(StagingPath() + staged[i]); }); });
+    AtOnce(0, staged.size(), [&](std::size_t i) { files::RemoveOwn(StagingPath() + staged[i]); });
     try {
         files::RemoveTree(StagingPath());
     } catch (const zel::Error&) {
@@ -532,8 +539,10 @@ RecoveryFolder::Outcome RecoveryFolder::Recover(const std::string& keepDownloadA
     }
     m_Journal.placed = blocked;
     PutBack(outcome);
-    RemoveLeftovers();
-    RemoveWorkFiles(keepDownloadAs);
+    KeptAlive([&] {
+        RemoveLeftovers();
+        RemoveWorkFiles(keepDownloadAs);
+    });
     // What could not go back stays recorded, and only that is tried again by the next recovery.
     Close();
     return outcome;
