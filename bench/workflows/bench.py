@@ -5,6 +5,9 @@ Run through bench/run.sh, which builds the programs first. For every data set: o
 RUNS times each, and the medians are compared. Ours is tools' workflow_bench in a child process of its own
 (its peak resident memory is that child's maxrss); it reports each step's time, the longest gap of a 5 ms probe
 timer on its event loop, and, in runs of their own, how long a cancel in the middle of each step takes.
+The window set runs Receive Files through the program's main window itself (window_bench: a sample installation,
+Test Connection, a click on Receive Files) against vsftpd, timed from the click to the final status line and to
+the end of the run.
 """
 
 import argparse
@@ -35,7 +38,10 @@ SETS = [
     ("2GiB", "ledgra", 2048, 24, True),
     ("5k", "ledgra", 0, 5000, False),
     ("20k", "ledgra", 0, 20000, False),
+    ("window", "ledgra", 0, 5000, False),
 ]
+WINDOW_KIB = (8, 20)  # the window set's files: 8 to 20 KiB
+WINDOW_JOBS = ("window, to the final status line", "window, to the end of the run")
 
 
 def log(*args):
@@ -179,11 +185,11 @@ def check_server(server, work):
 
 
 class DataSet:
-    def __init__(self, key, layout, mib, files, build, work, seed):
-        self.key, self.layout, self.mib, self.files = key, layout, mib, files
+    def __init__(self, key, layout, mib, files, build, work, seed, kib=None):
+        self.key, self.layout, self.mib, self.files, self.kib = key, layout, mib, files, kib
         self.folder = os.path.join(work, "sets", key, "data")
-        subprocess.run([os.path.join(build, "bench_datagen"), self.folder, layout, str(mib), str(files), str(seed)],
-                       check=True)
+        subprocess.run([os.path.join(build, "bench_datagen"), self.folder, layout, str(mib), str(files), str(seed)]
+                       + ([str(kib[0]), str(kib[1])] if kib else []), check=True)
         self.manifest = self.scan(True)
         self.bytes = sum(size for size, _ in self.manifest.values())
         self.count = len(self.manifest)
@@ -193,6 +199,8 @@ class DataSet:
         size = f"{self.mib // 1024} GiB" if self.mib >= 1024 else f"{self.mib} MiB"
         if self.mib:
             return f"{size} {self.layout}, {self.count} files"
+        if self.kib:
+            return f"{self.files:,} x {self.kib[0]}-{self.kib[1]} KiB {self.layout}"
         return f"{self.files:,} x 8 KiB {self.layout}"
 
     def names(self):
@@ -266,6 +274,16 @@ def run_ours(build, job, data, server, cancel=None):
     result = json.loads(proc.stdout)
     result["maxrss_mib"] = result["peak_rss_mib"]
     return result
+
+
+def run_window(build, data, server, windir):
+    """Receive Files through the main window: the click to the final status line, and to the end of the run."""
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", WINDIR=windir, ZEL_FTP_HOST=server.host)
+    proc = subprocess.run([os.path.join(build, "window_bench"), server.user, server.password], capture_output=True,
+                          text=True, env=env)
+    if proc.returncode != 0:
+        raise RuntimeError(f"window_bench exited with {proc.returncode}: {proc.stderr[-2000:]}")
+    return json.loads(proc.stdout)
 
 
 def run_peer(job, data, server):
@@ -397,6 +415,62 @@ def measure_set(data, server, build, runs, cancels_too):
     return res
 
 
+def measure_window(data, server, build, runs, work):
+    """The window set: Receive Files through the program's main window, against rm, curl and unzip."""
+    res = {"key": data.key, "label": f"{data.label}, {server.kind}", "bytes": data.bytes, "files": data.count,
+           "jobs": {}}
+    problems = res["problems"] = []
+    # A sample installation whose profile names the data folder, as the product writes it.
+    windir = os.path.join(work, "window", "WINDOWS")
+    os.makedirs(windir)
+    with open(os.path.join(windir, "ledgra2.ini"), "w", newline="") as f:
+        f.write(f"[General Information]\r\ndbpath={data.folder}\r\nProgramName=LEDGRA.EXE\r\n")
+    reference = os.path.join(server.home, "FIXED.ZIP")
+    subprocess.run(["bash", "-c", f"printf '%s\\n' {data.names()} | zip -q -6 {sh(reference)} -@"], check=True)
+
+    ours, peer = [], []
+    for i in range(runs):
+        for who in (("ours", "peer") if i % 2 == 0 else ("peer", "ours")):
+            settle()
+            if who == "ours":
+                r = run_window(build, data, server, windir)
+                if not r["ok"]:
+                    problems.append(f"window receive failed: {r['failure']}: {r['boxes']}")
+                else:
+                    ours.append(r)
+                problems += [f"after our window receive: {p}" for p in data.problems(checksums=True)]
+            else:
+                peer.append(run_peer("receive", data, server))
+                problems += [f"after the peer's receive: {p}" for p in data.problems(checksums=False)]
+        if ours:
+            log(f"  {data.key} receive run {i + 1}: ours {ours[-1]['to_status_s']:.2f} s to the final status line, "
+                f"{ours[-1]['seconds']:.2f} s to the end; peer {peer[-1]:.2f} s")
+    os.remove(reference)
+    shutil.rmtree(os.path.dirname(windir))
+    if not ours:
+        return res
+    worst = max(ours, key=lambda r: r["longest_stall_ms"])
+    note = (f"longest stall {worst['longest_stall_ms']:.0f} ms, ending {worst['longest_stall_at_s']:.2f} s after the "
+            f"click, the status log then ending in: {worst['longest_stall_after'][-80:]!r}")
+    for job, key in zip(WINDOW_JOBS, ("to_status_s", "seconds")):
+        res["jobs"][job] = {
+            "ours_s": median([r[key] for r in ours]),
+            "peer_s": median(peer),
+            "ours_runs": [r[key] for r in ours],
+            "peer_runs": peer,
+            "longest_stall_ms": max(r["longest_stall_ms"] for r in ours),
+            "cancel_ms": None,
+            "cancel_not_honoured": [],
+            "peak_mib": max(r["peak_rss_mib"] for r in ours),
+            "archive_ratio": None,
+            "steps": [],
+            "cancels": [],
+            "failed_runs": runs - len(ours),
+            "stall_note": note,
+        }
+    return res
+
+
 # ---------------------------------------------------------------- report
 
 
@@ -417,7 +491,8 @@ def table(results):
                 f"{j['ours_s'] / j['peer_s']:.2f} | {res['bytes'] / MiB / j['ours_s']:.1f} | "
                 f"{j['longest_stall_ms']:.0f} | {cancel} | {j['peak_mib']:.0f} | {fmt(j['archive_ratio'], '.3f')} |")
     lines.append("")
-    lines.append("ours: median of the runs, through the same workflow classes as the window; peer: zip -q -6 then "
+    lines.append("ours: median of the runs, through the same workflow classes as the window (the window set: through "
+                 "the main window itself, from the click on Receive Files); peer: zip -q -6 then "
                  "curl -T (send), rm, curl -o, unzip -o -j -q (receive); ratio = ours / peer; MiB/s = data set / "
                  "ours; longest stall: longest gap of a 5 ms timer on our event loop, worst run; cancel: from a "
                  "cancel in the middle of a step to the end of the run, rollback included, worst step (* in some "
@@ -430,6 +505,10 @@ def breakdown(results):
     lines = []
     for res in results:
         for job, j in res["jobs"].items():
+            if not j["steps"]:
+                if job == WINDOW_JOBS[-1]:
+                    lines.append(f"{res['label']}, receive through the window: {j['stall_note']}")
+                continue
             lines.append(f"{res['label']}, {job} (ours, median s / longest stall ms / longest time without "
                          f"progress ms / Progress calls / cancel ms):")
             for s in j["steps"]:
@@ -470,6 +549,9 @@ def targets(results):
     ratio(("5k",), "send", 0.8)
     ratio(("256MiB", "1GiB"), "receive", 0.6)
     ratio(("5k", "20k"), "receive", 1.0)
+    for job in WINDOW_JOBS:
+        if "window" in by and job in by["window"]["jobs"]:
+            ratio(("window",), job, 1.0)
     if "5k" in by and "20k" in by:
         for job in ("send", "receive"):
             rows.append((f"{job} 20,000 files / 5,000 files <= 4.4", by["20k"]["jobs"][job]["ours_s"] /
@@ -544,7 +626,8 @@ def main():
     ap.add_argument("--runs", type=int, default=3, help="runs of ours and of the peer per job (default 3)")
     ap.add_argument("--sets", default="", help="comma-separated keys of the data sets to run: " +
                     ",".join(s[0] for s in SETS))
-    ap.add_argument("--server", choices=("pyftpdlib", "vsftpd"), default="pyftpdlib")
+    ap.add_argument("--server", choices=("pyftpdlib", "vsftpd"), default="pyftpdlib",
+                    help="the server of every set but the window set, which runs against vsftpd")
     ap.add_argument("--no-cancel", action="store_true", help="skip the cancel runs")
     ap.add_argument("--work", help="scratch folder (default: a new one under /tmp); removed at the end")
     ap.add_argument("--out", default=os.path.join(here, "..", "results"),
@@ -562,8 +645,8 @@ def main():
     os.makedirs(out, exist_ok=True)
     build = os.path.abspath(args.build)
 
-    server = None
-    # A stop from outside still ends the server and removes the scratch data.
+    server = window_server = None
+    # A stop from outside still ends the servers and removes the scratch data.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     try:
         server = Server(args.server, work, here)
@@ -573,13 +656,22 @@ def main():
         results = []
         for n, (key, layout, mib, files, _) in enumerate(wanted):
             log(f"data set {key}: generating")
-            data = DataSet(key, layout, mib, files, build, work, args.seed + n)
-            log(f"data set {data.label}: {data.bytes / MiB:.0f} MiB in {data.count} files")
-            results.append(measure_set(data, server, build, args.runs, not args.no_cancel))
+            if key == "window":
+                if args.server == "vsftpd":
+                    window_server = server
+                elif not window_server:
+                    window_server = Server("vsftpd", os.path.join(work, "window-server"), here)
+                data = DataSet(key, layout, mib, files, build, work, args.seed + n, WINDOW_KIB)
+                log(f"data set {data.label}: {data.bytes / MiB:.0f} MiB in {data.count} files")
+                results.append(measure_window(data, window_server, build, args.runs, work))
+            else:
+                data = DataSet(key, layout, mib, files, build, work, args.seed + n)
+                log(f"data set {data.label}: {data.bytes / MiB:.0f} MiB in {data.count} files")
+                results.append(measure_set(data, server, build, args.runs, not args.no_cancel))
             shutil.rmtree(os.path.dirname(data.folder))
     finally:
-        if server:
-            server.stop()
+        for s in {server, window_server} - {None}:
+            s.stop()
         shutil.rmtree(work, ignore_errors=True)
 
     when = datetime.datetime.now().strftime("%Y-%m-%d %H:%M")

@@ -1,7 +1,8 @@
 // Writes a seeded, database-like data set in one of the products' layouts.
-//   bench_datagen <data folder> <tova|ledgra|online> <MiB | 0> <files> <seed>
+//   bench_datagen <data folder> <tova|ledgra|online> <MiB | 0> <files> <seed> [<smallest KiB> <largest KiB>]
 // With MiB > 0 the bytes are spread over <files> tables of uneven sizes (for Ledgra the databases take a large
-// share); with MiB = 0 each of the <files> files is small (about 8 KiB) and the databases are 1 MiB.
+// share); with MiB = 0 each of the <files> files is small (1 to 15 KiB, about 8 on average, unless a range is
+// given) and the databases are 1 MiB.
 // Files are made of 4 KiB pages: records of one fixed layout per table, runs of empty pages, and now and then an
 // incompressible blob, which together deflate about 3:1.
 #include <algorithm>
@@ -201,8 +202,11 @@ std::string Numbered(const char* stem, unsigned i, const char* ext) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 6) {
-        std::fprintf(stderr, "usage: %s <data folder> <tova|ledgra|online> <MiB | 0> <files> <seed>\n", argv[0]);
+    if (argc != 6 && argc != 8) {
+        std::fprintf(stderr,
+                     "usage: %s <data folder> <tova|ledgra|online> <MiB | 0> <files> <seed> "
+                     "[<smallest KiB> <largest KiB>]\n",
+                     argv[0]);
         return 2;
     }
     const fs::path folder = argv[1];
@@ -210,7 +214,10 @@ int main(int argc, char** argv) {
     const std::uint64_t total = std::strtoull(argv[3], nullptr, 10) << 20;
     const unsigned files = static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10));
     Random rnd(std::strtoull(argv[5], nullptr, 10));
-    if ((layout != "tova" && layout != "ledgra" && layout != "online") || files == 0)
+    const std::uint32_t smallest = argc == 8 ? static_cast<std::uint32_t>(std::strtoul(argv[6], nullptr, 10)) : 1;
+    const std::uint32_t largest = argc == 8 ? static_cast<std::uint32_t>(std::strtoul(argv[7], nullptr, 10)) : 15;
+    if ((layout != "tova" && layout != "ledgra" && layout != "online") || files == 0 || smallest == 0 ||
+        largest <= smallest)
         return 2;
 
     const bool ledgra = layout != "tova";
@@ -233,7 +240,7 @@ int main(int argc, char** argv) {
     const char* stem = ledgra ? "qx" : "tv";
     if (total == 0) {
         for (unsigned i = 0; i < files; ++i)
-            WriteFile(bulk / Numbered(stem, i, ext), 1024 + rnd.Below(14 * 1024), rnd);
+            WriteFile(bulk / Numbered(stem, i, ext), smallest * 1024 + rnd.Below((largest - smallest) * 1024), rnd);
         return 0;
     }
     // Uneven tables: weights 1..4, the last file taking what rounding left.

@@ -6,13 +6,17 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <exception>
 #include <future>
 #include <map>
+#include <mutex>
 #include <set>
 #include <system_error>
+#include <thread>
 
 namespace {
 
@@ -56,6 +60,57 @@ std::optional<std::uint32_t> CrcOf(const std::string& path) {
     if (failed)
         return std::nullopt;
     return static_cast<std::uint32_t>(crc);
+}
+
+// Removing a file can wait on the disk for milliseconds (a drive that trims freed blocks), while the waits of
+// files removed at the same time overlap: thousands of files go several at once.
+constexpr std::size_t AtOnceLimit = 8;
+constexpr std::size_t LargestBatch = 256;
+
+// Runs work(i) for every i in [first, end), on up to AtOnceLimit threads, and returns once all are done; the
+// first exception any of them threw comes through.
+void AtOnce(std::size_t first, std::size_t end, const std::function<void(std::size_t)>& work) {
+    std::atomic<std::size_t> next{first};
+    std::exception_ptr failure;
+    std::mutex failureLock;
+    const auto run = [&] {
+        for (std::size_t i = next++; i < end; i = next++) {
+            try {
+                work(i);
+            } catch (...) {
+                const std::lock_guard guard(failureLock);
+                if (!failure)
+                    failure = std::current_exception();
+            }
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (std::size_t n = 1; n < std::min(AtOnceLimit, end - first); ++n) {
+        try {
+            helpers.emplace_back(run);
+        } catch (const std::system_error&) {
+            break; // fewer threads: the work is the same
+        }
+    }
+    run();
+    for (std::thread& helper : helpers)
+        helper.join();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+// Runs work(i) for every i in [0, count) at once in batches, each through `beside`, which keeps the window alive
+// until it is done; then each item of the batch counts as a step, in order, so that no step is counted while
+// work is under way. The batches grow from one item, so that the first step comes at once.
+void InBatches(std::size_t count, const std::function<void(std::size_t)>& work,
+               const std::function<void(const std::function<void()>&)>& beside, const std::function<void()>& step) {
+    std::size_t first = 0;
+    for (std::size_t batch = 1; first < count; batch = std::min(batch * 2, LargestBatch)) {
+        const std::size_t end = std::min(count, first + batch);
+        beside([&] { AtOnce(first, end, work); });
+        for (; first < end; ++first)
+            step();
+    }
 }
 
 // Removes the folders under and including `folder` that hold nothing: only what is empty, never a file.
@@ -156,20 +211,26 @@ void RecoveryFolder::Begin() {
         for (const Journal::Saved& s : earlier->saved)
             m_Journal.leftovers.push_back(s.copy);
     }
-    files::MakeFolders(Path());
-    files::SyncFolder(m_DataFolder);
-    WriteJournal();
+    // Each sync can wait on the disk: the window stays alive meanwhile.
+    KeptAlive([&] {
+        files::MakeFolders(Path());
+        files::SyncFolder(m_DataFolder);
+        WriteJournal();
+    });
 }
 
 void RecoveryFolder::Save(const std::vector<std::string>& relativeFiles) {
-    for (const std::string& place : relativeFiles)
-        if (files::ReadOnly(m_DataFolder + place))
-            throw zel::rt::Raise(zel::rt::PathFileAccessError, Source);
     const std::size_t first = m_Journal.saved.size();
-    CopyNames taken;
-    for (const std::string& place : relativeFiles)
-        m_Journal.saved.push_back({place, CopyFor(place, taken)});
-    WriteJournal();
+    // A look at every file and the journal's sync, beside the window.
+    KeptAlive([&] {
+        for (const std::string& place : relativeFiles)
+            if (files::ReadOnlyExact(m_DataFolder + place))
+                throw zel::rt::Raise(zel::rt::PathFileAccessError, Source);
+        CopyNames taken;
+        for (const std::string& place : relativeFiles)
+            m_Journal.saved.push_back({place, CopyFor(place, taken)});
+        WriteJournal();
+    });
     m_Total += relativeFiles.size();
     std::set<std::string> made;
     for (std::size_t i = first; i < m_Journal.saved.size(); ++i) {
@@ -265,19 +326,25 @@ std::vector<RecoveryFolder::Problem> RecoveryFolder::Discard() {
     m_Committed = true;
     m_Done = 0;
     m_Total = m_Journal.saved.size();
+    std::vector<int> errs(m_Journal.saved.size(), 0);
+    InBatches(
+        errs.size(), [&](std::size_t i) { errs[i] = files::RemoveOwn(Path() + m_Journal.saved[i].copy); },
+        [this](const std::function<void()>& work) { KeptAlive(work); }, [this] { Step(); });
     std::vector<Problem> problems;
     std::vector<Journal::Saved> remaining;
-    for (const Journal::Saved& s : m_Journal.saved) {
-        const int err = files::RemoveOwn(Path() + s.copy);
-        if (err != 0 && err != ENOENT) {
-            problems.push_back({s.place, Reason(err), Path() + s.copy});
+    for (std::size_t i = 0; i < errs.size(); ++i) {
+        const Journal::Saved& s = m_Journal.saved[i];
+        if (errs[i] != 0 && errs[i] != ENOENT) {
+            problems.push_back({s.place, Reason(errs[i]), Path() + s.copy});
             remaining.push_back(s);
         }
-        Step();
     }
     m_Journal.saved = std::move(remaining);
-    RemoveLeftovers();
-    RemoveWorkFiles({});
+    // The download alone can be large enough that removing it would hold the window.
+    KeptAlive([&] {
+        RemoveLeftovers();
+        RemoveWorkFiles({});
+    });
     // The journal goes last: until then a recovery knows the copies are garbage and finishes the job.
     Close();
     return problems;
@@ -316,7 +383,9 @@ std::optional<Journal> RecoveryFolder::ReadJournal() const {
 
 void RecoveryFolder::RemoveWorkFiles(const std::string& keepDownloadAs) {
     // The program's own working files: what cannot go now is harmless where it is, inside the recovery folder,
-    // and is overwritten by the next receive.
+    // and is overwritten by the next receive. The staged files of a receive that did not finish go several at once.
+    const std::vector<std::string> staged = files::List(StagingPath()).files;
+    AtOnce(0, staged.size(), [&](std::size_t i) { files::RemoveOwn(StagingPath() + staged[i]); });
     try {
         files::RemoveTree(StagingPath());
     } catch (const zel::Error&) {
@@ -447,21 +516,33 @@ RecoveryFolder::Outcome RecoveryFolder::Recover(const std::string& keepDownloadA
     m_Total = m_Journal.placed.size() + m_Journal.saved.size();
     // Files this receive put in place, recognised by identity: a file of the same name made later is not ours.
     // One that cannot be removed keeps its place's saved copy where it is, to be tried again.
+    std::vector<std::optional<std::string>> failed(m_Journal.placed.size());
+    InBatches(
+        failed.size(),
+        [&](std::size_t i) {
+            const Journal::Placed& p = m_Journal.placed[i];
+            try {
+                if (Ours(p))
+                    files::Remove(m_DataFolder + p.target);
+            } catch (const zel::Error& e) {
+                failed[i] = e.Description();
+            }
+        },
+        [this](const std::function<void()>& work) { KeptAlive(work); }, [this] { Step(); });
     std::vector<Journal::Placed> blocked;
-    for (const Journal::Placed& p : m_Journal.placed) {
-        try {
-            if (Ours(p))
-                files::Remove(m_DataFolder + p.target);
-        } catch (const zel::Error& e) {
-            blocked.push_back(p);
-            outcome.stuck.push_back({p.target, "the new file there cannot be removed (" + e.Description() + ")", ""});
-        }
-        Step();
+    for (std::size_t i = 0; i < failed.size(); ++i) {
+        if (!failed[i])
+            continue;
+        const Journal::Placed& p = m_Journal.placed[i];
+        blocked.push_back(p);
+        outcome.stuck.push_back({p.target, "the new file there cannot be removed (" + *failed[i] + ")", ""});
     }
     m_Journal.placed = blocked;
     PutBack(outcome);
-    RemoveLeftovers();
-    RemoveWorkFiles(keepDownloadAs);
+    KeptAlive([&] {
+        RemoveLeftovers();
+        RemoveWorkFiles(keepDownloadAs);
+    });
     // What could not go back stays recorded, and only that is tried again by the next recovery.
     Close();
     return outcome;

@@ -339,6 +339,70 @@ private Q_SLOTS:
         QVERIFY(!QDir(d() + "/ZEL-RECOVERY").exists());
     }
 
+    void manyFilesCountEachOnceItIsGone_data() {
+        QTest::addColumn<bool>("committed");
+        QTest::newRow("the old copies removed after the commit") << true;
+        QTest::newRow("the new files removed by a rollback") << false;
+    }
+    void manyFilesCountEachOnceItIsGone() {
+        // Enough files that they are removed several at once, in batches: each step counts a file that is gone
+        // already, every file is counted once and in turn, and the outcome is the same as one at a time.
+        QFETCH(bool, committed);
+        const int count = 300; // past the largest batch
+        Tree incoming;
+        for (int i = 0; i < count; ++i) {
+            const QString n = QString::number(i).rightJustified(3, '0');
+            WriteFile(d() + "/old" + n + ".dat", "old " + n.toUtf8());
+            incoming.insert("new" + n + ".dat", "new " + n.toUtf8());
+        }
+        const Tree before = data();
+        // What the steps being watched remove: the saved copies (two names that differ only in case go to two
+        // folders), or the new files in the data folder.
+        const QString folder = committed ? d() + "/ZEL-RECOVERY" : d();
+        const QStringList watched{committed ? "*.dat" : "new*.dat"};
+        const std::uint64_t watchedCount = committed ? before.size() : count;
+        const auto left = [&] {
+            std::uint64_t n = 0;
+            const auto sub = committed ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags;
+            for (QDirIterator it(folder, watched, QDir::Files, sub); it.hasNext(); it.next())
+                ++n;
+            return n;
+        };
+        bool watching = false;
+        std::uint64_t last = 0;
+        QStringList wrong;
+        const auto hook = [&](std::uint64_t done, std::uint64_t) {
+            if (!watching || done == last)
+                return true;
+            if (done != last + 1)
+                wrong << QString("step %1 after %2").arg(done).arg(last);
+            last = done;
+            if (const std::uint64_t n = left(); done <= watchedCount && n > watchedCount - done)
+                wrong << QString("step %1 counted with %2 files left").arg(done).arg(n);
+            return true;
+        };
+        {
+            RecoveryFolder r(Windows(d()), hook);
+            receiveUpTo(r, incoming, true);
+            if (committed)
+                QCOMPARE(left(), watchedCount);
+            watching = true;
+            if (committed) {
+                r.Commit();
+                QVERIFY(r.Discard().empty());
+            }
+        }
+        if (!committed) {
+            RecoveryFolder r(Windows(d()), hook);
+            const RecoveryFolder::Outcome outcome = r.Recover();
+            QCOMPARE(outcome.restored, int(before.size()));
+        }
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong.mid(0, 5).join("; ")));
+        QCOMPARE(last, std::uint64_t(committed ? before.size() : count + before.size()));
+        QCOMPARE(data(), committed ? incoming : before);
+        QVERIFY(!QDir(d() + "/ZEL-RECOVERY").exists());
+    }
+
     void theJournalKeepsAnyName() {
         Journal j;
         j.state = Journal::State::Installing;

@@ -38,17 +38,23 @@ bool Identify(const std::string& path, FileId& id, bool followLinks) {
     return os::Identify(Path(NativePath(path)), id, followLinks);
 }
 
+bool ReadOnlyExact(const std::string& path) {
+    return IsReadOnly(NativePath(path));
+}
+
 Listing List(const std::string& folder) {
     Listing listing;
     const std::string native = NativePath(folder);
     std::error_code ec;
     fs::directory_iterator it(Path(FolderOrDot(native)), ec);
     for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        // The kind the listing itself reports, where it does: no look-up per entry among thousands.
         std::error_code kind;
-        const auto status = it->symlink_status(kind);
-        if (fs::is_regular_file(status))
+        if (it->is_symlink(kind))
+            continue;
+        if (it->is_regular_file(kind))
             listing.files.push_back(Utf8(it->path().filename()));
-        else if (fs::is_directory(status))
+        else if (it->is_directory(kind))
             listing.folders.push_back(Utf8(it->path().filename()));
     }
     std::sort(listing.files.begin(), listing.files.end());

@@ -8,6 +8,9 @@
 // Windows-style, UTF-8. Failures raise zel::Error with the runtime's numbers unless stated otherwise.
 namespace files {
 
+// The read-only attribute of the entry of exactly this name, without looking for it in another case.
+bool ReadOnlyExact(const std::string& path);
+
 // What makes a file the same file, not just one of the same name and size.
 struct FileId {
     std::uint64_t device = 0;

@@ -38,6 +38,30 @@ private Q_SLOTS:
         QCOMPARE(names, expected);
         QVERIFY(files::Dir(Win(tmp.filePath("missing")) + "\\*.*").empty());
     }
+    void listingsTellFilesFoldersAndLinksApart() {
+        // Dir takes a link for what it leads to (a file counts, a folder or nothing does not); List names plain
+        // files and folders only, never a link.
+        QTemporaryDir tmp;
+        const std::string folder = Win(tmp.path()) + "\\";
+        WriteFile(tmp.filePath("a.dat"), "a");
+        QVERIFY(QDir(tmp.path()).mkdir("sub.dat"));
+        if (!QFile::link(tmp.filePath("a.dat"), tmp.filePath("to-a.dat")) ||
+            !QFile::link(tmp.filePath("sub.dat"), tmp.filePath("to-sub.dat")) ||
+            !QFile::link(tmp.filePath("gone"), tmp.filePath("broken.dat")))
+            QSKIP("this system cannot make symbolic links");
+        QStringList dir;
+        for (const std::string& n : files::Dir(folder + "*.dat"))
+            dir << QString::fromStdString(n);
+        QCOMPARE(dir, (QStringList{"a.dat", "to-a.dat"}));
+        const files::Listing listing = files::List(folder);
+        QCOMPARE(listing.files, std::vector<std::string>{"a.dat"});
+        QCOMPARE(listing.folders, std::vector<std::string>{"sub.dat"});
+
+        // The exact name only: another case of it is another name.
+        QVERIFY(MakeReadOnly(tmp.filePath("a.dat")));
+        QVERIFY(files::ReadOnlyExact(folder + "a.dat") && files::ReadOnly(folder + "A.DAT"));
+        QVERIFY(!files::ReadOnlyExact(folder + "A.DAT") && !files::ReadOnlyExact(folder + "to-a.dat"));
+    }
     void killAndTheFileQueries() {
         QTemporaryDir tmp;
         const std::string folder = Win(tmp.path()) + "\\";
