@@ -7,14 +7,11 @@
 
 #include <QtTest>
 
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
 #include <stdexcept>
-#include <string_view>
 #include <vector>
 
 #include <unistd.h>
@@ -546,9 +543,13 @@ private Q_SLOTS:
             "refuse PROT");
         row("another host", "otherhost", "test", "the server's certificate was issued for another host name.");
         row("expired", "expired", "test", "the server's certificate has expired or is not valid yet.");
-        // Schannel does not tell a self-signed certificate from one whose authority is not trusted.
-        const bool schannel = std::string_view(curl_version_info(CURLVERSION_NOW)->ssl_version).find("Schannel") !=
-                              std::string_view::npos;
+        // Windows' own TLS (the Windows build's) does not tell a self-signed certificate from one whose authority
+        // is not trusted.
+#ifdef _WIN32
+        const bool schannel = true;
+#else
+        const bool schannel = false;
+#endif
         row("self-signed", "selfsigned", "test",
             schannel ? "the server's certificate was issued by an authority this computer does not trust."
                      : "the server's certificate is self-signed, so nobody vouches for it.");
@@ -588,6 +589,10 @@ private Q_SLOTS:
             QCOMPARE(log.last(), QStringLiteral("PROT P"));
         if (reason.isEmpty()) {
             // Data connections resume the control connection's session, as this server insists.
+            if (UnderWine())
+                QSKIP("Wine's Schannel does not resume the control connection's TLS session on a data connection, so "
+                      "this "
+                      "server (like vsftpd by default) refuses every data connection there");
             WriteFile(m_Local + "/ZEL.ZIP", Noise(300000));
             QVERIFY(ftp.PutFile(local("ZEL.ZIP"), "/home/cust01/ZEL.ZIP") &&
                     ftp.GetFile("/home/cust01/ZEL.ZIP", local("back")));

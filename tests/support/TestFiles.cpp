@@ -181,6 +181,8 @@ QString Raised(const std::function<void()>& call) {
     } catch (const zel::Error& e) {
         const std::int32_t number = e.Number() < 0 ? e.Number() - zel::vbObjectError : e.Number();
         return QString("%1 %2: ").arg(number).arg(e.Source().c_str()) + QString::fromStdString(e.Description());
+    } catch (const std::exception& e) {
+        return QString("not a runtime error: ") + e.what(); // a failure that names itself
     }
     return {};
 }

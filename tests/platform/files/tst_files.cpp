@@ -45,14 +45,18 @@ private Q_SLOTS:
         const std::string folder = Win(tmp.path()) + "\\";
         WriteFile(tmp.filePath("a.dat"), "a");
         QVERIFY(QDir(tmp.path()).mkdir("sub.dat"));
-        if (!QFile::link(tmp.filePath("a.dat"), tmp.filePath("to-a.dat")) ||
-            !QFile::link(tmp.filePath("sub.dat"), tmp.filePath("to-sub.dat")) ||
-            !QFile::link(tmp.filePath("gone"), tmp.filePath("broken.dat")))
-            QSKIP("this system cannot make symbolic links");
+#ifdef _WIN32
+        const bool links = false; // Qt makes shortcut files there, plain files to the file system
+#else
+        const bool links = QFile::link(tmp.filePath("a.dat"), tmp.filePath("to-a.dat")) &&
+                           QFile::link(tmp.filePath("sub.dat"), tmp.filePath("to-sub.dat")) &&
+                           QFile::link(tmp.filePath("gone"), tmp.filePath("broken.dat"));
+        QVERIFY(links);
+#endif
         QStringList dir;
         for (const std::string& n : files::Dir(folder + "*.dat"))
             dir << QString::fromStdString(n);
-        QCOMPARE(dir, (QStringList{"a.dat", "to-a.dat"}));
+        QCOMPARE(dir, links ? (QStringList{"a.dat", "to-a.dat"}) : (QStringList{"a.dat"}));
         const files::Listing listing = files::List(folder);
         QCOMPARE(listing.files, std::vector<std::string>{"a.dat"});
         QCOMPARE(listing.folders, std::vector<std::string>{"sub.dat"});
@@ -60,7 +64,9 @@ private Q_SLOTS:
         // The exact name only: another case of it is another name.
         QVERIFY(MakeReadOnly(tmp.filePath("a.dat")));
         QVERIFY(files::ReadOnlyExact(folder + "a.dat") && files::ReadOnly(folder + "A.DAT"));
-        QVERIFY(!files::ReadOnlyExact(folder + "A.DAT") && !files::ReadOnlyExact(folder + "to-a.dat"));
+        QVERIFY(!files::ReadOnlyExact(folder + "to-a.dat"));
+        // Where the file system ignores case (Windows), the two names are one file.
+        QCOMPARE(files::ReadOnlyExact(folder + "A.DAT"), !NamesKeepCase(tmp.path()));
     }
     void killAndTheFileQueries() {
         QTemporaryDir tmp;
