@@ -1,17 +1,16 @@
 #include "transfer/RecoveryFolder.h"
 
 #include "platform/error/Error.h"
+#include "platform/error/ProgressHook.h"
 #include "platform/files/Files.h"
 
 #include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <exception>
-#include <future>
 #include <map>
 #include <mutex>
 #include <set>
@@ -152,11 +151,10 @@ std::vector<std::string> RecoveryFolder::KeptFolders() const {
 
 void RecoveryFolder::KeptAlive(const std::function<void()>& work) {
     // Writing a large data set out can take seconds: the window stays alive meanwhile, and its figures stand.
-    auto done = std::async(std::launch::async, work);
-    while (done.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
+    zel::RunBeside(work, [this] {
         if (m_Step)
             m_Step(m_Done, m_Total);
-    done.get();
+    });
 }
 
 void RecoveryFolder::Step() {
