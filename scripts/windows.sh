@@ -114,7 +114,7 @@ wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 filter=()
 [ -n "${ZEL_WINDOWS_TESTS:-}" ] && filter=(-R "$ZEL_WINDOWS_TESTS")
 status=0
-(cd "$build" && ctest --output-on-failure -j "$(nproc)" -LE large "${filter[@]}") | tee "$build/ctest.log" || status=1
+(cd "$build" && ctest --output-on-failure -j "$(nproc)" "${filter[@]}") | tee "$build/ctest.log" || status=1
 
 if [ -n "${ZEL_WINDOWS_SCREENSHOT:-}" ]; then
     step "The window, seen"

@@ -208,15 +208,16 @@ private Q_SLOTS:
             (void)QTest::qWaitFor( // the output says what happened
                 [&] {
                     seen += first.readAllStandardOutput();
-                    return seen.contains("paused\n") || first.state() != QProcess::Running;
+                    return seen.contains("paused") || first.state() != QProcess::Running;
                 },
-                600000);
-            QVERIFY2(seen.contains("paused\n"), qPrintable(where + ": " + seen.right(2000)));
+                120000);
+            QVERIFY2(seen.contains("paused"), qPrintable(where + ": " + seen.right(2000)));
             const Tree during = Snapshot(data());
             const QString locked = "Another copy of ZEL FTP CLIENT is sending or receiving the files in " +
                                    QString::fromStdString(folder()) + ".";
             const Outcome startUp = recover(0);
-            QVERIFY2(startUp.exitCode == 0 && startUp.output.contains("status " + locked), qPrintable(where));
+            QVERIFY2(startUp.exitCode == 0 && startUp.output.contains("status " + locked),
+                     qPrintable(where + ": " + startUp.output));
             for (const char* mode : {"send", "receive"}) {
                 const Outcome other =
                     Child({mode, QString::fromStdString(folder()), m_Product, m_Server->hostPort(), "0"});

@@ -237,8 +237,11 @@ for i in zipfile.ZipFile(sys.argv[1]).infolist():
         const QByteArray random = Noise(32 << 20, 4);
         WriteTree(tmp.filePath("d"), {{"big.bin", random}, {"small.bin", "s"}});
         std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
+        const auto noHookLeft = qScopeGuard([] { SetProgressHook({}); }); // a failed check leaves no dangling hook
         SetProgressHook([&](std::uint64_t done, std::uint64_t total) {
-            calls.emplace_back(done, total);
+            // The calls that keep the window alive while the files are listed know no total yet.
+            if (total != 0 || done != 0)
+                calls.emplace_back(done, total);
             return true;
         });
         QCOMPARE(Zip(tmp.filePath("a.zip"), {tmp.filePath("d/*")}), 0);
