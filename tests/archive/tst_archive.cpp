@@ -25,28 +25,6 @@ namespace {
 const QString AlreadyListed = "2001 KTZip::AddFile: File is already in Zip List"; // vbObjectError + 2001
 const QString NotListed = "2002 KTZip::RemoveFile: File is not in Zip List";
 
-// A property as its class gives it: getter, setter, default.
-template <class C, class T, class S = T> struct Property {
-    const char* name;
-    T (C::*get)() const;
-    void (C::*set)(S);
-    T initial;
-};
-template <class C> using TextProperty = Property<C, std::string, const std::string&>;
-
-// Each property starts at its default and reads back what was set, the others untouched.
-template <class C, class T, class S, std::size_t N>
-void CheckProperties(const Property<C, T, S> (&properties)[N], const T& other) {
-    for (const auto& changed : properties) {
-        C object;
-        (object.*changed.set)(changed.initial == other ? T{} : other);
-        for (const auto& p : properties) {
-            const T expected = &p == &changed ? (changed.initial == other ? T{} : other) : p.initial;
-            QVERIFY2((object.*p.get)() == expected, qPrintable(QString("%1 after %2").arg(p.name, changed.name)));
-        }
-    }
-}
-
 } // namespace
 
 class tst_archive : public QObject {
@@ -81,64 +59,21 @@ private Q_SLOTS:
         QCOMPARE(QByteArray(small.data(), 7), QByteArray("01234\0\x7f", 7)); // cut to fit, the zero byte included
     }
 
-    void replaceQuestions_data() {
-        QTest::addColumn<int>("answer"); // ui::Answer
-        QTest::addColumn<int>("nameLength");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<int>("shownLength");
-        QTest::newRow("yes") << int(ui::Answer::Yes) << 10 << 102 << 10;
-        QTest::newRow("no") << int(ui::Answer::No) << 10 << 100 << 10;
-        QTest::newRow("cancel: none of the files after it either") << int(ui::Answer::Cancel) << 10 << 104 << 10;
-        QTest::newRow("a long name is shown cut") << int(ui::Answer::Yes) << 300 << 102 << 256;
-    }
     void replaceQuestions() {
-        QFETCH(int, answer);
-        QFETCH(int, nameLength);
-        QFETCH(int, code);
-        QFETCH(int, shownLength);
-        ui::ScriptedUi ui;
-        ui.answers = {ui::Answer(answer)};
-        std::string name(std::size_t(nameLength), 'n');
-        QCOMPARE(CodeModule::UnzipReplaceCallback(name.data()), code);
-        QCOMPARE(ui.boxes.size(), std::size_t(1));
-        QCOMPARE(ui.boxes[0].text, "Overwrite " + std::string(std::size_t(shownLength), 'n') + "?");
-        QCOMPARE(ui.boxes[0].title, std::string("VBUnZip32 - File Already Exists!"));
-        QVERIFY(ui.boxes[0].buttons == ui::Buttons::YesNoCancel && ui.boxes[0].icon == ui::Icon::Exclamation);
-    }
-
-    void propertiesReadBackWhatWasSet() {
-        using Z = KTZipFiles;
-        using U = KTUnzipFiles;
-        const Property<Z, bool> zipFlags[] = {
-            {"RecurseFolders", &Z::RecurseFolders, &Z::SetRecurseFolders, false},
-            {"Encrypted", &Z::Encrypted, &Z::SetEncrypted, false},
-            {"IncludeSystemFiles", &Z::IncludeSystemFiles, &Z::SetIncludeSystemFiles, false},
-            {"UpdatingZip", &Z::UpdatingZip, &Z::SetUpdatingZip, false}};
-        CheckProperties(zipFlags, true);
-        const TextProperty<Z> zipTexts[] = {{"ZipFileName", &Z::ZipFileName, &Z::SetZipFileName, ""},
-                                            {"RootDirectory", &Z::RootDirectory, &Z::SetRootDirectory, "\\"}};
-        CheckProperties(zipTexts, std::string("C:\\DATA\\ZEL.ZIP"));
-        const Property<U, bool> unzipFlags[] = {
-            {"ExtractNewer", &U::ExtractNewer, &U::SetExtractNewer, false},
-            {"SpaceToUnderScore", &U::SpaceToUnderScore, &U::SetSpaceToUnderScore, false},
-            {"PromptOverwrite", &U::PromptOverwrite, &U::SetPromptOverwrite, false},
-            {"WriteToStdOut", &U::WriteToStdOut, &U::SetWriteToStdOut, false},
-            {"TestZip", &U::TestZip, &U::SetTestZip, false},
-            {"ExtractOnlyNewer", &U::ExtractOnlyNewer, &U::SetExtractOnlyNewer, false},
-            {"DisplayComment", &U::DisplayComment, &U::SetDisplayComment, false},
-            {"HonorDirectories", &U::HonorDirectories, &U::SetHonorDirectories, true},
-            {"OverWriteFiles", &U::OverWriteFiles, &U::SetOverWriteFiles, true},
-            {"ConvertCRtoCRLF", &U::ConvertCRtoCRLF, &U::SetConvertCRtoCRLF, false},
-            {"Verbose", &U::Verbose, &U::SetVerbose, false},
-            {"CaseSensitive", &U::CaseSensitive, &U::SetCaseSensitive, true}};
-        CheckProperties(unzipFlags, true);
-        const Property<U, std::int32_t> unzipNumbers[] = {{"MessageLevel", &U::MessageLevel, &U::SetMessageLevel, 2},
-                                                          {"ExtractList", &U::ExtractList, &U::SetExtractList, 0},
-                                                          {"Privilege", &U::Privilege, &U::SetPrivilege, 0}};
-        CheckProperties(unzipNumbers, 7);
-        const TextProperty<U> unzipTexts[] = {{"ZipFileName", &U::ZipFileName, &U::SetZipFileName, ""},
-                                              {"ExtractDir", &U::ExtractDir, &U::SetExtractDir, ""}};
-        CheckProperties(unzipTexts, std::string("C:\\DATA\\"));
+        // Cancel answers for the files after it too; a long name is shown cut.
+        for (const auto& [answer, length, code, shown] : {std::tuple{ui::Answer::Yes, 10, 102, 10},
+                                                          {ui::Answer::No, 10, 100, 10},
+                                                          {ui::Answer::Cancel, 10, 104, 10},
+                                                          {ui::Answer::Yes, 300, 102, 256}}) {
+            ui::ScriptedUi ui;
+            ui.answers = {answer};
+            std::string name(std::size_t(length), 'n');
+            QCOMPARE(CodeModule::UnzipReplaceCallback(name.data()), code);
+            QCOMPARE(ui.boxes.size(), std::size_t(1));
+            QCOMPARE(ui.boxes[0].text, "Overwrite " + std::string(std::size_t(shown), 'n') + "?");
+            QCOMPARE(ui.boxes[0].title, std::string("VBUnZip32 - File Already Exists!"));
+            QVERIFY(ui.boxes[0].buttons == ui::Buttons::YesNoCancel && ui.boxes[0].icon == ui::Icon::Exclamation);
+        }
     }
 
     // The zip list: names compared without regard to case, the seed entry "querty" first, the count leaving it
@@ -248,45 +183,30 @@ private Q_SLOTS:
                 it.value().isNull() ? void(files.remove(it.key())) : void(files.insert(it.key(), it.value()));
             return files;
         };
-        const auto row = [](const char* name, const UnzipSetup& setup, const Files& folder, int questions = 0,
-                            const QString& shown = {}, const QString& notShown = "inflating:") {
+        const auto row = [](const char* name, const Files& folder, int questions, const QString& shown,
+                            const QString& notShown, const UnzipSetup& setup) {
             QTest::newRow(name) << setup << folder << questions << shown << notShown;
         };
-        row(
-            "defaults: folders kept, files replaced", [](KTUnzipFiles&) {}, all);
-        row(
-            "HonorDirectories off", [](KTUnzipFiles& u) { u.SetHonorDirectories(false); },
-            with(all, {{"sub/c d.txt", {}}, {"c d.txt", "cd"}}));
-        row(
-            "SpaceToUnderScore", [](KTUnzipFiles& u) { u.SetSpaceToUnderScore(true); },
-            with(all, {{"sub/c d.txt", {}}, {"sub/c_d.txt", "cd"}}));
-        row(
-            "ExtractNewer: older files only", [](KTUnzipFiles& u) { u.SetExtractNewer(true); },
-            with(untouched, {{"old.txt", "new old"}}));
-        row(
-            "ExtractOnlyNewer: not over newer files", [](KTUnzipFiles& u) { u.SetExtractOnlyNewer(true); },
-            with(all, {{"new.txt", "kept"}}));
-        row(
-            "OverWriteFiles off: the user is asked", [](KTUnzipFiles& u) { u.SetOverWriteFiles(false); },
-            with(all, {{"new.txt", "kept"}}), 2);
-        row(
-            "TestZip: checked, nothing written",
-            [](KTUnzipFiles& u) {
-                u.SetTestZip(true);
-                u.SetMessageLevel(0);
-            },
-            untouched, 0, "    testing: old.txt   OK");
-        row(
-            "ExtractList: listed, nothing written",
-            [](KTUnzipFiles& u) {
-                u.SetExtractList(1);
-                u.SetMessageLevel(0);
-            },
-            untouched, 0, {}, "testing:");
-        row(
-            "DisplayComment", [](KTUnzipFiles& u) { u.SetDisplayComment(true); }, all, 0, "the archive's comment");
-        row("MessageLevel 0: every file shown", [](KTUnzipFiles& u) { u.SetMessageLevel(0); }, all, 0,
-            "  inflating: ", {});
+        const QString inflating = "inflating:";
+        row("defaults: folders kept, files replaced", all, 0, {}, inflating, [](KTUnzipFiles&) {});
+        row("HonorDirectories off", with(all, {{"sub/c d.txt", {}}, {"c d.txt", "cd"}}), 0, {}, inflating,
+            [](KTUnzipFiles& u) { u.SetHonorDirectories(false); });
+        row("SpaceToUnderScore", with(all, {{"sub/c d.txt", {}}, {"sub/c_d.txt", "cd"}}), 0, {}, inflating,
+            [](KTUnzipFiles& u) { u.SetSpaceToUnderScore(true); });
+        row("ExtractNewer: older files only", with(untouched, {{"old.txt", "new old"}}), 0, {}, inflating,
+            [](KTUnzipFiles& u) { u.SetExtractNewer(true); });
+        row("ExtractOnlyNewer: not over newer files", with(all, {{"new.txt", "kept"}}), 0, {}, inflating,
+            [](KTUnzipFiles& u) { u.SetExtractOnlyNewer(true); });
+        row("OverWriteFiles off: the user is asked", with(all, {{"new.txt", "kept"}}), 2, {}, inflating,
+            [](KTUnzipFiles& u) { u.SetOverWriteFiles(false); });
+        row("TestZip: checked, nothing written", untouched, 0, "    testing: old.txt   OK", inflating,
+            [](KTUnzipFiles& u) { u.SetTestZip(true), u.SetMessageLevel(0); });
+        row("ExtractList: listed, nothing written", untouched, 0, {},
+            "testing:", [](KTUnzipFiles& u) { u.SetExtractList(1), u.SetMessageLevel(0); });
+        row("DisplayComment", all, 0, "the archive's comment", inflating,
+            [](KTUnzipFiles& u) { u.SetDisplayComment(true); });
+        row("MessageLevel 0: every file shown", all, 0, "  inflating: ", {},
+            [](KTUnzipFiles& u) { u.SetMessageLevel(0); });
         // Kept by the object and handed over; the engine does nothing with them.
         for (const auto& [name, setup] : std::initializer_list<std::pair<const char*, UnzipSetup>>{
                  {"PromptOverwrite", [](KTUnzipFiles& u) { u.SetPromptOverwrite(true); }},
@@ -295,7 +215,7 @@ private Q_SLOTS:
                  {"Verbose", [](KTUnzipFiles& u) { u.SetVerbose(true); }},
                  {"CaseSensitive off", [](KTUnzipFiles& u) { u.SetCaseSensitive(false); }},
                  {"Privilege", [](KTUnzipFiles& u) { u.SetPrivilege(1); }}})
-            row(name, setup, all);
+            row(name, all, 0, {}, inflating, setup);
     }
     void unzipOptions() {
         QFETCH(UnzipSetup, setup);
@@ -328,24 +248,20 @@ private Q_SLOTS:
     }
 
     // Numbers go to the engine in 16 bits: beyond, the run is refused before the engine is called.
-    void numbersBeyond16Bits_data() {
-        QTest::addColumn<UnzipSetup>("setup");
-        QTest::addColumn<bool>("refused");
-        QTest::newRow("MessageLevel 32768") << UnzipSetup([](KTUnzipFiles& u) { u.SetMessageLevel(32768); }) << true;
-        QTest::newRow("ExtractList -32769") << UnzipSetup([](KTUnzipFiles& u) { u.SetExtractList(-32769); }) << true;
-        QTest::newRow("Privilege 40000") << UnzipSetup([](KTUnzipFiles& u) { u.SetPrivilege(40000); }) << true;
-        QTest::newRow("Privilege -32768 fits") << UnzipSetup([](KTUnzipFiles& u) { u.SetPrivilege(-32768); }) << false;
-    }
     void numbersBeyond16Bits() {
-        QFETCH(UnzipSetup, setup);
-        QFETCH(bool, refused);
-        ui::ScriptedUi ui;
-        KTUnzipFiles u;
-        setup(u);
-        CodeModule::LastMessageText = "kept";
-        QCOMPARE(Raised([&] { u.Unzip("/nonexistent/FIXED.ZIP", "/nonexistent/out"); }),
-                 refused ? QString("6 KTUnZipFiles::Unzip: Overflow") : QString());
-        QCOMPARE(u.GetLastMessage() == "kept", refused);
+        for (const auto& [setup, refused] : std::initializer_list<std::pair<UnzipSetup, bool>>{
+                 {[](KTUnzipFiles& u) { u.SetMessageLevel(32768); }, true},
+                 {[](KTUnzipFiles& u) { u.SetExtractList(-32769); }, true},
+                 {[](KTUnzipFiles& u) { u.SetPrivilege(40000); }, true},
+                 {[](KTUnzipFiles& u) { u.SetPrivilege(-32768); }, false}}) {
+            ui::ScriptedUi ui;
+            KTUnzipFiles u;
+            setup(u);
+            CodeModule::LastMessageText = "kept";
+            QCOMPARE(Raised([&] { u.Unzip("/nonexistent/FIXED.ZIP", "/nonexistent/out"); }),
+                     refused ? QString("6 KTUnZipFiles::Unzip: Overflow") : QString());
+            QCOMPARE(u.GetLastMessage() == "kept", refused);
+        }
     }
 
     // A receive: flat into the data folder, overwriting, asking for the password in each run until right.

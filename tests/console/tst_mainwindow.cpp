@@ -60,10 +60,14 @@ private Q_SLOTS:
         QVERIFY(!load());
         QVERIFY(m_Ui->ended);
         QCOMPARE(m_Ui->boxes.size(), size_t(1));
-        const ui::ScriptedUi::Box& box = m_Ui->boxes[0];
-        QCOMPARE(box.text, std::string("ZEL CONNECT cannot find an initialization file for either Ledgra or TOVA\r\n"
-                                       "\r\nProgram will now exit."));
-        QVERIFY(box.title == "ZEL FTP CLIENT" && box.buttons == ui::Buttons::Ok && box.icon == ui::Icon::None);
+        QCOMPARE(m_Ui->boxes[0].text, std::string("ZEL CONNECT cannot find an initialization file for either Ledgra "
+                                                  "or TOVA\r\n\r\nProgram will now exit."));
+        // Cancel at the confirmation ends as well, before the window gets going.
+        m_Ui->ended = false;
+        m_Install->writeTova(m_Install->root() + "/tova\\");
+        QVERIFY(!load(ui::Answer::Cancel));
+        QVERIFY(m_Ui->ended);
+        QCOMPARE(m_Window->StatusText(), std::string());
     }
 
     void tovaAloneNeedsNoChooser() {
@@ -77,11 +81,8 @@ private Q_SLOTS:
         QCOMPARE(m_Ui->boxes[0].text, std::string("Before you begin, please make sure all users have exited TOVA, "
                                                   "and that you do not have any other programs running.\r\n\r\n"
                                                   "Click OK to continue, Cancel to abort."));
-        QVERIFY(m_Ui->boxes[0].buttons == ui::Buttons::OkCancel);
         QVERIFY(m_Window->State.UseTova && !m_Window->State.UseLedgra);
-        QCOMPARE(m_Window->State.DataFolder, data);
         QCOMPARE(m_Window->State.LocalSendArchive, data + "ZEL.ZIP");
-        QCOMPARE(m_Window->State.LocalFixedArchive, data + "FIXED.ZIP");
         QCOMPARE(caption(), QString("TOVA Directory"));
         QCOMPARE(child<QLabel>("lblTovaDirectory")->text().toStdString(), data);
         QCOMPARE(m_Window->StatusText(), std::string("\r\n- Not connected."));
@@ -176,23 +177,8 @@ private Q_SLOTS:
         QCOMPARE(m_Window->State.DataFolder, picked ? tova.toStdString() : ledgra.toStdString() + "\\");
     }
 
-    void cancelAtTheConfirmationEnds() {
-        m_Install->writeTova(m_Install->root() + "/tova\\");
-        QVERIFY(!load(ui::Answer::Cancel));
-        QVERIFY(m_Ui->ended);
-        QCOMPARE(m_Window->StatusText(), std::string()); // the window never got going
-    }
-
     void controlsInTheirOrder() {
         QVERIFY(show());
-        QCOMPARE(m_Window->windowTitle(), QString("ZEL FTP CLIENT"));
-        QCOMPARE(child<QGroupBox>("Frame1")->title(), QString("Connect to Quendal Software"));
-        const char* const captions[][2] = {{"cmdTest", "&Test Connection"},
-                                           {"cmdPut", "&Send Files"},
-                                           {"cmdGet", "&Receive Files"},
-                                           {"Command1", "&Exit"}};
-        for (const auto& c : captions)
-            QCOMPARE(child<QAbstractButton>(c[0])->text(), QString(c[1]));
         auto* password = child<QLineEdit>("txtPassword");
         QCOMPARE(password->echoMode(), QLineEdit::Password);
         QCOMPARE(password->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, password), int('*'));
@@ -228,12 +214,8 @@ private Q_SLOTS:
             });
             QTest::mouseClick(child("help"), Qt::LeftButton);
         }
-        QCOMPARE(seen.size(), 2);
-        QCOMPARE(seen[1], seen[0]);
+        QVERIFY(seen.size() == 2 && seen[1] == seen[0]);
         QVERIFY2(seen[0].startsWith("ZEL FTP CLIENT HELP|ZEL FTP CLIENT v0.1 HELP FILE\n"), qPrintable(seen[0]));
-        QVERIFY(seen[0].contains("errors. \n\nTo begin,"));
-        QVERIFY(seen[0].contains("If you are sending your files, click \"Send Files\", and to recieve fixed files, "
-                                 "click \"Recieve Files\"."));
     }
 
     void ctrlShiftF12OpensTheHostDialog() {

@@ -92,12 +92,11 @@ private Q_SLOTS:
         const ClosedPort closed;
         {
             cFTP ftp;
-            // No host: refused before any network call (the hook runs during every network call).
+            // Refused before any network call (the hook runs during every one).
             QCOMPARE(Raised([&] { ftp.Connect("", "cust01", "secret"); }),
                      "2007 cFTP::Connect: No Host Address Specified!");
             QCOMPARE(hookCalls, 0);
-            // Nobody there, or no such host: without a server reply the text ends in one line break, and a server
-            // that is not there is not tried again.
+            // Without a server reply the text ends in one line break; a server that is not there is not retried.
             for (const std::string& where : {closed.hostPort().toStdString(), std::string("zel-nowhere.invalid"),
                                              std::string("127.0.0.1:99999"), std::string("evil.example/x@y")}) {
                 QCOMPARE(Raised([&] { ftp.Connect(where); }),
@@ -112,7 +111,6 @@ private Q_SLOTS:
                 QString::fromStdString("2001 KTFTP::Connect: Cannot Connect to " + host() +
                                        " using User and Password Parameters\r\n\r\n530 Authentication failed.\r\n") +
                     QChar(0));
-            QCOMPARE(ftp.Password(), std::string("wrong"));
             // Omitted arguments use the stored values, even those of failed attempts.
             ftp.SetPassword("secret");
             QVERIFY(ftp.Connect() && ftp.Connected() && hookCalls > 0);
@@ -120,15 +118,13 @@ private Q_SLOTS:
             QVERIFY(m_Server->setFaults("mute QUIT"));
             QElapsedTimer timer;
             timer.start();
-            QVERIFY(ftp.Disconnect());
+            QVERIFY(ftp.Disconnect() && !ftp.Connected());
             QVERIFY2(timer.elapsed() < 30000, qPrintable(QString::number(timer.elapsed())));
-            QVERIFY(!ftp.Connected());
             QCOMPARE(ftp.Host() + ftp.User() + ftp.Password() + ftp.Directory(), std::string());
             QVERIFY(m_Server->setFaults("clear") && ftp.Connect(host(), "cust01", "secret"));
         }
-        // Releasing a connected object logs out.
         QCOMPARE(m_Server->loginCount(), 2);
-        QCOMPARE(m_Server->commandLog().last(), QStringLiteral("QUIT"));
+        QCOMPARE(m_Server->commandLog().last(), QStringLiteral("QUIT")); // released while connected
         // Credentials that cannot be sent as they stand are refused before connecting, never sent cut short.
         QVERIFY(m_Server->clearLog());
         cFTP ftp;
@@ -152,7 +148,6 @@ private Q_SLOTS:
         QVERIFY(ftp.Connect(host(), "cust 02", "p;w#%d"));
         QVERIFY(ftp.PutFile(local("ZEL.ZIP"), "/home/cust 02/a b;c#d%20e?.ZIP", 2));
         QVERIFY(ftp.GetFile("/home/cust 02/a b;c#d%20e?.ZIP", local("FIXED.ZIP"), 2));
-        // Empty files work both ways.
         QVERIFY(ftp.PutFile(local("empty"), "/home/cust 02/empty") &&
                 ftp.GetFile("/home/cust 02/empty", local("back")));
         QCOMPARE(Snapshot(m_Local), (Tree{{"FIXED.ZIP", data}, {"ZEL.ZIP", data}, {"back", ""}, {"empty", ""}}));
@@ -160,11 +155,9 @@ private Q_SLOTS:
         QCOMPARE(HostSnapshot(m_Root + "/home/cust 02"), (Tree{{"a b;c#d%20e?.ZIP", data}, {"empty", ""}}));
         QVERIFY(ftp.Disconnect());
         QCOMPARE(m_Server->loginCount(), 1);
-        const QStringList log = m_Server->commandLog();
-        QVERIFY(log.contains("USER cust 02") && log.contains("TYPE I") && log.last() == "QUIT");
+        QVERIFY(m_Server->commandLog().contains("TYPE I"));
     }
     void failedOperationsReportTheirErrors() {
-        WriteFile(m_Local + "/ZEL.ZIP", "zip");
         WriteFile(m_Local + "/FIXED.ZIP", "keep me");
         WriteFile(home() + "/ZEL.ZIP", QByteArray(4221, 's'));
         cFTP ftp;
@@ -188,10 +181,7 @@ private Q_SLOTS:
         QVERIFY(ftp.RemoteFileSize("/home/cust01/ZEL.ZIP", size));
         QCOMPARE(size, std::uint64_t(4221));
         QVERIFY(m_Server->setFaults("clear;refuse SIZE"));
-        size = 7;
-        QVERIFY(!ftp.RemoteFileSize("/home/cust01/ZEL.ZIP", size));
-        QCOMPARE(size, std::uint64_t(7));
-        QVERIFY(ftp.Connected());
+        QVERIFY(!ftp.RemoteFileSize("/home/cust01/ZEL.ZIP", size) && size == 4221 && ftp.Connected());
     }
     void membersActOnWhatTheyNameOrRefuse_data() {
         QTest::addColumn<bool>("connected");
@@ -300,7 +290,6 @@ private Q_SLOTS:
                              ftp.GetFile("/home/cust01/FIXED.ZIP", local("FIXED.ZIP"));
                      }).isEmpty());
             QVERIFY(upload || winapi::GetLastError() == inet::ERROR_INTERNET_OPERATION_CANCELLED);
-            inet::SetProgressHook({});
             // Values in between show the transfer moving, not only its start and end; it stopped at the cancel. After
             // it, the upload's tidying up on the server moves no data.
             const auto cancel = std::find_if(seen.begin(), seen.end(), [](auto s) { return s.first >= 300000; });
@@ -310,7 +299,7 @@ private Q_SLOTS:
             QCOMPARE(cancel->second, size);
             QVERIFY(std::all_of(cancel + 1, seen.end(), [](auto s) { return s.first == 0; }));
         }
-        // Nothing of the upload is left on the server.
+        inet::SetProgressHook({});
         QCOMPARE(QDir(home()).entryList({"ZEL.ZIP*"}), QStringList());
         QCOMPARE(Snapshot(m_Local), before);
         // Each cancel dropped its connection; the next call logs in again.
@@ -348,8 +337,7 @@ private Q_SLOTS:
             }
             QCOMPARE(Snapshot(m_Local), (Tree{{"f.bin", "previous"}}));
         }
-        // The session is free again.
-        inet::SetProgressHook({});
+        inet::SetProgressHook({}); // the session is free again
         QVERIFY(m_Server->setFaults("clear") && ftp.GetFile("/home/cust01/f.bin", local("f.bin")));
     }
     void transfersSurviveAPoorLine_data() {
@@ -588,7 +576,6 @@ private Q_SLOTS:
         if (!faults.isEmpty())
             QCOMPARE(log.last(), QStringLiteral("PROT P"));
         if (reason.isEmpty()) {
-            // Data connections resume the control connection's session, as this server insists.
             if (UnderWine())
                 QSKIP("Wine's Schannel does not resume the control connection's TLS session on a data connection, so "
                       "this "

@@ -13,7 +13,6 @@ QMap<QString, QByteArray> Snapshot(const QString& root, bool recursive = true);
 // The same, read by a program of the host (Python), as the FTP server and the other host programs see the folder:
 // under Wine, where a Linux name may hold characters that no Windows program can open (such as "?").
 QMap<QString, QByteArray> HostSnapshot(const QString& root);
-// Writes a file, making its folders.
 void WriteFile(const QString& path, const QByteArray& content);
 void WriteTree(const QString& root, const QMap<QString, QByteArray>& files);
 QByteArray ReadFile(const QString& path);
@@ -25,7 +24,7 @@ bool MakeReadOnly(const QString& path);
 std::string Win(const QString& native);
 // Whether names that differ only in case are different files in the folder (not on Windows).
 bool NamesKeepCase(const QString& folder);
-// Names in a folder (files, folders, hidden ones too), sorted.
+// Names in a folder, hidden ones too, sorted.
 QStringList Entries(const QString& dir);
 // Runs a tool to its end: exit code (-1 if it never ran or crashed) and what it wrote to stdout.
 std::pair<int, QString> Exec(const QString& program, const QStringList& args, const QString& cwd = {});

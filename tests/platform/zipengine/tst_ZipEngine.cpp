@@ -8,34 +8,11 @@
 
 #include <atomic>
 #include <functional>
-#include <optional>
 #include <utility>
 
 using namespace testsupport;
 using namespace ziptest;
 using namespace zipengine;
-
-namespace {
-
-// A small file system of its own (tmpfs) for the object's life, where the test may mount one (as root).
-class SmallDisk {
-public:
-    explicit SmallDisk(const QString& size)
-        : m_Mounted(Exec("mount", {"-t", "tmpfs", "-o", "size=" + size, "tmpfs", m_Dir.path()}).first == 0) {}
-    ~SmallDisk() {
-        if (m_Mounted)
-            Exec("umount", {m_Dir.path()});
-    }
-    Q_DISABLE_COPY(SmallDisk)
-    bool mounted() const { return m_Mounted; }
-    QString path() const { return m_Dir.path(); }
-
-private:
-    QTemporaryDir m_Dir;
-    bool m_Mounted;
-};
-
-} // namespace
 
 class tst_ZipEngine : public QObject {
     Q_OBJECT
@@ -88,8 +65,6 @@ private Q_SLOTS:
         QCOMPARE(Zip(tmp.filePath("none.zip"), {"querty", data + "/*.TXT", tmp.filePath("none/*.*")}), 12);
         QVERIFY(Printed("Nothing to do"));
         QVERIFY(!QFileInfo::exists(tmp.filePath("none.zip")));
-        for (const QString& f : Entries(data)) // no temporary file of this engine
-            QVERIFY2(!f.startsWith("ZEL.ZIP.zel~"), qPrintable(f));
     }
 
     // What Info-ZIP's zip records for a plain file on Unix, as unzip and Python's zipfile read it: the mode (no
@@ -385,13 +360,17 @@ for i in zipfile.ZipFile(sys.argv[1]).infolist():
         QTemporaryDir tmp;
         const QString archive = tmp.filePath("FIXED.ZIP");
         QVERIFY(MakeRawZip(archive, entries));
-        std::optional<SmallDisk> own;
-        if (!disk.isEmpty()) {
-            own.emplace(disk);
-            if (!own->mounted())
-                QSKIP("No tmpfs can be mounted here (it takes root): this row is not tried.");
-        }
-        const QString dir = own ? own->path() + "/x" : tmp.filePath("x");
+        // A file system of its own (tmpfs), where the test may mount one (as root).
+        const QString own = tmp.filePath("disk");
+        const bool mounted = !disk.isEmpty() && QDir().mkpath(own) &&
+                             Exec("mount", {"-t", "tmpfs", "-o", "size=" + disk, "tmpfs", own}).first == 0;
+        const auto unmount = qScopeGuard([&] {
+            if (mounted)
+                Exec("umount", {own});
+        });
+        if (!disk.isEmpty() && !mounted)
+            QSKIP("No tmpfs can be mounted here (it takes root): this row is not tried.");
+        const QString dir = mounted ? own + "/x" : tmp.filePath("x");
         printed.clear();
         int got = -1;
         const auto run = [&] { got = Unzip(archive, dir, false); };
@@ -402,7 +381,7 @@ for i in zipfile.ZipFile(sys.argv[1]).infolist():
         QCOMPARE(got, result);
         // Paths as the system writes them; a volume's path on Windows ends in a backslash ("C:\", or a mounted
         // folder's).
-        const QString drive = own ? QDir::toNativeSeparators(own->path() + (QDir::separator() == '\\' ? "/" : "")) : "";
+        const QString drive = mounted ? QDir::toNativeSeparators(own + (QDir::separator() == '\\' ? "/" : "")) : "";
         text.replace("<zip>", QDir::toNativeSeparators(archive)).replace("<disk>", drive);
         QVERIFY2(Printed(text.toStdString()), printed.c_str());
         QCOMPARE(Entries(dir).size(), files);
