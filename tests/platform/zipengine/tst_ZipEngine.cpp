@@ -19,8 +19,10 @@ class tst_ZipEngine : public QObject {
 
 private Q_SLOTS:
     void init() {
+        // A test that failed or skipped half-way leaves hooks that point into its own locals.
         printed.clear();
         SetProgressHook({});
+        detail::SetBlockReadHook({});
     }
 
     void builderWritesWhatInfoZipReads() {
@@ -212,7 +214,6 @@ for i in zipfile.ZipFile(sys.argv[1]).infolist():
         const QByteArray random = Noise(32 << 20, 4);
         WriteTree(tmp.filePath("d"), {{"big.bin", random}, {"small.bin", "s"}});
         std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
-        const auto noHookLeft = qScopeGuard([] { SetProgressHook({}); }); // a failed check leaves no dangling hook
         SetProgressHook([&](std::uint64_t done, std::uint64_t total) {
             // The calls that keep the window alive while the files are listed know no total yet.
             if (total != 0 || done != 0)
