@@ -28,20 +28,7 @@ for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.
 # A Wine prefix of its own: the program finds the product's profile in Wine's Windows folder, as on a customer's
 # machine, and shows real windows (the tests' prefix runs everything offscreen).
 export WINEPREFIX=$work/wine WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
-wineboot -i >/dev/null 2>&1
-cp /usr/share/fonts/truetype/dejavu/DejaVuSans*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
-cat >"$work/fonts.reg" <<'REG'
-REGEDIT4
-
-[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
-"MS Shell Dlg"="DejaVu Sans"
-"MS Shell Dlg 2"="DejaVu Sans"
-"Segoe UI"="DejaVu Sans"
-"Tahoma"="DejaVu Sans"
-"MS Sans Serif"="DejaVu Sans"
-"Arial"="DejaVu Sans"
-REG
-wine regedit "$work/fonts.reg" >/dev/null 2>&1
+"$root/scripts/wine-prefix.sh"
 printf '[Paths]\r\nDataPath=Z:%s\\\r\n' "$(echo "$work/TOVA" | tr / '\\')" >"$WINEPREFIX/drive_c/windows/tovacfg.ini"
 
 /usr/bin/python3 "$root/scripts/demo-ftpserver.py" "$work/srv" "$port" &

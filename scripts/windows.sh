@@ -16,16 +16,6 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 scripts/install-deps.sh windows
-packages=(wine64 wine xvfb xauth imagemagick fonts-dejavu-core zip unzip)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
 
 prefix=$(scripts/windows-toolchain.sh | tail -n 1)
 build=$root/build-windows
@@ -70,31 +60,14 @@ export WINEDLLOVERRIDES="mscoree,mshtml=" # no Mono or Gecko installer prompts
 temp=/tmp/zel-wine-temp
 mkdir -p "$temp"
 if [ ! -e "$WINEPREFIX/system.reg" ]; then
-    wineboot -i >/dev/null 2>&1
-    # Wine brings no fonts of its own without its recommended packages: without these Qt draws symbols for
-    # letters. Temporary files go where Linux programs reach them by the same name (Z: is /). Wine passes no
-    # QT_ variable from Linux's environment, so the tests' ones are the prefix's own: the offscreen platform,
-    # and QtTest's output on standard output (it writes to the debugger's log where no console is attached).
-    cp /usr/share/fonts/truetype/dejavu/DejaVuSans*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
-    cat >"$build/wine-setup.reg" <<REG
-REGEDIT4
-
-[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]
-"MS Shell Dlg"="DejaVu Sans"
-"MS Shell Dlg 2"="DejaVu Sans"
-"Segoe UI"="DejaVu Sans"
-"Tahoma"="DejaVu Sans"
-"MS Sans Serif"="DejaVu Sans"
-"Arial"="DejaVu Sans"
-
-[HKEY_CURRENT_USER\\Environment]
-"TEMP"="Z:\\\\tmp\\\\zel-wine-temp"
-"TMP"="Z:\\\\tmp\\\\zel-wine-temp"
+    # Temporary files go where Linux programs reach them by the same name (Z: is /). Wine passes no QT_ variable
+    # from Linux's environment, so the tests' ones are the prefix's own: the offscreen platform, and QtTest's
+    # output on standard output (it writes to the debugger's log where no console is attached).
+    scripts/wine-prefix.sh '[HKEY_CURRENT_USER\Environment]
+"TEMP"="Z:\\tmp\\zel-wine-temp"
+"TMP"="Z:\\tmp\\zel-wine-temp"
 "QT_QPA_PLATFORM"="offscreen"
-"QT_FORCE_STDERR_LOGGING"="1"
-REG
-    wine regedit "$build/wine-setup.reg" >/dev/null 2>&1
-    wineserver -w 2>/dev/null || /usr/lib/wine/wineserver -w
+"QT_FORCE_STDERR_LOGGING"="1"'
 fi
 export WINEPATH="$prefix/bin"
 
