@@ -6,6 +6,7 @@
 // ends a receive without errors, and to the end of the run (the click's handler has returned, the buttons are back).
 // A probe timer on the window's event loop ticks every 5 ms; the longest gap between ticks during the run is how
 // long the window was frozen (reported with when it ended, from the click, and the status line shown then).
+#include "Json.h"
 #include "console/frmFtpTest.h"
 #include "platform/ui/QtUi.h"
 
@@ -36,22 +37,7 @@ double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
-std::string Json(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
+using bench::Json;
 
 // The program's own services, but a user who answers every box with OK at once.
 class AnsweringUi : public ui::QtUi {

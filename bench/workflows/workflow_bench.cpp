@@ -6,6 +6,7 @@
 // been frozen. With a cancel point, the cancel is requested as a click would be, from the event loop, once the
 // n-th step (counting from 1) has run for the given time; the latency counts from that moment to the return of
 // Run, rollback included.
+#include "Json.h"
 #include "ftp/cFTP.h"
 #include "platform/ui/UiServices.h"
 #include "transfer/ReceiveFiles.h"
@@ -30,22 +31,7 @@ double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
-std::string Json(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
+using bench::Json;
 
 // Answers every box with OK, as a user who confirms the backup warning and reads the outcome.
 class BenchUi : public ui::Services {
