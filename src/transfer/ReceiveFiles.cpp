@@ -3,6 +3,7 @@
 #include "archive/KTUnzipFiles.h"
 #include "ftp/cFTP.h"
 #include "platform/error/Error.h"
+#include "platform/error/ProgressHook.h"
 #include "platform/error/SystemMessages.h"
 #include "platform/files/Files.h"
 #include "platform/inet/Inet.h"
@@ -131,7 +132,11 @@ std::vector<RecoveryFolder::Placement> ReceiveFiles::Plan(const RecoveryFolder& 
     // What the archive recorded of each file, by the name it is unpacked under (folders are dropped).
     std::map<std::string, std::uint32_t> crcOf;
     std::vector<zipengine::EntryRecord> entries;
-    if (zipengine::ReadCatalog(recovery.DownloadPath(), entries))
+    // libzip works out every entry's time through the time zone: thousands of entries take the window's thread
+    // too long.
+    const bool listed = zel::RunBeside([&] { return zipengine::ReadCatalog(recovery.DownloadPath(), entries); },
+                                       [this] { m_Run.Progress(0, 0); });
+    if (listed)
         for (const zipengine::EntryRecord& e : entries)
             crcOf.emplace(NameOf(e.name), e.crc);
 

@@ -3,6 +3,7 @@
 #include "archive/KTZipFiles.h"
 #include "ftp/cFTP.h"
 #include "platform/error/Error.h"
+#include "platform/error/ProgressHook.h"
 #include "platform/files/Files.h"
 #include "platform/inet/Inet.h"
 #include "platform/ui/UiServices.h"
@@ -46,7 +47,7 @@ bool SendFiles::Run() {
 
         // Only an archive built by this click is ever sent: a leftover of an earlier run goes first.
         if (files::FileExists(s.LocalSendArchive))
-            files::Kill(s.LocalSendArchive);
+            RemoveArchive(s.LocalSendArchive, 0, 0);
         std::int32_t result = 0;
         std::string message;
         {
@@ -87,7 +88,7 @@ bool SendFiles::Run() {
                                  ", but " + std::to_string(localSize) + " bytes were sent. Please send again.");
         m_Ftp.Disconnect();
         m_Run.PrintStatus(s.LocalSendArchive + " sent without errors.");
-        files::Kill(s.LocalSendArchive);
+        RemoveArchive(s.LocalSendArchive, localSize, localSize);
         m_Run.EnableOtherTransfer(true);
         return true;
     } catch (const std::exception& e) {
@@ -96,4 +97,9 @@ bool SendFiles::Run() {
             m_Ftp.Disconnect();
         return false;
     }
+}
+
+void SendFiles::RemoveArchive(const std::string& path, std::uint64_t done, std::uint64_t total) {
+    // Deleting an archive of gigabytes takes the file system a while: the window stays alive, its figures stand.
+    zel::RunBeside([&path] { files::Kill(path); }, [this, done, total] { m_Run.Progress(done, total); });
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 class cFTP;
 class TransferRun;
 struct TransferSettings;
@@ -11,6 +14,8 @@ public:
     bool Run();
 
 private:
+    void RemoveArchive(const std::string& path, std::uint64_t done, std::uint64_t total);
+
     const TransferSettings& m_Settings;
     cFTP& m_Ftp;
     TransferRun& m_Run;
