@@ -6,7 +6,7 @@
 // ends a receive without errors, and to the end of the run (the click's handler has returned, the buttons are back).
 // A probe timer on the window's event loop ticks every 5 ms; the longest gap between ticks during the run is how
 // long the window was frozen (reported with when it ended, from the click, and the status line shown then).
-#include "Json.h"
+#include "Report.h"
 #include "console/frmFtpTest.h"
 #include "platform/ui/QtUi.h"
 
@@ -38,6 +38,7 @@ double Seconds(Clock::duration d) {
 }
 
 using bench::Json;
+using bench::PeakResidentMiB;
 
 // The program's own services, but a user who answers every box with OK at once.
 class AnsweringUi : public ui::QtUi {
@@ -48,20 +49,6 @@ public:
     }
     std::vector<std::string> boxes;
 };
-
-// Peak resident memory of this program, in MiB.
-double PeakResidentMiB() {
-    std::FILE* f = std::fopen("/proc/self/status", "r");
-    if (!f)
-        return -1;
-    char line[256];
-    double kib = -1;
-    while (std::fgets(line, sizeof line, f))
-        if (std::strncmp(line, "VmHWM:", 6) == 0)
-            kib = std::atof(line + 6);
-    std::fclose(f);
-    return kib / 1024;
-}
 
 } // namespace
 

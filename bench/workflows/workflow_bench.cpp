@@ -6,7 +6,7 @@
 // been frozen. With a cancel point, the cancel is requested as a click would be, from the event loop, once the
 // n-th step (counting from 1) has run for the given time; the latency counts from that moment to the return of
 // Run, rollback included.
-#include "Json.h"
+#include "Report.h"
 #include "ftp/cFTP.h"
 #include "platform/ui/UiServices.h"
 #include "transfer/ReceiveFiles.h"
@@ -32,6 +32,7 @@ double Ms(Clock::duration d) {
 }
 
 using bench::Json;
+using bench::PeakResidentMiB;
 
 // Answers every box with OK, as a user who confirms the backup warning and reads the outcome.
 class BenchUi : public ui::Services {
@@ -147,21 +148,6 @@ private:
     std::vector<std::size_t> m_Active;
     bool m_Cancelled = false;
 };
-
-// Peak resident memory of this program alone, in MiB. The maxrss a parent reads also counts what the process
-// held before it started this program (with vfork, the parent's own pages).
-double PeakResidentMiB() {
-    std::FILE* f = std::fopen("/proc/self/status", "r");
-    if (!f)
-        return -1;
-    char line[256];
-    double kib = -1;
-    while (std::fgets(line, sizeof line, f))
-        if (std::strncmp(line, "VmHWM:", 6) == 0)
-            kib = std::atof(line + 6);
-    std::fclose(f);
-    return kib / 1024;
-}
 
 } // namespace
 
